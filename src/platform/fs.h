@@ -1,0 +1,100 @@
+// Files and folders of the operating system: the only door from the program to the file system.
+// Paths are UTF-16 texts; on POSIX they become UTF-8 here, with lone surrogates U+DC80..U+DCFF standing
+// for the bytes of a file name that are not valid UTF-8, so every name round-trips.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ocelo::sys {
+
+/// The status of a path, with 64-bit sizes and times (seconds since 1970).
+struct StatRecord {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint32_t mode = 0;  ///< type bits as on Windows: 0x8000 file, 0x4000 folder; permission bits as the system's
+  std::uint64_t links = 0;
+  std::uint32_t user = 0;
+  std::uint32_t group = 0;
+  std::uint64_t raw_device = 0;
+  std::int64_t size = 0;
+  std::int64_t access_time = 0;
+  std::int64_t modify_time = 0;
+  std::int64_t change_time = 0;
+};
+
+/// Reads the status of a path (following links). Returns 0, or the C error number of the failure.
+int Stat(std::u16string_view path, StatRecord& record);
+
+/// Windows file attribute bits, derived from the system's view of a path.
+inline constexpr std::uint32_t kAttrReadOnly = 0x1;   ///< no write permission for anyone
+inline constexpr std::uint32_t kAttrHidden = 0x2;     ///< name starts with "."
+inline constexpr std::uint32_t kAttrSystem = 0x4;     ///< never set on POSIX
+inline constexpr std::uint32_t kAttrDirectory = 0x10;
+inline constexpr std::uint32_t kAttrNormal = 0x80;    ///< a file with none of the above
+inline constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFF;
+
+/// The attribute word of a path, or kInvalidAttributes when it cannot be read.
+std::uint32_t GetAttributes(std::u16string_view path);
+
+/// Applies an attribute word: the read-only bit clears or restores the write permission bits; the
+/// hidden and system bits cannot be changed on POSIX and are ignored. Returns true on success.
+bool SetAttributes(std::u16string_view path, std::uint32_t attributes);
+
+/// How a stream is opened, as the C runtime's mode texts "rb", "wb", "ab".
+/// A stream opened for reading holds a shared lock on the file, one opened for writing or appending an
+/// exclusive one; a lock that another process holds makes the open fail with EBUSY at once (the
+/// sharing violation that callers retry). Returns nullptr and sets errno on failure.
+std::FILE* OpenStream(std::u16string_view path, const char* mode);
+
+/// The system's file handle under a stream, for size queries of the open file.
+int StreamHandle(std::FILE* stream);
+
+/// Replaces a file's whole content atomically: the bytes go to a new file beside the target, which is
+/// then renamed over it, so readers see the old or the new content, never a mix. A target that exists
+/// keeps its permission bits. Fails, leaving the target untouched, when the target is read-only
+/// (kAttrReadOnly), locked by another process (EBUSY), its folder is missing or not writable, or
+/// the write fails (disk full). Returns 0 or the C error number.
+int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes);
+
+/// `_waccess`: 0 when the path exists and allows `mode` (0 exists, 2 write, 4 read), else -1.
+int Access(std::u16string_view path, int mode);
+
+/// `_wmkdir`: creates one folder. Returns 0 or the C error number.
+int MakeFolder(std::u16string_view path);
+
+/// `_wremove` of a file and `_wrmdir` of an empty folder. Return 0 or the C error number.
+int RemoveFile(std::u16string_view path);
+int RemoveFolder(std::u16string_view path);
+
+/// `CopyFileW`: copies a file's content and permission bits and keeps its access and modification times,
+/// as the system's copy does. With `fail_if_exists`, an existing target is an error. The target is
+/// written beside itself and renamed into place, so a failed copy leaves an existing target intact.
+/// Returns 0 or the C error number.
+int CopyFile(std::u16string_view source, std::u16string_view target, bool fail_if_exists);
+
+/// `MoveFileW`: renames a file or folder; an existing target is an error. Returns 0 or the error number.
+int MoveFile(std::u16string_view source, std::u16string_view target);
+
+/// `_wutime`: sets a path's access and modification times. Returns 0 or the C error number.
+int SetFileTimes(std::u16string_view path, std::int64_t access_time, std::int64_t modify_time);
+
+/// One entry of a folder listing.
+struct FolderEntry {
+  std::u16string name;  ///< the name alone, without the folder
+  bool is_folder = false;
+};
+
+/// The entries of one folder in the order the system enumerates them, "." and ".." included (as
+/// `FindFirstFile` reports them). An empty list when the folder cannot be read.
+std::vector<FolderEntry> ListFolder(std::u16string_view folder);
+
+/// A path in the system's own form (UTF-8 bytes on POSIX) and back.
+std::string ToNativePath(std::u16string_view path);
+std::u16string FromNativePath(std::string_view native);
+
+}  // namespace ocelo::sys

@@ -1,0 +1,42 @@
+// Questions to the operating system about the process and its user: folders, names, environment.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ocelo::sys {
+
+/// `GetTempPathW`: the folder for temporary files, with a trailing separator. `$TMPDIR` when it is set,
+/// else a folder private to the user (`${XDG_CACHE_HOME:-$HOME/.cache}/`), never one that other users can write.
+std::u16string TempPath();
+
+/// Shell folder identifiers the program asks for.
+inline constexpr int kCsidlCommonDocuments = 0x2E;  ///< shared documents: `${XDG_DATA_HOME:-$HOME/.local/share}`
+inline constexpr int kCsidlAppData = 0x1A;           ///< per-user settings: `${XDG_CONFIG_HOME:-$HOME/.config}`
+inline constexpr int kCsidlLocalAppData = 0x1C;      ///< per-user cache: `${XDG_CACHE_HOME:-$HOME/.cache}`
+inline constexpr int kCsidlPersonal = 0x05;          ///< documents: `$HOME`
+inline constexpr int kCsidlFlagCreate = 0x8000;      ///< create the folder when missing
+
+/// `SHGetSpecialFolderPathW`: the folder for an identifier (the create flag may be added), without a
+/// trailing separator; empty when the system has none.
+std::u16string SpecialFolderPath(int csidl);
+
+/// `GetUserNameW`: the user's logon name from the password database; empty when it has none.
+std::u16string LogonName();
+
+/// `GetModuleFileNameW` of the program: the full path of the running executable.
+std::u16string ExecutablePath();
+
+/// `GetCurrentDirectoryW`: the process's current folder.
+std::u16string WorkingFolder();
+
+/// `_wgetenv`: a variable's value; empty when it is not set.
+std::u16string Environment(std::u16string_view name);
+
+/// Sets or, with an empty value, removes an environment variable (tests and child processes).
+void SetEnvironment(std::u16string_view name, std::u16string_view value);
+
+/// `GetLongPathNameW`: the long form of a path; POSIX has no short forms, so the path itself.
+std::u16string LongPath(std::u16string_view path);
+
+}  // namespace ocelo::sys

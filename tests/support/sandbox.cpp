@@ -1,0 +1,168 @@
+// The test sandbox: its folders, the environment pointing into them, and file helpers.
+#include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "util/policy.h"
+
+namespace ocelo::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string MakeSandbox() {
+  const char* base = std::getenv("OCELO_TEST_BASE");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/ocelo-test-XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create the test sandbox");
+  const std::string root = pattern;
+  for (const char* sub : {"/home", "/tmp", "/data", "/config", "/cache", "/work"}) {
+    fs::create_directories(root + sub);
+  }
+  setenv("HOME", (root + "/home").c_str(), 1);
+  setenv("TMPDIR", (root + "/tmp").c_str(), 1);
+  setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+  // Failure paths retry as the program does, with pauses short enough for a test.
+  WaitPolicy waits;
+  waits.open_wait = std::chrono::milliseconds(1);
+  waits.rewrite_wait = std::chrono::milliseconds(0);
+  waits.program_lookup = std::chrono::milliseconds(200);
+  SetWaits(waits);
+  return root;
+}
+
+}  // namespace
+
+void RemoveSandbox() {
+  if (std::getenv("OCELO_KEEP_SANDBOX")) return;
+  std::error_code ignored;
+  fs::remove_all(SandboxRoot(), ignored);
+}
+
+const std::string& SandboxRoot() {
+  static const std::string root = MakeSandbox();
+  return root;
+}
+
+std::string TestFolder() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "global";
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  std::string folder = SandboxRoot() + "/work/" + name;
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  fs::create_directories(folder);
+  return folder;
+}
+
+std::u16string TestFolderU16() { return U16(TestFolder() + "/"); }
+
+std::u16string U16(std::string_view utf8) {
+  std::u16string out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    char32_t cp;
+    int len;
+    if (c < 0x80) { cp = c; len = 1; }
+    else if ((c >> 5) == 6) { cp = c & 0x1F; len = 2; }
+    else if ((c >> 4) == 14) { cp = c & 0x0F; len = 3; }
+    else { cp = c & 0x07; len = 4; }
+    for (int k = 1; k < len && i + k < utf8.size(); ++k) cp = (cp << 6) | (utf8[i + k] & 0x3F);
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+  }
+  return out;
+}
+
+std::string U8(std::u16string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteText(const std::string& path, std::string_view bytes) {
+  WriteBytes(path, Bytes(bytes.begin(), bytes.end()));
+}
+
+Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ignored;
+  return fs::exists(fs::symlink_status(path, ignored));
+}
+
+Bytes Hex(std::string_view hex) {
+  Bytes out;
+  int nibbles = 0;
+  unsigned value = 0;
+  for (char c : hex) {
+    int digit = (c >= '0' && c <= '9') ? c - '0'
+              : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+              : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+    if (digit < 0) continue;
+    value = value * 16 + static_cast<unsigned>(digit);
+    if (++nibbles == 2) {
+      out.push_back(static_cast<std::uint8_t>(value));
+      nibbles = 0;
+      value = 0;
+    }
+  }
+  return out;
+}
+
+std::string ToHex(const Bytes& bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i) out += ' ';
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out;
+}
+
+}  // namespace ocelo::test

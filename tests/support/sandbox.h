@@ -1,0 +1,42 @@
+// The test sandbox: every test process runs with its own HOME, TMPDIR and XDG folders, short waits,
+// and helpers to make and read files there.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ocelo::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+/// The sandbox root of this test process (HOME points here); created before the first test runs.
+const std::string& SandboxRoot();
+
+/// Removes the sandbox (at the end of the test process), unless OCELO_KEEP_SANDBOX is set.
+void RemoveSandbox();
+
+/// A fresh, empty folder for the running test (UTF-8 path, no trailing slash).
+std::string TestFolder();
+
+/// The same folder as a program path, with a trailing separator.
+std::u16string TestFolderU16();
+
+/// A UTF-8 path as a program path and back.
+std::u16string U16(std::string_view utf8);
+std::string U8(std::u16string_view text);
+
+/// Plain file helpers that bypass the code under test.
+void WriteBytes(const std::string& path, const Bytes& bytes);
+void WriteText(const std::string& path, std::string_view bytes);
+Bytes ReadBytes(const std::string& path);
+bool Exists(const std::string& path);
+
+/// Bytes from a hex text such as "EF BB BF 41".
+Bytes Hex(std::string_view hex);
+
+/// A text as the hex of its bytes, for readable failure messages.
+std::string ToHex(const Bytes& bytes);
+
+}  // namespace ocelo::test
