@@ -1,0 +1,36 @@
+// Working folders: the program's temporary root, folder trees, special folders, and small questions
+// to the system (current folder, environment, user name).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ocelo {
+
+/// The root of the program's own files (dump files, Rescue backups, family temporary folders): the
+/// system's temporary folder with its trailing separator; never fails.
+std::u16string TempFolder();
+
+/// Creates every missing folder of the path; true when the folder exists afterwards. Stops at the first
+/// folder it cannot create, with the dump line "Can't create " + that prefix.
+bool CreateFolderTree(std::u16string_view path);
+
+/// Appends one error line to the dump file (the line of DumpText); returns true.
+bool LogError(std::u16string_view message);
+
+/// The folder for a shell folder identifier (sys::kCsidl...); empty when the system has none.
+std::u16string SpecialFolder(int csidl);
+
+/// The process's current folder.
+std::u16string CurrentFolder();
+
+/// An environment variable's value; empty when it is not set.
+std::u16string GetEnv(std::u16string_view name);
+
+/// The user's logon name; falls back to $USER, then $USERNAME.
+std::u16string UserName();
+
+/// The long form of a path, or the path unchanged.
+std::u16string LongPathName(std::u16string_view path);
+
+}  // namespace ocelo
