@@ -1,0 +1,158 @@
+// Reading files as text: ReadFileBytes with its retries, DecodeBytes per detected kind, ReadTextFile.
+#include "encoding/decode.h"
+
+#include <cstring>
+#include <utility>
+#include <limits>
+#include <new>
+
+#include "encoding/cp932.h"
+#include "encoding/detect.h"
+#include "encoding/utf8.h"
+#include "util/dump.h"
+#include "util/file_list.h"
+#include "util/file_status.h"
+#include "util/policy.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace ocelo {
+namespace {
+
+// The bytes up to the first zero byte.
+std::span<const std::uint8_t> UpToZeroByte(std::span<const std::uint8_t> bytes) {
+  const void* zero = bytes.empty() ? nullptr : std::memchr(bytes.data(), 0, bytes.size());
+  if (!zero) return bytes;
+  return bytes.first(static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes.data()));
+}
+
+// The number of whole 16-bit units before the first zero unit.
+std::size_t UnitsBeforeZero(const std::uint8_t* data, std::size_t units) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 8 <= units; i += 8) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 2 * i));
+    int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(block, zero));
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+  }
+#endif
+  for (; i < units; ++i) {
+    if (data[2 * i] == 0 && data[2 * i + 1] == 0) return i;
+  }
+  return units;
+}
+
+char16_t LoadLe16(const std::uint8_t* p) { return static_cast<char16_t>(p[0] | (p[1] << 8)); }
+
+// UTF-32 read as 16-bit units: every non-zero little-endian unit, in order, to the end of the bytes.
+// A character above U+FFFF yields its low and high halves as two units; U+0000 characters vanish.
+std::u16string DecodeUtf32LeUnits(std::span<const std::uint8_t> bytes) {
+  std::u16string text;
+  text.reserve(bytes.size() / 4 + 1);
+  for (std::size_t offset = 0; offset + 2 <= bytes.size(); offset += 2) {
+    char16_t unit = LoadLe16(bytes.data() + offset);
+    if (unit != 0) text += unit;
+  }
+  return text;
+}
+
+// Big-endian UTF-32: every whole group of four bytes reversed, then read as little-endian.
+std::u16string DecodeUtf32BeUnits(std::span<const std::uint8_t> bytes) {
+  std::vector<std::uint8_t> swapped(bytes.begin(), bytes.end());
+  for (std::size_t i = 0; i + 4 <= swapped.size(); i += 4) {
+    std::swap(swapped[i], swapped[i + 3]);
+    std::swap(swapped[i + 1], swapped[i + 2]);
+  }
+  return DecodeUtf32LeUnits(swapped);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path) {
+  std::FILE* stream = nullptr;
+  if (!path.empty()) {
+    const WaitPolicy& waits = Waits();
+    for (int attempt = 0; attempt < waits.open_attempts; ++attempt) {
+      stream = OpenFile(path, "rb");
+      if (stream) break;
+      Pause(waits.open_wait);
+    }
+  }
+  if (!stream) {
+    DumpText(u"Can't open rb  " + std::u16string(path));
+    return {};
+  }
+  std::vector<std::uint8_t> bytes;
+  const std::int64_t size = FileStatus(path).Size();
+  try {
+    if (size < 0 || static_cast<std::uint64_t>(size) > std::numeric_limits<std::size_t>::max() / 2) {
+      throw std::bad_alloc();
+    }
+    bytes.resize(static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    std::fclose(stream);
+    DumpText(u"Can't read, too large  " + std::u16string(path));
+    return {};
+  }
+  if (!bytes.empty()) {
+    // A file that shrank since its size was taken leaves zero bytes at the end of the buffer.
+    (void)std::fread(bytes.data(), 1, bytes.size(), stream);
+  }
+  std::fclose(stream);
+  return bytes;
+}
+
+std::u16string DecodeUtf16Le(std::span<const std::uint8_t> bytes) {
+  const std::size_t units = UnitsBeforeZero(bytes.data(), bytes.size() / 2);
+  std::u16string text(units, u'\0');
+  if (units) std::memcpy(text.data(), bytes.data(), units * 2);
+  return text;
+}
+
+std::u16string DecodeUtf16Be(std::span<const std::uint8_t> bytes) {
+  const std::size_t total = bytes.size() / 2;
+  std::u16string text;
+  text.resize(total);
+  std::size_t i = 0;
+  for (; i < total; ++i) {
+    char16_t unit = static_cast<char16_t>((bytes[2 * i] << 8) | bytes[2 * i + 1]);
+    if (unit == 0) break;
+    text[i] = unit;
+  }
+  text.resize(i);
+  return text;
+}
+
+std::u16string DecodeBytes(std::span<const std::uint8_t> bytes) {
+  const Detection detection = DetectEncoding(bytes);
+  const std::span<const std::uint8_t> rest = bytes.subspan(static_cast<std::size_t>(detection.mark_length));
+  try {
+    switch (detection.kind) {
+      case kind::Utf8:
+        return DecodeUtf8(UpToZeroByte(rest));
+      case kind::Utf16Le:
+        return DecodeUtf16Le(rest);
+      case kind::Utf16Be:
+        return DecodeUtf16Be(rest);
+      case kind::Utf32Le:
+        return DecodeUtf32LeUnits(rest);
+      case kind::Utf32Be:
+        return DecodeUtf32BeUnits(rest);
+      default:  // Ascii, ShiftJis, and nothing recognised: code page 932
+        return DecodeShiftJis(UpToZeroByte(rest));
+    }
+  } catch (const std::bad_alloc&) {
+    DumpText(u"Can't decode, out of memory");
+    return {};
+  }
+}
+
+std::u16string ReadTextFile(std::u16string_view path) {
+  if (!FileExists(path)) return {};
+  return DecodeBytes(ReadFileBytes(path));
+}
+
+}  // namespace ocelo
