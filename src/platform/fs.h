@@ -67,6 +67,13 @@ int Access(std::u16string_view path, int mode);
 /// `_wmkdir`: creates one folder. Returns 0 or the C error number.
 int MakeFolder(std::u16string_view path);
 
+/// Creates one folder that only its owner may enter (mode 0700 on POSIX). Returns 0 or the C error number.
+int MakePrivateFolder(std::u16string_view path);
+
+/// True when the path is a folder itself (not a link to one), owned by the calling user, and writable by
+/// nobody else.
+bool IsPrivateFolder(std::u16string_view path);
+
 /// `_wremove` of a file and `_wrmdir` of an empty folder. Return 0 or the C error number.
 int RemoveFile(std::u16string_view path);
 int RemoveFolder(std::u16string_view path);
