@@ -288,6 +288,43 @@ TEST(Fs, OpenStreamWritesAndAppends) {
   EXPECT_EQ(ReadBytes(path), Bytes());
 }
 
+// Processes that update one file under its exclusive lock, retrying the sharing violation, lose no update.
+TEST(Fs, ExclusiveLockSerialisesProcesses) {
+  const std::string path = test::TestFolder() + "/counter";
+  WriteText(path, "0");
+  constexpr int kProcesses = 4, kIncrements = 50;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int done = 0; done < kIncrements;) {
+        std::FILE* stream = OpenStream(U16(path), "r+b");
+        if (!stream) {
+          if (errno != EBUSY) _exit(1);
+          usleep(50);
+          continue;
+        }
+        long value = 0;
+        if (std::fscanf(stream, "%ld", &value) != 1) _exit(2);
+        usleep(200);  // widens the window another writer would slip into
+        std::rewind(stream);
+        std::fprintf(stream, "%ld", value + 1);
+        std::fclose(stream);
+        ++done;
+      }
+      _exit(0);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(ReadBytes(path), AsBytes(std::to_string(kProcesses * kIncrements)));
+}
+
 TEST(Fs, ReplaceFileKeepsModeAndLinks) {
   const std::string folder = test::TestFolder();
   const std::string target = folder + "/t.txt", link = folder + "/link.txt";
