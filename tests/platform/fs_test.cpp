@@ -388,6 +388,8 @@ TEST(Fs, FailedReplaceOrCopyLeavesTargetIntact) {
     EXPECT_EQ(ReplaceFile(U16(p.target), AsBytes("new")), p.expected);
     EXPECT_EQ(CopyFile(U16(source), U16(p.target), false), p.expected);
   }
+  EXPECT_EQ(CopyFile(U16(source), U16(source), false), EBUSY);  // onto itself: refused, not emptied
+  EXPECT_EQ(ReadBytes(source), AsBytes("source"));
   EXPECT_EQ(CopyFile(U16(source), U16(target), true), EEXIST);
   EXPECT_EQ(ReadBytes(target), AsBytes("old"));
   EXPECT_EQ(CopyFile(U16(folder), U16(folder + "/x"), false), EISDIR);
