@@ -70,9 +70,8 @@ int Access(std::u16string_view path, int mode);
 /// `_wmkdir`: creates one folder. Returns 0 or the C error number.
 int MakeFolder(std::u16string_view path);
 
-/// `_wremove` of a file and `_wrmdir` of an empty folder. Return 0 or the C error number. As on
-/// Windows, a read-only file is not removed (EACCES): clear the attribute first.
-int RemoveFile(std::u16string_view path);
+/// `_wremove` of a file and `_wrmdir` of an empty folder. Return 0 or the C error number.
+int RemoveFile(std::u16string_view path);  ///< a read-only file stays (EACCES), as on Windows
 int RemoveFolder(std::u16string_view path);
 
 /// `CopyFileW`: copies a file's content and permission bits and keeps its access and modification times,
