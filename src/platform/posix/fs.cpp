@@ -24,6 +24,7 @@ using posix::NativeArg;
 
 constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr mode_t kPermissionBits = 07777;
+constexpr int kLockAttempts = 20;  // opens of a name that another process keeps replacing
 
 // A file that nobody may write is read-only, also for root, whom the system itself would let write.
 bool IsReadOnlyMode(mode_t mode) { return (mode & kAnyWrite) == 0; }
@@ -142,20 +143,32 @@ int TakeLock(int fd, bool exclusive) {
   return errno;
 }
 
+// Whether the path still names the file whose status is `st`: between an open and its lock, another
+// process may have renamed a new file over the name, and a lock on the old one guards nothing.
+bool StillNamed(const std::string& path, const struct stat& st) {
+  struct stat now;
+  return stat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
+}
+
 // Checks an existing target before its content is replaced and locks it for the time of the
 // replacement. Sets `exists` and, for an existing target, its status.
 int PrepareTarget(const std::string& target, bool& exists, struct stat& st, Descriptor& lock) {
-  exists = false;
-  lock.Reset(Retry([&] { return open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
-  const int status = lock.valid() ? fstat(lock.get(), &st) : stat(target.c_str(), &st);
-  if (status != 0) return errno == ENOENT ? 0 : errno;
-  exists = true;
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  // Renaming over a device, pipe or socket would take the node away from everyone who uses it.
-  if (!S_ISREG(st.st_mode)) return EINVAL;
-  if (IsReadOnlyMode(st.st_mode)) return EACCES;
-  // A file this process may not read cannot be locked; it is replaced without the lock.
-  return lock.valid() ? TakeLock(lock.get(), true) : 0;
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    exists = false;
+    lock.Reset(Retry([&] { return open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
+    const int status = lock.valid() ? fstat(lock.get(), &st) : stat(target.c_str(), &st);
+    if (status != 0) return errno == ENOENT ? 0 : errno;
+    exists = true;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    // Renaming over a device, pipe or socket would take the node away from everyone who uses it.
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (IsReadOnlyMode(st.st_mode)) return EACCES;
+    // A file this process may not read cannot be locked; it is replaced without the lock.
+    if (!lock.valid()) return 0;
+    if (const int error = TakeLock(lock.get(), true)) return error;
+    if (StillNamed(target, st)) return 0;
+  }
+  return EBUSY;
 }
 
 void SyncFolder(const std::string& path) {
@@ -362,40 +375,46 @@ std::FILE* OpenStream(std::u16string_view path, const char* mode_text) {
   if (!NativeArg(path, native)) return nullptr;
   // O_NONBLOCK keeps the open of a pipe without writer from waiting; it is cleared again below.
   // No O_TRUNC: a file is emptied only once its lock is won.
-  int flags = mode.access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (mode.append ? O_APPEND : 0);
-  bool created = false;
+  const int flags = mode.access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (mode.append ? O_APPEND : 0);
   Descriptor fd;
-  if (mode.must_create) {
-    fd.Reset(Retry([&] { return open(native.c_str(), flags | O_CREAT | O_EXCL, 0666); }));
-    created = fd.valid();
-  } else {
-    // Open what is there; create only what is not, so that a new file (whatever the umask made of its
-    // mode) is never mistaken for a read-only one.
-    for (int attempt = 0; attempt < 10 && !fd.valid(); ++attempt) {
-      fd.Reset(Retry([&] { return open(native.c_str(), flags); }));
-      if (fd.valid() || errno != ENOENT || !mode.create) break;
+  struct stat st;
+  for (int attempt = 0;; ++attempt) {
+    if (attempt == kLockAttempts) {
+      errno = EBUSY;  // the name keeps changing under us: as busy as a held lock
+      return nullptr;
+    }
+    bool created = false;
+    if (mode.must_create) {
       fd.Reset(Retry([&] { return open(native.c_str(), flags | O_CREAT | O_EXCL, 0666); }));
       created = fd.valid();
-      if (!fd.valid() && errno != EEXIST) break;
+    } else {
+      // Open what is there; create only what is not, so that a new file (whatever the umask made of
+      // its mode) is never mistaken for a read-only one.
+      for (int tries = 0; tries < 10 && !fd.valid(); ++tries) {
+        fd.Reset(Retry([&] { return open(native.c_str(), flags); }));
+        if (fd.valid() || errno != ENOENT || !mode.create) break;
+        fd.Reset(Retry([&] { return open(native.c_str(), flags | O_CREAT | O_EXCL, 0666); }));
+        created = fd.valid();
+        if (!fd.valid() && errno != EEXIST) break;
+      }
     }
-  }
-  if (!fd.valid()) return nullptr;
-  struct stat st;
-  if (fstat(fd.get(), &st) != 0) return nullptr;
-  if (S_ISDIR(st.st_mode)) {
+    if (!fd.valid()) return nullptr;
+    if (fstat(fd.get(), &st) != 0) return nullptr;
+    int error = 0;
+    if (S_ISDIR(st.st_mode)) {
+      error = EISDIR;
+    } else if (mode.write && !created && IsReadOnlyMode(st.st_mode)) {
+      error = EACCES;
+    } else {
+      error = TakeLock(fd.get(), mode.write);
+    }
+    if (error != 0) {
+      fd.Reset();
+      errno = error;
+      return nullptr;
+    }
+    if (StillNamed(native, st)) break;
     fd.Reset();
-    errno = EISDIR;
-    return nullptr;
-  }
-  if (mode.write && !created && IsReadOnlyMode(st.st_mode)) {
-    fd.Reset();
-    errno = EACCES;
-    return nullptr;
-  }
-  if (const int error = TakeLock(fd.get(), mode.write)) {
-    fd.Reset();
-    errno = error;
-    return nullptr;
   }
   const int status = fcntl(fd.get(), F_GETFL);
   if (status == -1 || fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) == -1) return nullptr;
