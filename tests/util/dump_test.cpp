@@ -79,14 +79,7 @@ TEST(FormatTime, FormatsLocalTime) {
     EXPECT_EQ(FormatTime(time, c.format), c.expected);
   }
   EXPECT_EQ(FormatTime(LLONG_MAX, kStamp), u"");
-}
-
-TEST(DumpHelpers, LineBreaksAndBytes) {
-  EXPECT_EQ(ReplaceLineBreaks(u"a\r\nb\nc\rd", u"\t\t"), u"a\t\tb\tc\td");
   EXPECT_EQ(ReplaceLineBreaks(u"\n\r", u"<>>"), u">><");
-  EXPECT_EQ(ReplaceLineBreaks(u"x\r\ny", u""), u"xy");
-  EXPECT_EQ(test::ToHex(TextToBytes(u"A\u3042\U0001F600")), "41 00 42 30 3D D8 00 DE");
-  EXPECT_EQ(FileName(ModulePath()), u"ocelo_tests");
 }
 
 TEST(DumpText, WritesMarkHeaderAndLines) {
@@ -129,18 +122,6 @@ TEST(DumpText, WritesMarkHeaderAndLines) {
   std::size_t length = 2;
   for (const auto& line : lines) length += 2 * (line.size() + 2);
   EXPECT_EQ(bytes.size(), length);
-}
-
-TEST(AppendDump, AddsBytesVerbatimToAnExistingFile) {
-  const std::string root = test::TestFolder();
-  DumpCapture dump(root);
-  MidHourClock clock;
-  ASSERT_TRUE(DumpText(u"x"));
-  const test::Bytes before = test::ReadBytes(dump.File());
-  ASSERT_TRUE(AppendDump(test::Hex("41 00 0A")));
-  test::Bytes after = test::ReadBytes(dump.File());
-  ASSERT_EQ(after.size(), before.size() + 3);
-  EXPECT_EQ(test::ToHex(test::Bytes(after.end() - 3, after.end())), "41 00 0A");
 }
 
 TEST(AppendDump, DumpFoldersArePrivate) {
