@@ -24,7 +24,9 @@ std::u16string format_number(std::int32_t value, int base, int width, bool as_si
   if (!as_signed || value >= 0) return format_number(static_cast<std::uint32_t>(value), base, width);
   // The magnitude of INT32_MIN does not fit an int32, but it does fit the unsigned form.
   const std::uint32_t magnitude = 0u - static_cast<std::uint32_t>(value);
-  return u"-" + format_number(magnitude, base, width);
+  std::u16string text(1, u'-');
+  text += format_number(magnitude, base, width);
+  return text;
 }
 
 }  // namespace ocelo

@@ -1,5 +1,5 @@
-// Test helpers for starting programs: executable shell scripts in the test's folder, waiting for the
-// file a detached script writes, and $PATH set for the life of an object.
+// Test helpers for starting programs: executable scripts in the test's folder, waiting for the file a
+// detached script writes, and $PATH set for the life of an object.
 #pragma once
 
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 
 namespace ocelo::test {
 
-/// The test's folder, holding scripts. Create one per test (it takes the test's fresh folder).
+/// The test's fresh folder, holding scripts; one per test.
 class ScriptFolder {
  public:
   ScriptFolder() : root_(TestFolder()) {}
@@ -27,8 +27,8 @@ class ScriptFolder {
     return path;
   }
 
-  /// The content of a file a detached program writes (scripts write a temporary file and rename it, so
-  /// the file is whole once it exists); empty after five seconds without it.
+  /// The content of a file a detached script writes (it writes a temporary file and renames it, so the
+  /// file is whole once it exists); empty after five seconds without it.
   std::string WaitFor(const std::string& path) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!Exists(path)) {
@@ -43,17 +43,12 @@ class ScriptFolder {
   std::string root_;
 };
 
-/// Sets $PATH for the life of the object.
 class ScopedPath {
  public:
-  explicit ScopedPath(const std::string& value) {
-    const char* old = std::getenv("PATH");
-    previous_ = old ? old : "";
+  explicit ScopedPath(const std::string& value) : previous_(std::getenv("PATH") ? std::getenv("PATH") : "") {
     ::setenv("PATH", value.c_str(), 1);
   }
   ~ScopedPath() { ::setenv("PATH", previous_.c_str(), 1); }
-  ScopedPath(const ScopedPath&) = delete;
-  ScopedPath& operator=(const ScopedPath&) = delete;
 
  private:
   std::string previous_;
