@@ -166,3 +166,49 @@ std::string ToHex(const Bytes& bytes) {
 }
 
 }  // namespace ocelo::test
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace ocelo::test {
+
+std::string DumpLog() {
+  const std::string folder = SandboxRoot() + "/data/Temp/Temp/DbgDump/WC";
+  std::vector<std::string> files;
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+    if (entry.path().extension() == ".txt") files.push_back(entry.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  std::string log;
+  for (const std::string& file : files) {
+    Bytes bytes = ReadBytes(file);
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      text += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    }
+    if (!text.empty() && text[0] == 0xFEFF) text.erase(0, 1);
+    log += U8(text);
+  }
+  return log;
+}
+
+void MakeSparseFile(const std::string& path, std::int64_t size) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0 || ::ftruncate(fd, size) != 0) throw std::runtime_error("cannot make a sparse file");
+  ::close(fd);
+}
+
+FileLock::FileLock(const std::string& path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0) throw std::runtime_error("cannot lock " + path);
+}
+
+FileLock::~FileLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+}  // namespace ocelo::test

@@ -40,3 +40,26 @@ Bytes Hex(std::string_view hex);
 std::string ToHex(const Bytes& bytes);
 
 }  // namespace ocelo::test
+
+namespace ocelo::test {
+
+/// Every line written to the dump log so far in this sandbox (all hourly files, in name order),
+/// as UTF-8, without the mark; empty when there is no log.
+std::string DumpLog();
+
+/// A file of the given size without its blocks (a sparse file), for sizes beyond memory.
+void MakeSparseFile(const std::string& path, std::int64_t size);
+
+/// Holds an exclusive lock on a file, as another process editing it would, until destroyed.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace ocelo::test

@@ -1,0 +1,210 @@
+// Converting one file: up-to-date skips, Rescue backups, the plain-copy fall-back, and sources that
+// cannot be read.
+#include "encoding/convert.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <ctime>
+#include <filesystem>
+
+#include "support/sandbox.h"
+
+namespace ocelo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Hex;
+using test::U16;
+
+std::int64_t MTime(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
+}
+
+ino_t Inode(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+void SetMTime(const std::string& path, std::int64_t time) {
+  utimbuf times{static_cast<time_t>(time), static_cast<time_t>(time)};
+  ::utime(path.c_str(), &times);
+}
+
+std::string RescueOf(const std::string& folder) {
+  return test::SandboxRoot() + "/tmp/Rescue" + folder;
+}
+
+int CountFiles(const std::string& folder) {
+  std::error_code ignored;
+  if (!fs::is_directory(folder, ignored)) return 0;
+  return static_cast<int>(std::distance(fs::directory_iterator(folder), {}));
+}
+
+struct Layout {
+  std::string in;
+  std::string out;
+  Layout() {
+    std::string root = test::TestFolder();
+    in = root + "/in";
+    out = root + "/out";
+    fs::create_directories(in);
+    fs::create_directories(out);
+  }
+  std::string Source(const std::string& name, const test::Bytes& bytes, std::int64_t time = 1700000000) {
+    std::string path = in + "/" + name;
+    test::WriteBytes(path, bytes);
+    SetMTime(path, time);
+    return path;
+  }
+};
+
+TEST(ConvertFile, WritesEachTargetAndCopiesTheTime) {
+  struct Case {
+    EncodingKind target;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {kind::Utf8, "E3 81 82 0D 0A"},
+      {kind::Utf16Le, "FF FE 42 30 0D 00 0A 00"},
+      {kind::ShiftJis, "82 A0 0D 0A"},
+      {-1, "FF FE 42 30 0D 00 0A 00"},
+      {99, "FF FE 42 30 0D 00 0A 00"},
+      {kind::Copy, "82 A0 0D 0A"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    Layout layout;
+    const std::string source = layout.Source("notes.txt", Hex("82 A0 0D 0A"));
+    EXPECT_TRUE(ConvertFile(c.target, U16(source), U16(layout.out)));
+    const std::string dest = layout.out + "/notes.txt";
+    EXPECT_EQ(test::ToHex(test::ReadBytes(dest)), test::ToHex(Hex(c.expected)));
+    EXPECT_EQ(MTime(dest), 1700000000);
+    EXPECT_EQ(test::ReadBytes(source), Hex("82 A0 0D 0A")) << "the source was changed";
+  }
+}
+
+TEST(ConvertFile, SecondRunFindsTheCopyUpToDateAndMakesNoBackup) {
+  Layout layout;
+  const std::string source = layout.Source("a.txt", Hex("82 A0 82 A2"));
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf16Le, U16(source), U16(layout.out + "/")), ConvertOutcome::kConverted);
+  const std::string dest = layout.out + "/a.txt";
+  // Every write replaces the file, so an unchanged inode means nothing was written.
+  const ino_t inode = Inode(dest);
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf16Le, U16(source), U16(layout.out)), ConvertOutcome::kUpToDate);
+  EXPECT_EQ(Inode(dest), inode);
+  EXPECT_EQ(CountFiles(RescueOf(layout.out)), 0);
+}
+
+TEST(ConvertFile, SevenBitToUtf8IsRewrittenAndBackedUpEveryTime) {
+  // Seven-bit text is detected as 65, never 8, so the copy is never up to date.
+  Layout layout;
+  const std::string source = layout.Source("plain.txt", Hex("61 62 63"));
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(layout.out)), ConvertOutcome::kConverted);
+  EXPECT_EQ(CountFiles(RescueOf(layout.out)), 0);
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(layout.out)), ConvertOutcome::kConverted);
+  EXPECT_EQ(CountFiles(RescueOf(layout.out)), 2);  // time-stamped and plain
+}
+
+TEST(ConvertFile, LossyTargetFallsBackToAnUnchangedCopy) {
+  Layout layout;
+  const test::Bytes utf8 = Hex("63 61 66 C3 A9 20 E3 81 82");  // "café あ": é has no code page 932 form
+  const std::string source = layout.Source("cafe.txt", utf8);
+  EXPECT_EQ(ConvertFileWithOutcome(kind::ShiftJis, U16(source), U16(layout.out)), ConvertOutcome::kPlainCopy);
+  EXPECT_TRUE(ConvertFile(kind::ShiftJis, U16(source), U16(layout.out)));
+  EXPECT_EQ(test::ReadBytes(layout.out + "/cafe.txt"), utf8);
+}
+
+TEST(ConvertFile, CopyTargetOverwritesWithoutBackup) {
+  Layout layout;
+  const std::string source = layout.Source("c.txt", Hex("41 42"));
+  test::WriteText(layout.out + "/c.txt", "different");
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Copy, U16(source), U16(layout.out)), ConvertOutcome::kCopied);
+  EXPECT_EQ(test::ReadBytes(layout.out + "/c.txt"), Hex("41 42"));
+  EXPECT_EQ(CountFiles(RescueOf(layout.out)), 0);
+}
+
+TEST(ConvertFile, MissingOutputFolderFailsExceptForCopy) {
+  Layout layout;
+  const std::string source = layout.Source("m.txt", Hex("41"));
+  const std::string gone = layout.out + "/gone";
+  EXPECT_FALSE(ConvertFile(kind::Utf8, U16(source), U16(gone)));
+  EXPECT_FALSE(test::Exists(gone));
+  EXPECT_TRUE(ConvertFile(kind::Copy, U16(source), U16(gone)));
+  EXPECT_EQ(test::ReadBytes(gone + "/m.txt"), Hex("41"));
+}
+
+TEST(ConvertFile, OverwriteLeavesTimeStampedAndPlainBackups) {
+  Layout layout;
+  const std::string source = layout.Source("notes.txt", Hex("82 A0"));
+  const std::string dest = layout.out + "/notes.txt";
+  test::WriteText(dest, "previous copy");
+  std::tm local{};
+  local.tm_year = 2024 - 1900;
+  local.tm_mon = 0;
+  local.tm_mday = 31;
+  local.tm_hour = 23;
+  local.tm_min = 59;
+  local.tm_sec = 59;
+  local.tm_isdst = -1;
+  SetMTime(dest, std::mktime(&local));
+  ASSERT_TRUE(ConvertFile(kind::Utf8, U16(source), U16(layout.out)));
+  const std::string rescue = RescueOf(layout.out);
+  EXPECT_EQ(test::ReadBytes(rescue + "/20240131_235959.notes.txt"), test::ReadBytes(rescue + "/notes.txt"));
+  EXPECT_EQ(test::ReadBytes(rescue + "/notes.txt"), Hex("70 72 65 76 69 6F 75 73 20 63 6F 70 79"));
+  EXPECT_EQ(test::ReadBytes(dest), Hex("E3 81 82"));
+}
+
+TEST(ConvertFile, SourceGoneLeavesCopyUntouched) {
+  Layout layout;
+  const std::string dest = layout.out + "/gone.txt";
+  test::WriteText(dest, "keep me");
+  EXPECT_FALSE(ConvertFile(kind::Utf16Le, U16(layout.in + "/gone.txt"), U16(layout.out)));
+  EXPECT_EQ(test::ReadBytes(dest), Hex("6B 65 65 70 20 6D 65"));
+}
+
+TEST(ConvertFile, SourceLockedLeavesCopyUntouched) {
+  Layout layout;
+  const std::string source = layout.Source("busy.txt", Hex("41 42 43"));
+  const std::string dest = layout.out + "/busy.txt";
+  test::WriteText(dest, "keep me");
+  test::FileLock lock(source);
+  EXPECT_FALSE(ConvertFile(kind::Utf8, U16(source), U16(layout.out)));
+  EXPECT_EQ(test::ReadBytes(dest), Hex("6B 65 65 70 20 6D 65"));
+  EXPECT_EQ(CountFiles(RescueOf(layout.out)), 0);
+}
+
+TEST(ConvertFile, EmptySourceConvertsToAnEmptyText) {
+  Layout layout;
+  const std::string source = layout.Source("empty.txt", {});
+  EXPECT_TRUE(ConvertFile(kind::Utf16Le, U16(source), U16(layout.out)));
+  EXPECT_EQ(test::ReadBytes(layout.out + "/empty.txt"), Hex("FF FE"));
+}
+
+TEST(RescueFolder, MirrorsTheFolderUnderTheRescueRoot) {
+  const std::string root = test::SandboxRoot() + "/tmp/Rescue";
+  EXPECT_EQ(test::U8(RescueFolder(u"/home/u/in/notes.txt", false)), root + "/home/u/in");
+  EXPECT_EQ(test::U8(RescueFolder(u"/srv//a:b%c/x.txt", false)), root + "/srv/a/b/c");
+  EXPECT_EQ(test::U8(RescueFolder(u"notes.txt", false)), root);
+  const std::string folder = test::TestFolder();
+  EXPECT_EQ(test::U8(RescueFolder(U16(folder), true)), root + folder);  // a folder maps to itself
+  EXPECT_TRUE(fs::is_directory(root + folder));
+}
+
+TEST(SetModifiedTime, KeepsTheAccessTime) {
+  const std::string path = test::TestFolder() + "/t.txt";
+  test::WriteText(path, "x");
+  utimbuf times{1000000000, 1100000000};
+  ::utime(path.c_str(), &times);
+  EXPECT_TRUE(SetModifiedTime(U16(path), 1200000000));
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  EXPECT_EQ(st.st_atime, 1000000000);
+  EXPECT_EQ(st.st_mtime, 1200000000);
+  EXPECT_FALSE(SetModifiedTime(U16(path + ".missing"), 1));
+}
+
+}  // namespace
+}  // namespace ocelo

@@ -1,0 +1,151 @@
+// Writing text files: the bytes of each writer, and a target that survives every failed write.
+#include "encoding/write.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "support/sandbox.h"
+#include "util/policy.h"
+
+namespace ocelo {
+namespace {
+
+using test::Hex;
+using test::ToHex;
+using test::U16;
+
+using Writer = std::function<bool(std::u16string_view, std::u16string_view)>;
+
+const Writer kUtf8 = [](auto path, auto text) { return WriteUtf8File(path, text, false); };
+const Writer kUtf8Marked = [](auto path, auto text) { return WriteUtf8File(path, text, true); };
+const Writer kUtf16 = [](auto path, auto text) { return WriteUtf16File(path, text, false); };
+const Writer kUtf16Marked = [](auto path, auto text) { return WriteUtf16File(path, text, true); };
+const Writer kUtf16Once = [](auto path, auto text) { return WriteUtf16MarkedFile(path, text); };
+const Writer kShiftJis = [](auto path, auto text) { return WriteShiftJisFile(path, text); };
+
+TEST(Writers, BytesOfEachEncoding) {
+  struct Case {
+    const char* description;
+    const Writer& writer;
+    std::u16string text;
+    const char* hex;
+  };
+  const Case cases[] = {
+      {"UTF-8 empty", kUtf8, u"", ""},
+      {"UTF-8 empty with mark", kUtf8Marked, u"", "EF BB BF"},
+      {"UTF-8 kana, CR LF kept", kUtf8, u"\u3042\r\n", "E3 81 82 0D 0A"},
+      {"UTF-8 surrogate pair", kUtf8, u"\U0001F600", "F0 9F 98 80"},
+      {"UTF-8 lone surrogate", kUtf8, u"a\xD800z", "61 EF BF BD 7A"},
+      {"UTF-8 stops at U+0000", kUtf8, std::u16string(u"ab\0cd", 5), "61 62"},
+      {"UTF-16 empty with mark", kUtf16Marked, u"", "FF FE"},
+      {"UTF-16 without mark", kUtf16, u"A\u3042", "41 00 42 30"},
+      {"UTF-16 stops at U+0000", kUtf16Marked, std::u16string(u"a\0b", 3), "FF FE 61 00"},
+      {"one mark for marked text", kUtf16Once, u"\uFEFF\uFEFFA", "FF FE 41 00"},
+      {"one mark for plain text", kUtf16Once, u"A", "FF FE 41 00"},
+      {"marks alone are kept", kUtf16Once, u"\uFEFF\uFEFF", "FF FE FF FE FF FE"},
+      {"marked writer keeps U+0000", kUtf16Once, std::u16string(u"a\0b", 3), "FF FE 61 00 00 00 62 00"},
+      {"Shift_JIS kana, kanji, half-width", kShiftJis, u"\u3042\u6F22\uFF71", "82 A0 8A BF B1"},
+      {"Shift_JIS unmappable becomes _", kShiftJis, u"caf\u00E9", "63 61 66 5F"},
+      {"Shift_JIS stops at U+0000", kShiftJis, std::u16string(u"x\0y", 3), "78"},
+  };
+  const std::string folder = test::TestFolder();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    const std::string path = folder + "/out.txt";
+    ASSERT_TRUE(c.writer(U16(path), c.text));
+    EXPECT_EQ(ToHex(test::ReadBytes(path)), ToHex(Hex(c.hex)));
+  }
+}
+
+TEST(WriteFileBytes, ReplacesContentAndKeepsPermissionBits) {
+  const std::string path = test::TestFolder() + "/keep.txt";
+  test::WriteText(path, "a much longer old content");
+  ::chmod(path.c_str(), 0640);
+  ASSERT_TRUE(WriteFileBytes(U16(path), Hex("41 42")));
+  EXPECT_EQ(test::ReadBytes(path), Hex("41 42"));
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(WriteFileBytes, FailuresLeaveTheOldContentAndOneDumpLine) {
+  const std::string folder = test::TestFolder();
+  const std::string read_only = folder + "/read-only.txt";
+  test::WriteText(read_only, "old");
+  ::chmod(read_only.c_str(), 0444);
+  const std::string locked = folder + "/locked.txt";
+  test::WriteText(locked, "old");
+  test::FileLock lock(locked);
+  const std::string missing_folder = folder + "/no/such/folder/x.txt";
+  const std::string is_folder = folder + "/sub";
+  std::filesystem::create_directory(is_folder);
+
+  for (const std::string& path : {read_only, locked, missing_folder, is_folder}) {
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(WriteFileBytes(U16(path), Hex("4E 45 57")));
+    EXPECT_NE(test::DumpLog().find("\tCan't open wb  " + path + "\r\n"), std::string::npos);
+  }
+  EXPECT_EQ(test::ReadBytes(read_only), Hex("6F 6C 64"));
+  EXPECT_EQ(test::ReadBytes(locked), Hex("6F 6C 64"));
+  EXPECT_FALSE(test::Exists(missing_folder));
+  EXPECT_TRUE(std::filesystem::is_directory(is_folder));
+  // Nothing but the files the test made is left in the folder: no temporary files.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 3);
+}
+
+TEST(WriteFileBytes, WaitsForABusyFileToBeReleased) {
+  WaitPolicy waits = Waits();
+  waits.open_wait = std::chrono::milliseconds(5);
+  const WaitPolicy previous = SetWaits(waits);
+  const std::string path = test::TestFolder() + "/busy.txt";
+  test::WriteText(path, "old");
+  auto lock = std::make_unique<test::FileLock>(path);
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    lock.reset();
+  });
+  EXPECT_TRUE(WriteFileBytes(U16(path), Hex("4E")));
+  release.join();
+  SetWaits(previous);
+  EXPECT_EQ(test::ReadBytes(path), Hex("4E"));
+}
+
+TEST(WriteFileBytes, FullDiskFailsAtOnceAndKeepsTheOldContent) {
+  const std::string folder = test::TestFolder();
+  const std::string path = folder + "/full.txt";
+  test::WriteText(path, "old content");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A file-size limit stands in for a full disk: every write past 4 bytes fails with EFBIG.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{4, 4};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    bool written = WriteFileBytes(U16(path), test::Bytes(1 << 16, 0x41));
+    _exit(written ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the write reported success";
+  EXPECT_EQ(test::ReadBytes(path), Hex("6F 6C 64 20 63 6F 6E 74 65 6E 74"));
+  EXPECT_NE(test::DumpLog().find("\tCan't write   " + path + "\r\n"), std::string::npos);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+}
+
+TEST(WriteFileBytes, EmptyPathFails) {
+  EXPECT_FALSE(WriteFileBytes(u"", Hex("41")));
+  EXPECT_NE(test::DumpLog().find("\tCan't open wb  \r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ocelo
