@@ -294,9 +294,8 @@ bool Profile::WriteStringIfAbsent(TextArg section, TextArg entry, TextArg value)
   GetString(section, entry, value);  // for write-back, the read log and the cache only
   {
     ProfileLockScope lock;
-    using ini_backend::CacheUse;
-    if (ini_backend::ReadString(*this, *section, *entry, u"0", CacheUse::kBypass) != u"0") return false;
-    if (ini_backend::ReadString(*this, *section, *entry, u"1", CacheUse::kBypass) != u"1") return false;
+    if (ReadStringUncached(*section, *entry, u"0") != u"0") return false;
+    if (ReadStringUncached(*section, *entry, u"1") != u"1") return false;
   }
   return WriteString(section, entry, value);
 }
@@ -306,9 +305,8 @@ bool Profile::WriteIntIfAbsent(TextArg section, TextArg entry, std::int32_t valu
   GetInt(section, entry, value);
   {
     ProfileLockScope lock;
-    using ini_backend::CacheUse;
-    if (ini_backend::ReadInt(*this, *section, *entry, 0, CacheUse::kBypass) != 0) return false;
-    if (ini_backend::ReadInt(*this, *section, *entry, 1, CacheUse::kBypass) != 1) return false;
+    if (ReadIntUncached(*section, *entry, 0) != 0) return false;
+    if (ReadIntUncached(*section, *entry, 1) != 1) return false;
   }
   return WriteInt(section, entry, value);
 }
@@ -425,6 +423,16 @@ std::u16string Profile::ReadString(TextArg section, TextArg entry, TextArg defau
 bool Profile::StoreString(TextArg section, TextArg entry, TextArg value) {
   if (!section) return false;
   return ini_backend::StoreString(*this, *section, entry, value);
+}
+
+std::int32_t Profile::ReadIntUncached(std::u16string_view section, std::u16string_view entry,
+                                      std::int32_t default_value) {
+  return ini_backend::ReadInt(*this, section, entry, default_value, ini_backend::CacheUse::kBypass);
+}
+
+std::u16string Profile::ReadStringUncached(std::u16string_view section, std::u16string_view entry,
+                                           std::u16string_view default_text) {
+  return ini_backend::ReadString(*this, section, entry, default_text, ini_backend::CacheUse::kBypass);
 }
 
 std::u16string Profile::GetName() const { return name_; }

@@ -179,6 +179,14 @@ class Profile {
   bool WritesBack() const { return write_back_ != 0; }
   bool LogsReads() const { return log_reads_ != 0; }
 
+ protected:
+  /// Backend reads for the presence tests of WriteStringIfAbsent and WriteIntIfAbsent: straight from the
+  /// storage, neither answered from nor added to the read cache. Section and entry are present.
+  virtual std::int32_t ReadIntUncached(std::u16string_view section, std::u16string_view entry,
+                                       std::int32_t default_value);
+  virtual std::u16string ReadStringUncached(std::u16string_view section, std::u16string_view entry,
+                                            std::u16string_view default_text);
+
  private:
   std::u16string name_;
   std::int32_t write_back_ = 0;
