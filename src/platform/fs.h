@@ -48,7 +48,10 @@ bool SetAttributes(std::u16string_view path, std::uint32_t attributes);
 /// How a stream is opened, as the C runtime's mode texts "rb", "wb", "ab".
 /// A stream opened for reading holds a shared lock on the file, one opened for writing or appending an
 /// exclusive one; a lock that another process holds makes the open fail with EBUSY at once (the
-/// sharing violation that callers retry). Returns nullptr and sets errno on failure.
+/// sharing violation that callers retry). Locks belong to each open stream, so a second open by the same
+/// process conflicts with its first one just as another process's would. A folder does not open (EISDIR),
+/// nor does a read-only file for writing (EACCES, also for root); "w" empties a file only once its lock
+/// is won. Returns nullptr and sets errno on failure.
 std::FILE* OpenStream(std::u16string_view path, const char* mode);
 
 /// The system's file handle under a stream, for size queries of the open file.
@@ -67,8 +70,15 @@ int Access(std::u16string_view path, int mode);
 /// `_wmkdir`: creates one folder. Returns 0 or the C error number.
 int MakeFolder(std::u16string_view path);
 
+/// Creates one folder that only its owner may enter (mode 0700 on POSIX). Returns 0 or the C error number.
+int MakePrivateFolder(std::u16string_view path);
+
+/// True when the path is a folder itself (not a link to one), owned by the calling user, and writable by
+/// nobody else.
+bool IsPrivateFolder(std::u16string_view path);
+
 /// `_wremove` of a file and `_wrmdir` of an empty folder. Return 0 or the C error number.
-int RemoveFile(std::u16string_view path);
+int RemoveFile(std::u16string_view path);  ///< a read-only file stays (EACCES), as on Windows
 int RemoveFolder(std::u16string_view path);
 
 /// `CopyFileW`: copies a file's content and permission bits and keeps its access and modification times,

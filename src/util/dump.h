@@ -17,8 +17,12 @@ bool DumpText(std::u16string_view message);
 /// file is new or empty). Callers pass UTF-16LE text. Returns true on success.
 bool AppendDump(const std::vector<std::uint8_t>& bytes);
 
-/// The folder the dump files go to: the shared documents folder + /Temp/Temp/DbgDump/WC.
+/// The folder the dump files go to: the shared documents folder + /Temp/Temp/DbgDump/WC; empty when the
+/// system has no documents folder (the append then fails).
 std::u16string DumpFolder();
+
+/// Sets the clean-up flag again, so that the next append schedules old dump files once more (tests).
+void ResetDumpCleanup();
 
 /// The local time formatted with `wcsftime`-style conversions ("%Y/%m/%d %H:%M:%S"); empty when the time
 /// cannot be converted or the result is empty or longer than 255 characters.

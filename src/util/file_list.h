@@ -35,6 +35,11 @@ bool CopyFileTo(std::u16string_view source, std::u16string_view target, bool fai
 /// was last modified at least `days` days ago for removal at process exit. False when any was registered.
 bool ScheduleOldFiles(std::u16string_view path, int days);
 
+class TempFileList;
+
+/// The process-wide list of old files to remove at exit, filled by ScheduleOldFiles; created on first use.
+TempFileList& OldFileList();
+
 /// Paths to remove when the list is destroyed, each optionally copied back to a target first.
 class TempFileList {
  public:

@@ -4,6 +4,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "util/paths.h"
 
 namespace ocelo {
 
@@ -14,6 +17,19 @@ std::u16string TempFolder();
 /// Creates every missing folder of the path; true when the folder exists afterwards. Stops at the first
 /// folder it cannot create, with the dump line "Can't create " + that prefix.
 bool CreateFolderTree(std::u16string_view path);
+
+/// As CreateFolderTree, but every folder it creates is private to the user (0700 on POSIX): the dump
+/// folders and the user's folder under a shared temporary base.
+bool CreatePrivateFolderTree(std::u16string_view path);
+
+/// The prefixes of a normalised folder path that CreateFolderTree may have to create, outermost first,
+/// leaving out empty ones, a lone separator, a drive and the server and share levels of a network path.
+///   C:/a//b/ => C:\a, C:\a\b      \\srv\share\x\y => \\srv\share\x, \\srv\share\x\y      /a/b => /a, /a/b
+std::vector<std::u16string> FolderTreePrefixes(std::u16string_view path, PathStyle style = kNativeStyle);
+
+/// The user's own folder <base>/<user> (user from $USER, $USERNAME, else "___"), created private to the
+/// user; empty when it exists but is not private (another user's folder, writable by others, a link).
+std::u16string PrivateUserFolder(std::u16string_view base);
 
 /// Appends one error line to the dump file (the line of DumpText); returns true.
 bool LogError(std::u16string_view message);

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/paths.h"
+
 namespace ocelo {
 
 /// Lower-cases A to Z only, as the C runtime does in its default locale.
@@ -19,13 +21,21 @@ std::u16string LowerExtension(std::u16string_view path);
 bool IsExistingFolder(std::u16string_view path);
 
 /// The path with the suffix appended when it is not empty and does not end in a separator.
-std::u16string AppendIfNoSeparator(std::u16string_view path, std::u16string_view suffix);
+///   C:\data + \x.ini => C:\data\x.ini      C:\data\ + \x.ini => C:\data\      (empty) => (empty)
+std::u16string AppendIfNoSeparator(std::u16string_view path, std::u16string_view suffix,
+                                   PathStyle style = kNativeStyle);
 
 /// The text after the last separator; "????????.???" when the path holds no separator at all.
-std::u16string FileNameOrWildcard(std::u16string_view path);
+///   C:\data\settings.ini => settings.ini      settings.ini => ????????.???
+std::u16string FileNameOrWildcard(std::u16string_view path, PathStyle style = kNativeStyle);
 
 /// Appends a text to the list and returns its index.
 int AddToList(std::vector<std::u16string>& list, std::u16string_view text);
+
+/// The folders CreateFolderPath tries to create, outermost first: the path and each of its parents,
+/// leaving out empty entries, "/", a drive ("C:") and the server and share levels of a network path.
+///   C:\a\b => C:\a, C:\a\b      \\srv\share\x => \\srv\share\x      /a/b => /a, /a/b
+std::vector<std::u16string> FolderPathChain(std::u16string_view path, PathStyle style = kNativeStyle);
 
 /// 1 when the folder exists or was created with all missing parents, 0 when a creation failed (with the
 /// dump line "フォルダが作成できません" + the folder).

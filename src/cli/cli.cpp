@@ -1,0 +1,252 @@
+// ocelo-cli: argument parsing, the convert and detect commands, and the progress line.
+#include "cli/cli.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <optional>
+
+#include "app/convert_one.h"
+#include "encoding/decode.h"
+#include "encoding/detect.h"
+#include "encoding/text_file.h"
+#include "platform/fs.h"
+#include "util/file_list.h"
+#include "util/file_status.h"
+#include "util/folders.h"
+#include "util/paths.h"
+
+namespace ocelo {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage:\n"
+    "  ocelo-cli convert --to TARGET --out DIR PATH...\n"
+    "      Writes a converted copy of each text file into DIR under the same name.\n"
+    "      TARGET: copy (0), utf-8 (8), utf-16 (16, with mark) or shift_jis (74).\n"
+    "      An existing copy is backed up into the Rescue folder before it is overwritten; a copy that is\n"
+    "      already up to date is left alone; a file whose characters the target cannot hold is copied\n"
+    "      unchanged.\n"
+    "  ocelo-cli detect PATH...\n"
+    "      Prints each file's encoding as found from its bytes, its mark length, whether it is text,\n"
+    "      and the encoding it declares.\n"
+    "  ocelo-cli --help | --version\n";
+
+std::string Native(std::u16string_view path) { return sys::ToNativePath(path); }
+
+std::u16string FromArg(const std::string& arg) { return sys::FromNativePath(arg); }
+
+const char* KindName(EncodingKind kind) {
+  switch (kind) {
+    case kind::Copy: return "unknown";
+    case kind::Utf8: return "UTF-8";
+    case kind::Utf16Le: return "UTF-16LE";
+    case kind::Utf16Be: return "UTF-16BE";
+    case kind::Utf32Le: return "UTF-32LE";
+    case kind::Utf32Be: return "UTF-32BE";
+    case kind::Ascii: return "ASCII";
+    case kind::ShiftJis: return "Shift_JIS";
+    default: return "?";
+  }
+}
+
+std::optional<EncodingKind> ParseTarget(const std::string& text) {
+  struct Name {
+    const char* name;
+    EncodingKind kind;
+  };
+  static const Name kNames[] = {{"copy", kind::Copy},       {"0", kind::Copy},
+                                {"utf-8", kind::Utf8},      {"utf8", kind::Utf8},      {"8", kind::Utf8},
+                                {"utf-16", kind::Utf16Le},  {"utf16", kind::Utf16Le},  {"16", kind::Utf16Le},
+                                {"shift_jis", kind::ShiftJis}, {"sjis", kind::ShiftJis}, {"74", kind::ShiftJis}};
+  std::string lower;
+  for (char c : text) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  for (const Name& n : kNames) {
+    if (lower == n.name) return n.kind;
+  }
+  return std::nullopt;
+}
+
+const char* Describe(FileResult result) {
+  switch (result) {
+    case FileResult::kConverted: return "converted";
+    case FileResult::kUpToDate: return "up to date";
+    case FileResult::kCopied: return "copied";
+    case FileResult::kPlainCopy: return "copied unchanged: the target encoding would lose characters";
+    case FileResult::kNotText: return "not a text file";
+    case FileResult::kSamePath: return "same path: the file already lies where its copy would go";
+    case FileResult::kUnreadable: return "unable to read";
+    case FileResult::kUnableToSave: return "unable to save";
+  }
+  return "?";
+}
+
+// A one-line progress report on a terminal, shown once the work has run for more than a moment.
+class Progress {
+ public:
+  explicit Progress(std::size_t total)
+      : total_(total), enabled_(isatty(STDERR_FILENO) == 1), start_(std::chrono::steady_clock::now()) {}
+  ~Progress() { Clear(); }
+
+  void Step(std::size_t index, std::u16string_view path) {
+    if (!enabled_ || std::chrono::steady_clock::now() - start_ < std::chrono::milliseconds(500)) return;
+    std::string name = Native(FileName(path));
+    if (name.size() > 50) name = name.substr(0, 47) + "...";
+    std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", index + 1, total_, name.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+  }
+
+  void Clear() {
+    if (shown_) std::fprintf(stderr, "\r\033[K");
+    shown_ = false;
+  }
+
+ private:
+  std::size_t total_;
+  bool enabled_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point start_;
+};
+
+int Convert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::optional<EncodingKind> target;
+  std::optional<std::u16string> folder;
+  std::vector<std::u16string> paths;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--to" || arg == "--out") {
+      if (i + 1 >= args.size()) {
+        err << "ocelo-cli: " << arg << " needs a value\n";
+        return 2;
+      }
+      const std::string& value = args[++i];
+      if (arg == "--to") {
+        target = ParseTarget(value);
+        if (!target) {
+          err << "ocelo-cli: unknown target '" << value << "' (use copy, utf-8, utf-16 or shift_jis)\n";
+          return 2;
+        }
+      } else {
+        folder = FromArg(value);
+      }
+    } else if (arg == "--") {
+      for (++i; i < args.size(); ++i) paths.push_back(FromArg(args[i]));
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      err << "ocelo-cli: unknown option '" << arg << "'\n";
+      return 2;
+    } else {
+      paths.push_back(FromArg(arg));
+    }
+  }
+  if (!target) {
+    err << "ocelo-cli: convert needs --to TARGET\n";
+    return 2;
+  }
+  if (!folder || folder->empty()) {
+    err << "ocelo-cli: convert needs --out DIR\n";
+    return 2;
+  }
+  if (paths.empty()) {
+    err << "ocelo-cli: convert needs at least one PATH\n";
+    return 2;
+  }
+  if (!FolderExists(*folder)) {
+    if (FileExists(*folder) || !CreateFolderTree(*folder)) {
+      err << "ocelo-cli: cannot create the output folder " << Native(*folder) << "\n";
+      return 1;
+    }
+  }
+
+  bool failed = false;
+  Progress progress(paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    progress.Step(i, paths[i]);
+    const std::u16string& path = paths[i];
+    std::string line;
+    if (FileStatus(path).IsFolder()) {
+      line = "skipped: a folder";
+      failed = true;
+    } else {
+      const FileResult result = ConvertOne(*target, path, *folder);
+      line = Describe(result);
+      if (!Succeeded(result)) failed = true;
+    }
+    progress.Clear();
+    out << Native(path) << ": " << line << "\n";
+  }
+  return failed ? 1 : 0;
+}
+
+int Detect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << "ocelo-cli: detect needs at least one PATH\n";
+    return 2;
+  }
+  bool failed = false;
+  Progress progress(args.size());
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::u16string path = FromArg(args[i]);
+    progress.Step(i, path);
+    const FileStatus status(path);
+    if (status.Failed() || !status.IsFile()) {
+      progress.Clear();
+      out << args[i] << ": " << (status.Failed() ? "not found" : "not a file") << "\n";
+      failed = true;
+      continue;
+    }
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+    if (bytes.empty() && status.Size() > 0) {
+      progress.Clear();
+      out << args[i] << ": unable to read\n";
+      failed = true;
+      continue;
+    }
+    const Detection detection = DetectEncoding(bytes);
+    // The declaration is looked for in the first ten lines of the text.
+    const std::u16string text = DecodeBytes(bytes);
+    std::vector<std::u16string> lines;
+    for (std::size_t start = 0; start < text.size() && lines.size() < 10;) {
+      std::size_t end = text.find(u'\n', start);
+      if (end == std::u16string::npos) end = text.size();
+      lines.emplace_back(text.substr(start, end - start));
+      start = end + 1;
+    }
+    const EncodingKind declared = FindDeclaredEncoding(lines);
+    const bool is_text = IsTextFile(path);
+    progress.Clear();
+    out << args[i] << ": " << KindName(detection.kind) << " (" << detection.kind << "), mark "
+        << detection.mark_length << ", " << (is_text ? "text" : "not text") << ", declared ";
+    if (declared != 0) {
+      out << KindName(declared) << " (" << declared << ")\n";
+    } else {
+      out << "none\n";
+    }
+  }
+  return failed ? 1 : 0;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << kUsage;
+    return 2;
+  }
+  const std::string& command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "--help" || command == "-h" || command == "help") {
+    out << kUsage;
+    return 0;
+  }
+  if (command == "--version") {
+    out << "ocelo-cli " << OCELO_VERSION << "\n";
+    return 0;
+  }
+  if (command == "convert") return Convert(rest, out, err);
+  if (command == "detect") return Detect(rest, out, err);
+  err << "ocelo-cli: unknown command '" << command << "'\n" << kUsage;
+  return 2;
+}
+
+}  // namespace ocelo

@@ -1,0 +1,592 @@
+// Files and folders on POSIX systems: status, attributes from permission bits, streams guarded by
+// advisory locks, and writes that replace a file in one rename.
+#include "platform/fs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <new>
+
+#include "platform/posix/native.h"
+
+namespace ocelo::sys {
+namespace {
+
+using posix::Descriptor;
+using posix::NativeArg;
+
+constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
+constexpr mode_t kPermissionBits = 07777;
+constexpr int kLockAttempts = 20;  // opens of a name that another process keeps replacing
+
+// A file that nobody may write is read-only, also for root, whom the system itself would let write.
+bool IsReadOnlyMode(mode_t mode) { return (mode & kAnyWrite) == 0; }
+
+// Retries a system call that an interrupting signal broke off.
+template <typename Call>
+auto Retry(Call call) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
+
+// The folder part of a native path ("." when it has none) and its last piece.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const std::size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// Follows the symbolic links of a path's last piece to the file they name (which may not exist yet),
+// so a write through a link changes the file it points to and the link stays. Returns 0 or ELOOP.
+int ResolveLinks(std::string& path) {
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return 0;
+    std::string target(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 256, '\0');
+    for (;;) {
+      const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+      if (n < 0) return 0;  // gone meanwhile: the caller's checks report what is there now
+      if (static_cast<std::size_t>(n) < target.size()) {
+        target.resize(static_cast<std::size_t>(n));
+        break;
+      }
+      target.resize(target.size() * 2);
+    }
+    if (!target.empty() && target[0] == '/') {
+      path = target;
+    } else {
+      const std::size_t slash = path.rfind('/');
+      path = slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+    }
+  }
+  return ELOOP;
+}
+
+int WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = Retry([&] { return write(fd, data, size); });
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+// A name part for temporary files that other processes are unlikely to pick at the same moment.
+std::string RandomSuffix() {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[6];
+  if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+    static unsigned counter = 0;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    unsigned long long mix = static_cast<unsigned long long>(now.tv_nsec) * 2654435761u ^
+                             (static_cast<unsigned long long>(getpid()) << 20) ^ ++counter;
+    for (unsigned char& b : bytes) {
+      b = static_cast<unsigned char>(mix);
+      mix = (mix >> 8) | (mix << 56);
+      mix *= 0x9E3779B97F4A7C15ull;
+    }
+  }
+  std::string out;
+  for (unsigned char b : bytes) out += kChars[b % (sizeof kChars - 1)];
+  return out;
+}
+
+// A temporary file beside `target`, ".<name>.ocelo-XXXXXX", opened for writing, close-on-exec.
+// The system applies the umask to its 0666, which is the mode a new target gets.
+int CreateTempBeside(const std::string& target, std::string& temp_path, Descriptor& fd) {
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  // Keep the temporary name within the usual 255-byte limit of one name.
+  constexpr std::size_t kSuffix = sizeof(".ocelo-XXXXXX") - 1;
+  if (name.size() > 255 - 1 - kSuffix) name.resize(255 - 1 - kSuffix);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp_path = folder + "." + name + ".ocelo-" + RandomSuffix();
+    const int created = Retry([&] {
+      return open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    });
+    if (created >= 0) {
+      fd.Reset(created);
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
+}
+
+// Takes a lock without waiting. A lock another open file holds is the sharing violation, EBUSY.
+// File systems without locks are used without them rather than refused.
+int TakeLock(int fd, bool exclusive) {
+  if (Retry([&] { return flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB); }) == 0) return 0;
+  if (errno == EWOULDBLOCK) return EBUSY;
+  if (errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) return 0;
+  return errno;
+}
+
+// Whether the path still names the file whose status is `st`: between an open and its lock, another
+// process may have renamed a new file over the name, and a lock on the old one guards nothing.
+bool StillNamed(const std::string& path, const struct stat& st) {
+  struct stat now;
+  return stat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
+}
+
+// Checks an existing target before its content is replaced and locks it for the time of the
+// replacement. Sets `exists` and, for an existing target, its status.
+int PrepareTarget(const std::string& target, bool& exists, struct stat& st, Descriptor& lock) {
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    exists = false;
+    lock.Reset(Retry([&] { return open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
+    const int status = lock.valid() ? fstat(lock.get(), &st) : stat(target.c_str(), &st);
+    if (status != 0) return errno == ENOENT ? 0 : errno;
+    exists = true;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    // Renaming over a device, pipe or socket would take the node away from everyone who uses it.
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (IsReadOnlyMode(st.st_mode)) return EACCES;
+    // A file this process may not read cannot be locked; it is replaced without the lock.
+    if (!lock.valid()) return 0;
+    if (const int error = TakeLock(lock.get(), true)) return error;
+    if (StillNamed(target, st)) return 0;
+  }
+  return EBUSY;
+}
+
+void SyncFolder(const std::string& path) {
+  Descriptor folder(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.valid()) fsync(folder.get());  // some file systems cannot sync a folder; the rename stands
+}
+
+// rename(2) that fails with EEXIST when the target exists, also where the system lacks RENAME_NOREPLACE.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+  struct stat st;
+  if (lstat(to.c_str(), &st) == 0) return EEXIST;
+  return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// Finishes a temporary file and renames it over (or, with `no_replace`, to) the target; removes the
+// temporary file when anything fails.
+int CommitTemp(Descriptor& fd, const std::string& temp_path, const std::string& target, bool no_replace) {
+  int error = 0;
+  if (fsync(fd.get()) != 0 && errno != EINVAL) error = errno;
+  // Some file systems report a failed write only when the file is closed.
+  if (error == 0 && close(fd.Release()) != 0 && errno != EINTR) error = errno;
+  if (error == 0) {
+    if (no_replace) {
+      error = RenameNoReplace(temp_path, target);
+    } else if (rename(temp_path.c_str(), target.c_str()) != 0) {
+      error = errno;
+    }
+  }
+  if (error != 0) {
+    fd.Reset();
+    unlink(temp_path.c_str());
+    return error;
+  }
+  SyncFolder(target);
+  return 0;
+}
+
+// The native target of a write: links followed, a trailing slash refused as a folder.
+int WriteTarget(std::u16string_view path, std::string& target) {
+  if (!NativeArg(path, target)) return errno;
+  if (target.empty()) return ENOENT;
+  if (target.back() == '/') return EISDIR;
+  return ResolveLinks(target);
+}
+
+// Copies the rest of one file into another: in the kernel where it can, else through a 1 MiB buffer.
+int CopyData(int in, int out) {
+  bool copied_any = false;
+  for (;;) {
+    const ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1u << 30, 0);
+    if (n > 0) {
+      copied_any = true;
+      continue;
+    }
+    if (n == 0) return 0;
+    if (errno == EINTR) continue;
+    if (copied_any || (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+                       errno != EBADF && errno != EPERM)) {
+      return errno;
+    }
+    break;
+  }
+  try {
+    std::vector<std::uint8_t> buffer(1u << 20);
+    for (;;) {
+      const ssize_t n = Retry([&] { return read(in, buffer.data(), buffer.size()); });
+      if (n < 0) return errno;
+      if (n == 0) return 0;
+      if (const int error = WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) return error;
+    }
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  }
+}
+
+// The C runtime's mode text: "r", "w" or "a" first, then any of "+", "b", "t", "x"; the rest of the
+// text after a comma (Windows' "ccs=") is ignored.
+struct OpenMode {
+  bool valid = false;
+  bool write = false;     ///< the file is written (w, a, +): exclusive lock, read-only files refused
+  bool create = false;
+  bool truncate = false;
+  bool append = false;
+  bool must_create = false;
+  int access = O_RDONLY;
+  const char* stdio = "rb";  ///< the mode for fdopen, which never truncates or creates
+};
+
+OpenMode ParseMode(const char* text) {
+  OpenMode mode;
+  if (!text || (*text != 'r' && *text != 'w' && *text != 'a')) return mode;
+  const char kind = *text;
+  bool plus = false;
+  for (const char* p = text + 1; *p && *p != ','; ++p) {
+    if (*p == '+') plus = true;
+    if (*p == 'x') mode.must_create = true;
+  }
+  mode.valid = true;
+  mode.write = kind != 'r' || plus;
+  mode.create = kind != 'r';
+  mode.truncate = kind == 'w';
+  mode.append = kind == 'a';
+  mode.access = plus ? O_RDWR : (kind == 'r' ? O_RDONLY : O_WRONLY);
+  if (kind == 'r') mode.stdio = plus ? "r+b" : "rb";
+  if (kind == 'w') mode.stdio = plus ? "w+b" : "wb";
+  if (kind == 'a') mode.stdio = plus ? "a+b" : "ab";
+  return mode;
+}
+
+}  // namespace
+
+namespace posix {
+
+void Descriptor::Reset(int fd) {
+  if (fd_ >= 0) {
+    const int saved = errno;
+    close(fd_);
+    errno = saved;
+  }
+  fd_ = fd;
+}
+
+int MakeFolderTree(const std::string& native, unsigned mode) {
+  if (native.empty()) return ENOENT;
+  struct stat st;
+  if (stat(native.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  for (std::size_t pos = native.find('/', 1);; pos = native.find('/', pos + 1)) {
+    const std::string prefix = native.substr(0, pos);
+    if (!prefix.empty() && prefix.back() != '/' && mkdir(prefix.c_str(), mode) != 0 && errno != EEXIST) {
+      return errno;
+    }
+    if (pos == std::string::npos) break;
+  }
+  if (stat(native.c_str(), &st) != 0) return errno;
+  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+}  // namespace posix
+
+int Stat(std::u16string_view path, StatRecord& record) {
+  record = StatRecord();
+  std::string native;
+  if (!NativeArg(path, native)) return errno;
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return errno;
+  std::uint32_t type = 0;  // pipes, devices and sockets are neither file nor folder
+  if (S_ISREG(st.st_mode)) type = 0x8000;
+  if (S_ISDIR(st.st_mode)) type = 0x4000;
+  record.device = st.st_dev;
+  record.inode = st.st_ino;
+  record.mode = type | (st.st_mode & kPermissionBits);
+  record.links = st.st_nlink;
+  record.user = st.st_uid;
+  record.group = st.st_gid;
+  record.raw_device = st.st_rdev;
+  record.size = st.st_size;
+  record.access_time = st.st_atim.tv_sec;
+  record.modify_time = st.st_mtim.tv_sec;
+  record.change_time = st.st_ctim.tv_sec;
+  return 0;
+}
+
+std::uint32_t GetAttributes(std::u16string_view path) {
+  std::string native;
+  if (!NativeArg(path, native)) return kInvalidAttributes;
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return kInvalidAttributes;
+  std::uint32_t attributes = 0;
+  if (IsReadOnlyMode(st.st_mode)) attributes |= kAttrReadOnly;
+  const std::string name = NameOf(native);
+  if (name.size() > 1 && name[0] == '.' && name != "..") attributes |= kAttrHidden;
+  if (S_ISDIR(st.st_mode)) attributes |= kAttrDirectory;
+  return attributes ? attributes : kAttrNormal;
+}
+
+bool SetAttributes(std::u16string_view path, std::uint32_t attributes) {
+  std::string native;
+  if (!NativeArg(path, native)) return false;
+  if (attributes == kInvalidAttributes) {
+    errno = EINVAL;
+    return false;
+  }
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & kPermissionBits;
+  if (attributes & kAttrReadOnly) {
+    mode &= ~kAnyWrite;
+  } else if (IsReadOnlyMode(mode)) {
+    mode |= S_IWUSR;  // clearing read-only gives the owner the write permission back
+  }
+  if (mode == (st.st_mode & kPermissionBits)) return true;
+  return chmod(native.c_str(), mode) == 0;
+}
+
+std::FILE* OpenStream(std::u16string_view path, const char* mode_text) {
+  const OpenMode mode = ParseMode(mode_text);
+  std::string native;
+  if (!mode.valid) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  if (!NativeArg(path, native)) return nullptr;
+  // O_NONBLOCK keeps the open of a pipe without writer from waiting; it is cleared again below.
+  // No O_TRUNC: a file is emptied only once its lock is won.
+  const int flags = mode.access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (mode.append ? O_APPEND : 0);
+  Descriptor fd;
+  struct stat st;
+  for (int attempt = 0;; ++attempt) {
+    if (attempt == kLockAttempts) {
+      errno = EBUSY;  // the name keeps changing under us: as busy as a held lock
+      return nullptr;
+    }
+    bool created = false;
+    if (mode.must_create) {
+      fd.Reset(Retry([&] { return open(native.c_str(), flags | O_CREAT | O_EXCL, 0666); }));
+      created = fd.valid();
+    } else {
+      // Open what is there; create only what is not, so that a new file (whatever the umask made of
+      // its mode) is never mistaken for a read-only one.
+      for (int tries = 0; tries < 10 && !fd.valid(); ++tries) {
+        fd.Reset(Retry([&] { return open(native.c_str(), flags); }));
+        if (fd.valid() || errno != ENOENT || !mode.create) break;
+        fd.Reset(Retry([&] { return open(native.c_str(), flags | O_CREAT | O_EXCL, 0666); }));
+        created = fd.valid();
+        if (!fd.valid() && errno != EEXIST) break;
+      }
+    }
+    if (!fd.valid()) return nullptr;
+    if (fstat(fd.get(), &st) != 0) return nullptr;
+    int error = 0;
+    if (S_ISDIR(st.st_mode)) {
+      error = EISDIR;
+    } else if (mode.write && !created && IsReadOnlyMode(st.st_mode)) {
+      error = EACCES;
+    } else {
+      error = TakeLock(fd.get(), mode.write);
+    }
+    if (error != 0) {
+      fd.Reset();
+      errno = error;
+      return nullptr;
+    }
+    if (StillNamed(native, st)) break;
+    fd.Reset();
+  }
+  const int status = fcntl(fd.get(), F_GETFL);
+  if (status == -1 || fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) == -1) return nullptr;
+  if (mode.truncate && S_ISREG(st.st_mode) && Retry([&] { return ftruncate(fd.get(), 0); }) != 0) {
+    return nullptr;
+  }
+  std::FILE* stream = fdopen(fd.get(), mode.stdio);
+  if (stream) fd.Release();
+  return stream;
+}
+
+int StreamHandle(std::FILE* stream) { return stream ? fileno(stream) : -1; }
+
+int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes) {
+  std::string target;
+  if (const int error = WriteTarget(path, target)) return error;
+  bool exists = false;
+  struct stat st;
+  Descriptor lock;  // held until the new content is in place
+  if (const int error = PrepareTarget(target, exists, st, lock)) return error;
+
+  std::string temp_path;
+  Descriptor fd;
+  if (const int error = CreateTempBeside(target, temp_path, fd)) return error;
+  int error = 0;
+  if (exists) {
+    // The old file's owner and permission bits, set before any byte is written, so the content is
+    // never readable by more users than the old file allowed. Only root may give a file away.
+    if (fchown(fd.get(), st.st_uid, st.st_gid) != 0 && errno != EPERM) error = errno;
+    if (error == 0 && fchmod(fd.get(), st.st_mode & kPermissionBits) != 0) error = errno;
+  }
+  if (error == 0) error = WriteAll(fd.get(), bytes.data(), bytes.size());
+  if (error != 0) {
+    fd.Reset();
+    unlink(temp_path.c_str());
+    return error;
+  }
+  return CommitTemp(fd, temp_path, target, false);
+}
+
+int Access(std::u16string_view path, int mode) {
+  std::string native;
+  if (!NativeArg(path, native)) return -1;
+  if (mode & ~6) {
+    errno = EINVAL;
+    return -1;
+  }
+  const int wanted = (mode & 2 ? W_OK : 0) | (mode & 4 ? R_OK : 0);
+  if (access(native.c_str(), wanted ? wanted : F_OK) != 0) return -1;
+  if (mode & 2) {
+    struct stat st;
+    if (stat(native.c_str(), &st) != 0) return -1;
+    if (IsReadOnlyMode(st.st_mode)) {
+      errno = EACCES;
+      return -1;
+    }
+  }
+  return 0;
+}
+
+int MakeFolder(std::u16string_view path) {
+  std::string native;
+  if (!NativeArg(path, native)) return errno;
+  return mkdir(native.c_str(), 0777) == 0 ? 0 : errno;
+}
+
+int RemoveFile(std::u16string_view path) {
+  std::string native;
+  if (!NativeArg(path, native)) return errno;
+  struct stat st;
+  if (lstat(native.c_str(), &st) != 0) return errno;
+  // A read-only file is protected from removal, as the attribute promises; MakeWritable first.
+  if (S_ISREG(st.st_mode) && IsReadOnlyMode(st.st_mode)) return EACCES;
+  return unlink(native.c_str()) == 0 ? 0 : errno;
+}
+
+int RemoveFolder(std::u16string_view path) {
+  std::string native;
+  if (!NativeArg(path, native)) return errno;
+  return rmdir(native.c_str()) == 0 ? 0 : errno;
+}
+
+int CopyFile(std::u16string_view source, std::u16string_view target_path, bool fail_if_exists) {
+  std::string from;
+  if (!NativeArg(source, from)) return errno;
+  Descriptor in(Retry([&] { return open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
+  if (!in.valid()) return errno;
+  struct stat source_st;
+  if (fstat(in.get(), &source_st) != 0) return errno;
+  if (S_ISDIR(source_st.st_mode)) return EISDIR;
+  if (!S_ISREG(source_st.st_mode)) return EINVAL;  // a pipe or device has no end to copy up to
+  if (const int error = TakeLock(in.get(), false)) return error;
+
+  std::string target;
+  if (!NativeArg(target_path, target)) return errno;
+  struct stat st;
+  if (fail_if_exists && lstat(target.c_str(), &st) == 0) return EEXIST;
+  if (const int error = WriteTarget(target_path, target)) return error;
+  bool exists = false;
+  Descriptor lock;
+  if (!fail_if_exists) {
+    if (const int error = PrepareTarget(target, exists, st, lock)) return error;
+  }
+
+  std::string temp_path;
+  Descriptor fd;
+  if (const int error = CreateTempBeside(target, temp_path, fd)) return error;
+  int error = 0;
+  if (fchmod(fd.get(), source_st.st_mode & kPermissionBits) != 0) error = errno;
+  if (error == 0) error = CopyData(in.get(), fd.get());
+  if (error == 0) {
+    const timespec times[2] = {source_st.st_atim, source_st.st_mtim};
+    if (futimens(fd.get(), times) != 0) error = errno;
+  }
+  if (error != 0) {
+    fd.Reset();
+    unlink(temp_path.c_str());
+    return error;
+  }
+  return CommitTemp(fd, temp_path, target, fail_if_exists);
+}
+
+int MoveFile(std::u16string_view source, std::u16string_view target) {
+  std::string from, to;
+  if (!NativeArg(source, from) || !NativeArg(target, to)) return errno;
+  const int error = RenameNoReplace(from, to);
+  if (error != EXDEV) return error;
+  // Another file system: a file is copied and its source removed; a folder cannot move there.
+  struct stat st;
+  if (lstat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return EXDEV;
+  if (const int copy_error = CopyFile(source, target, true)) return copy_error;
+  if (unlink(from.c_str()) != 0) {
+    const int unlink_error = errno;
+    unlink(to.c_str());
+    return unlink_error;
+  }
+  return 0;
+}
+
+int SetFileTimes(std::u16string_view path, std::int64_t access_time, std::int64_t modify_time) {
+  std::string native;
+  if (!NativeArg(path, native)) return errno;
+  timespec times[2] = {};
+  times[0].tv_sec = static_cast<time_t>(access_time);
+  times[1].tv_sec = static_cast<time_t>(modify_time);
+  return utimensat(AT_FDCWD, native.c_str(), times, 0) == 0 ? 0 : errno;
+}
+
+std::vector<FolderEntry> ListFolder(std::u16string_view folder) {
+  std::vector<FolderEntry> entries;
+  std::string native;
+  if (!NativeArg(folder, native) || native.empty()) return entries;
+  Descriptor fd(Retry([&] { return open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  if (!fd.valid()) return entries;
+  DIR* dir = fdopendir(fd.get());
+  if (!dir) return entries;
+  fd.Release();
+  try {
+    while (const dirent* entry = readdir(dir)) {
+      bool is_folder = entry->d_type == DT_DIR;
+      if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+        // A link to a folder is walked as a folder, as a junction is on Windows.
+        struct stat st;
+        is_folder = fstatat(dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+      }
+      entries.push_back({FromNativePath(entry->d_name), is_folder});
+    }
+  } catch (const std::bad_alloc&) {
+    entries.clear();
+  }
+  closedir(dir);
+  return entries;
+}
+
+}  // namespace ocelo::sys

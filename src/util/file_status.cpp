@@ -1,0 +1,45 @@
+// What the file system says about one path: status, attributes, and opening it as a stream.
+#include "util/file_status.h"
+
+#include "util/paths.h"
+
+namespace ocelo {
+
+FileStatus::FileStatus(std::u16string_view path) {
+  // The Windows build falls back to the framework's query when the runtime rejects a path with error
+  // 22; POSIX stat has no such gap.
+  error_ = sys::Stat(path, record_);
+  if (error_ != 0) record_ = sys::StatRecord();
+}
+
+FileAttributes::FileAttributes(std::u16string_view path) {
+  std::u16string normalized = StripSlash(NormalizePath(path));
+  // The root folder alone normalises to an empty text; it still names the root.
+  if (normalized.empty() && !path.empty() && IsSeparator(path.front())) normalized.assign(1, path.front());
+  attributes_ = sys::GetAttributes(normalized);
+  if (attributes_ != sys::kInvalidAttributes) path_ = std::move(normalized);
+}
+
+bool FileAttributes::Clear(std::uint32_t mask) {
+  return sys::SetAttributes(path_, attributes_ & ~mask);
+}
+
+bool FileAttributes::Set(std::uint32_t mask) {
+  return sys::SetAttributes(path_, attributes_ | mask);
+}
+
+bool FileAttributes::ClearIfSet(std::uint32_t mask) {
+  if (Has(mask) == 0) return true;
+  return Clear(mask);
+}
+
+std::FILE* OpenFile(std::u16string_view path, const char* mode) {
+  if (path.empty()) return nullptr;
+  return sys::OpenStream(path, mode);
+}
+
+std::vector<std::uint8_t> ToBytes(std::string_view text) {
+  return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+}  // namespace ocelo
