@@ -220,8 +220,7 @@ bool RegistryStore::Connect() {
   if (!IsExistingFolder(folder)) {
     // The config folder is made private when it is made; so is ours.
     if (sys::SpecialFolderPath(sys::kCsidlAppData | sys::kCsidlFlagCreate).empty()) return false;
-    if (sys::MakeFolder(folder) != 0 && !IsExistingFolder(folder)) return false;
-    sys::MakeOwnerOnly(folder);
+    if (sys::MakePrivateFolder(folder) != 0 && !IsExistingFolder(folder)) return false;
   }
   bool fresh = sys::Access(path, 0) != 0;
   sqlite3* handle = nullptr;
@@ -229,7 +228,8 @@ bool RegistryStore::Connect() {
                                SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   auto database = std::make_unique<Database>(handle);
   if (opened != SQLITE_OK) return false;
-  if (fresh) sys::MakeOwnerOnly(path);  // the journal files take the database file's mode
+  // SQLite creates the file with the umask's mode; the journal files it adds take the file's mode.
+  if (fresh) sys::MakeOwnerOnly(path);
   sqlite3_busy_timeout(handle, kBusyTimeoutMs);
   // Only a new, empty database takes the encoding. In write-ahead-log mode readers never wait for a
   // writer; should the mode not take, the busy wait still serialises writers.
