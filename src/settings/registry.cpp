@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -389,14 +390,19 @@ bool RegistryStore::EnumKeys(RegistryRoot root, TextArg path, std::vector<std::u
   list.clear();
   if (!path) return false;
   if (Open(root, path, kKeyRead, false) == kNoKey) return false;
-  Statement names(db_->db, "SELECT name FROM keys WHERE parent = ?1 ORDER BY folded, id");
+  Statement names(db_->db, "SELECT name FROM keys WHERE parent = ?1 ORDER BY id");
   names.Bind(1, key_);
-  while (names.Step() == SQLITE_ROW) {
-    std::u16string name = names.Text(0);
+  std::vector<std::u16string> all;
+  while (names.Step() == SQLITE_ROW) all.push_back(names.Text(0));
+  Close();
+  // In name order without case, code unit by code unit, as a registry lists subkeys.
+  std::stable_sort(all.begin(), all.end(), [](const std::u16string& a, const std::u16string& b) {
+    return ToLower(a) < ToLower(b);
+  });
+  for (std::u16string& name : all) {
     if (name.size() >= kEnumNameBuffer) break;
     list.push_back(std::move(name));
   }
-  Close();
   return true;
 }
 

@@ -80,8 +80,10 @@ TEST_F(Registry, WriteCreatesTheKeyWithItsParents) {
 
 TEST_F(Registry, EnumerationOrder) {
   RegistryStore store;
-  for (const char16_t* key : {u"k\\beta", u"k\\Alpha", u"k\\gamma"}) store.WriteInt(kUser, key, u"v", 1);
-  EXPECT_EQ(Keys(u"k"), (Names{u"Alpha", u"beta", u"gamma"}));  // by name, without case
+  for (const char16_t* key : {u"k\\beta", u"k\\\u0100", u"k\\Alpha", u"k\\gamma", u"k\\_"}) {
+    store.WriteInt(kUser, key, u"v", 1);
+  }
+  EXPECT_EQ(Keys(u"k"), (Names{u"_", u"Alpha", u"beta", u"gamma", u"\u0100"}));  // by name, without case
   for (const char16_t* value : {u"z", u"a", u"M"}) store.WriteInt(kUser, u"k", value, 1);
   store.WriteInt(kUser, u"k", u"z", 2);
   EXPECT_EQ(Values(u"k"), (Names{u"z", u"a", u"M"}));  // in the order they were made
