@@ -110,8 +110,10 @@ TEST_F(DropRunTest, FirstProblemStopsTheRunWithOneReport) {
   EXPECT_FALSE(test::Exists(U8(out) + "/c.txt"));
   ASSERT_EQ(presenter_.shown.size(), 1u);
   EXPECT_EQ(presenter_.shown[0], u"テキストファイルではありません．\r\nbin.dat\r\n");
-  EXPECT_NE(test::DumpLog().find("---- OK              Button1  [OK]    \t\r\nテキストファイルではありません．"),
-            std::string::npos);
+  // The summary's line breaks show as tabs in the dump line.
+  EXPECT_NE(test::DumpLog().find("\t---- OK              Button1  [OK]    \t\t\tテキストファイルではありません．\t\tbin.dat\t\t\t\t\r\n"),
+            std::string::npos)
+      << test::DumpLog();
 }
 
 TEST_F(DropRunTest, FileInTheOutputFolderIsReportedAsSamePathIgnoringCase) {
@@ -164,7 +166,7 @@ TEST(DropRun, CopiesInTodaysFolderAreDeletedAtExitAndOthersStay) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the copy was not written into today's folder";
   EXPECT_FALSE(test::Exists(today + "a.txt"));
-  EXPECT_EQ(test::ReadBytes(root + "/kept/b.txt"), Hex("E3 81 A2"));
+  EXPECT_EQ(test::ReadBytes(root + "/kept/b.txt"), Hex("E3 81 84"));
 }
 
 }  // namespace
