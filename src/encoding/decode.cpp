@@ -9,6 +9,7 @@
 #include "encoding/cp932.h"
 #include "encoding/detect.h"
 #include "encoding/utf8.h"
+#include "platform/system.h"
 #include "util/dump.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
@@ -87,8 +88,12 @@ std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path) {
   }
   std::vector<std::uint8_t> bytes;
   const std::int64_t size = FileStatus(path).Size();
+  // A file larger than the machine's memory is refused before any allocation: the allocation could
+  // succeed on an overcommitting system and the read then exhaust the memory.
+  const std::uint64_t memory = sys::PhysicalMemory();
   try {
-    if (size < 0 || static_cast<std::uint64_t>(size) > std::numeric_limits<std::size_t>::max() / 2) {
+    if (size < 0 || static_cast<std::uint64_t>(size) > std::numeric_limits<std::size_t>::max() / 2 ||
+        (memory != 0 && static_cast<std::uint64_t>(size) > memory)) {
       throw std::bad_alloc();
     }
     bytes.resize(static_cast<std::size_t>(size));

@@ -1,6 +1,7 @@
 // Questions to the operating system about the process and its user: folders, names, environment.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -38,5 +39,9 @@ void SetEnvironment(std::u16string_view name, std::u16string_view value);
 
 /// `GetLongPathNameW`: the long form of a path; POSIX has no short forms, so the path itself.
 std::u16string LongPath(std::u16string_view path);
+
+/// The machine's physical memory in bytes (0 when unknown): no file larger than this is taken whole
+/// into memory.
+std::uint64_t PhysicalMemory();
 
 }  // namespace ocelo::sys

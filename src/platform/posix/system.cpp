@@ -143,4 +143,11 @@ void SetEnvironment(std::u16string_view name, std::u16string_view value) {
 
 std::u16string LongPath(std::u16string_view path) { return std::u16string(path); }
 
+std::uint64_t PhysicalMemory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return 0;
+  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+}
+
 }  // namespace ocelo::sys
