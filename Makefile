@@ -35,7 +35,11 @@ test-asan: deps
 bench: deps
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
+	@echo "== kernels, each result in fresh memory (what one conversion pays)"
 	build/bench/ocelo_bench --benchmark_min_time=0.5
+	@echo "== the same with freed memory reused by the allocator (steady state, no page faults)"
+	GLIBC_TUNABLES=glibc.malloc.mmap_threshold=4294967295:glibc.malloc.trim_threshold=1099511627775 \
+	  build/bench/ocelo_bench --benchmark_min_time=0.5 --benchmark_filter='Decode|Encode|Detect'
 
 bench-e2e: build
 	cmake --preset bench
