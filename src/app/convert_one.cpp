@@ -1,8 +1,11 @@
 // One dropped file from judgement to copy.
 #include "app/convert_one.h"
 
+#include <utility>
+
 #include "encoding/convert.h"
 #include "encoding/text_file.h"
+#include "encoding/decode.h"
 #include "util/paths.h"
 #include "util/strings.h"
 
@@ -22,9 +25,10 @@ bool IsSamePath(std::u16string_view a, std::u16string_view b) {
 }
 
 FileResult ConvertOne(EncodingKind target, std::u16string_view path, std::u16string_view folder) {
-  if (!IsTextFile(path)) return FileResult::kNotText;
+  FileContent content = ReadFileContent(path);
+  if (!IsTextFile(path, content)) return FileResult::kNotText;
   if (IsSamePath(path, CopyPath(folder, path))) return FileResult::kSamePath;
-  switch (ConvertFileWithOutcome(target, path, folder)) {
+  switch (ConvertFileWithOutcome(target, path, folder, std::move(content))) {
     case ConvertOutcome::kConverted:
       return FileResult::kConverted;
     case ConvertOutcome::kUpToDate:

@@ -9,8 +9,6 @@
 #include "app/convert_one.h"
 #include "app/message.h"
 #include "app/string_pairs.h"
-#include "encoding/convert.h"
-#include "encoding/text_file.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/paths.h"
@@ -77,15 +75,16 @@ void DropRun::OnDropFiles(const std::vector<std::u16string>& paths, std::u16stri
       output_folder_ = path;
       break;
     }
-    if (!IsTextFile(path)) {
+    const FileResult result = ConvertOne(target, path, output_folder_);
+    if (result == FileResult::kNotText) {
       Report("Not a text file.\r\n", name);
       break;
     }
-    if (IsSamePath(path, dest)) {
+    if (result == FileResult::kSamePath) {
       Report("same ", name);
       break;
     }
-    if (!ConvertFile(target, path, output_folder_)) {
+    if (!Succeeded(result)) {
       Report("Unable to save.\r\n", name);
       break;
     }

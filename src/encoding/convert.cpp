@@ -4,7 +4,7 @@
 
 #include <cerrno>
 #include <new>
-#include <optional>
+#include <utility>
 #include <vector>
 
 #include "encoding/decode.h"
@@ -27,69 +27,52 @@ std::int64_t ModifiedTime(std::u16string_view path) {
   return status.Failed() ? 0 : status.ModifyTime();
 }
 
-// The source's bytes, read once and decoded when first needed. A source that exists but yields no bytes
-// although it has a size (locked for the whole retry time, too large for memory) is unreadable.
-class Source {
- public:
-  explicit Source(std::u16string_view path) : path_(path) {
-    exists_ = FileExists(path);
-    if (exists_) {
-      bytes_ = ReadFileBytes(path);
-      readable_ = !bytes_.empty() || FileStatus(path).Size() == 0;
-    }
-  }
-  bool exists() const { return exists_; }
-  bool readable() const { return readable_; }
-  const std::u16string& text() {
-    if (!text_) text_ = DecodeBytes(bytes_);
-    return *text_;
-  }
-
- private:
-  std::u16string path_;
-  bool exists_ = false;
-  bool readable_ = false;
-  std::vector<std::uint8_t> bytes_;
-  std::optional<std::u16string> text_;
-};
-
-bool WriteAs(EncodingKind target, std::u16string_view path, std::u16string_view text) {
+// The bytes of the writer that the target kind picks.
+std::vector<std::uint8_t> FileBytesFor(EncodingKind target, std::u16string_view text) {
   switch (target) {
     case kind::Utf8:
-      return WriteUtf8File(path, text, false);
+      return Utf8FileBytes(text, false);
     case kind::Utf16Le:
-      return WriteUtf16File(path, text, true);
+      return Utf16FileBytes(text, true);
     case kind::ShiftJis:
-      return WriteShiftJisFile(path, text);
+      return ShiftJisFileBytes(text);
     default:  // no selection (-1) and unknown kinds
-      return WriteUtf16MarkedFile(path, text);
+      return Utf16MarkedFileBytes(text);
   }
 }
 
-ConvertOutcome Convert(EncodingKind target, std::u16string_view source_path, std::u16string_view folder) {
+ConvertOutcome Convert(EncodingKind target, std::u16string_view source_path, std::u16string_view folder,
+                       FileContent source) {
   const std::u16string dest = AddSlash(folder, kPathSeparator) + FileName(source_path);
   const std::int64_t source_time = ModifiedTime(source_path);
-  Source source(source_path);
+  std::vector<std::uint8_t> buffer;
 
   // Up to date: same time, same text, and already in the target encoding. The cheap tests go first.
-  if (ModifiedTime(dest) == source_time && source.exists() && FileExists(dest)) {
-    const std::vector<std::uint8_t> dest_bytes = ReadFileBytes(dest);
-    if (DetectEncoding(dest_bytes).kind == target && DecodeBytes(dest_bytes) == source.text()) {
-      return ConvertOutcome::kUpToDate;
-    }
+  if (ModifiedTime(dest) == source_time && source.exists && FileExists(dest)) {
+    ReadFileBytesInto(dest, buffer);
+    if (DetectEncoding(buffer).kind == target && DecodesTo(buffer, source.text)) return ConvertOutcome::kUpToDate;
   }
 
   if (target == kind::Copy) {
     return CopyFileTo(source_path, dest, false) ? ConvertOutcome::kCopied : ConvertOutcome::kUnableToSave;
   }
   // A source that cannot be read would otherwise overwrite the copy with the output of an empty text.
-  if (!source.readable()) return ConvertOutcome::kUnreadable;
+  if (!source.readable) return ConvertOutcome::kUnreadable;
+  source.bytes = {};  // only the text is needed from here on
 
   BackupToRescue(dest);
-  if (!WriteAs(target, dest, source.text())) return ConvertOutcome::kUnableToSave;
+  buffer = FileBytesFor(target, source.text);
+  if (!WriteFileBytes(dest, buffer)) return ConvertOutcome::kUnableToSave;
 
+  // Read back: the copy must give the source's text again. The written bytes' memory takes the copy.
   ConvertOutcome outcome = ConvertOutcome::kConverted;
-  if (!(FileExists(dest) && FileExists(source_path) && ReadTextFile(dest) == source.text())) {
+  bool same = false;
+  if (FileExists(dest) && FileExists(source_path)) {
+    ReadFileBytesInto(dest, buffer);
+    same = DecodesTo(buffer, source.text);
+  }
+  buffer = {};
+  if (!same) {
     // The target encoding lost characters: an unchanged copy keeps them all.
     if (!CopyFileTo(source_path, dest, false)) return ConvertOutcome::kUnableToSave;
     outcome = ConvertOutcome::kPlainCopy;
@@ -102,8 +85,13 @@ ConvertOutcome Convert(EncodingKind target, std::u16string_view source_path, std
 
 ConvertOutcome ConvertFileWithOutcome(EncodingKind target, std::u16string_view source,
                                       std::u16string_view folder) {
+  return ConvertFileWithOutcome(target, source, folder, ReadFileContent(source));
+}
+
+ConvertOutcome ConvertFileWithOutcome(EncodingKind target, std::u16string_view source,
+                                      std::u16string_view folder, FileContent content) {
   try {
-    return Convert(target, source, folder);
+    return Convert(target, source, folder, std::move(content));
   } catch (const std::bad_alloc&) {
     DumpText(u"Can't convert, out of memory  " + std::u16string(source));
     return ConvertOutcome::kUnableToSave;

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "encoding/decode.h"
 #include "encoding/kinds.h"
 
 namespace ocelo {
@@ -30,6 +31,11 @@ enum class ConvertOutcome {
 /// ConvertFile with its outcome.
 ConvertOutcome ConvertFileWithOutcome(EncodingKind target, std::u16string_view source,
                                       std::u16string_view folder);
+
+/// ConvertFileWithOutcome with the source's content already read (ReadFileContent), so a caller that
+/// tested the file first reads it once.
+ConvertOutcome ConvertFileWithOutcome(EncodingKind target, std::u16string_view source,
+                                      std::u16string_view folder, FileContent content);
 
 /// Saves an existing file into its Rescue folder, under "%Y%m%d_%H%M%S." + name (its modification time)
 /// and under its own name. Returns the time-stamped path; empty when the file is missing or a copy failed.

@@ -1,6 +1,8 @@
 // Reading files as text: ReadFileBytes with its retries, DecodeBytes per detected kind, ReadTextFile.
 #include "encoding/decode.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 #include <limits>
@@ -72,7 +74,8 @@ std::u16string DecodeUtf32BeUnits(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path) {
+bool ReadFileBytesInto(std::u16string_view path, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
   std::FILE* stream = nullptr;
   if (!path.empty()) {
     const WaitPolicy& waits = Waits();
@@ -84,9 +87,8 @@ std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path) {
   }
   if (!stream) {
     DumpText(u"Can't open rb  " + std::u16string(path));
-    return {};
+    return false;
   }
-  std::vector<std::uint8_t> bytes;
   const std::int64_t size = FileStatus(path).Size();
   // A file larger than the machine's memory is refused before any allocation: the allocation could
   // succeed on an overcommitting system and the read then exhaust the memory.
@@ -99,15 +101,32 @@ std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path) {
     bytes.resize(static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     std::fclose(stream);
+    bytes = {};
     DumpText(u"Can't read, too large  " + std::u16string(path));
-    return {};
+    return false;
   }
   if (!bytes.empty()) {
     // A file that shrank since its size was taken leaves zero bytes at the end of the buffer.
     (void)std::fread(bytes.data(), 1, bytes.size(), stream);
   }
   std::fclose(stream);
+  return true;
+}
+
+std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path) {
+  std::vector<std::uint8_t> bytes;
+  ReadFileBytesInto(path, bytes);
   return bytes;
+}
+
+FileContent ReadFileContent(std::u16string_view path) {
+  FileContent content;
+  content.exists = FileExists(path);
+  if (content.exists) {
+    content.readable = ReadFileBytesInto(path, content.bytes);
+    content.text = DecodeBytes(content.bytes);
+  }
+  return content;
 }
 
 std::u16string DecodeUtf16Le(std::span<const std::uint8_t> bytes) {
@@ -152,6 +171,63 @@ std::u16string DecodeBytes(std::span<const std::uint8_t> bytes) {
   } catch (const std::bad_alloc&) {
     DumpText(u"Can't decode, out of memory");
     return {};
+  }
+}
+
+namespace {
+
+// Decodes the bytes piece by piece with `decode`, comparing each piece with the text as it goes. A
+// piece ends just before a byte for which `starts_character` holds, so that no character is cut.
+template <typename Decode, typename StartsCharacter>
+bool DecodesPiecewiseTo(std::span<const std::uint8_t> bytes, std::u16string_view text, Decode decode,
+                        StartsCharacter starts_character) {
+  constexpr std::size_t kPiece = 1 << 16;
+  std::size_t done = 0;
+  std::size_t compared = 0;
+  while (done < bytes.size()) {
+    std::size_t end = std::min(bytes.size(), done + kPiece);
+    while (end < bytes.size() && !starts_character(bytes, end)) ++end;
+    const std::u16string piece = decode(bytes.subspan(done, end - done));
+    if (piece.size() > text.size() - compared || text.compare(compared, piece.size(), piece) != 0) return false;
+    compared += piece.size();
+    done = end;
+  }
+  return compared == text.size();
+}
+
+}  // namespace
+
+bool DecodesTo(std::span<const std::uint8_t> bytes, std::u16string_view text) {
+  const Detection detection = DetectEncoding(bytes);
+  const std::span<const std::uint8_t> rest = bytes.subspan(static_cast<std::size_t>(detection.mark_length));
+  try {
+    switch (detection.kind) {
+      case kind::Utf8:
+        // A byte that is no continuation byte always starts a new sequence.
+        return DecodesPiecewiseTo(UpToZeroByte(rest), text, DecodeUtf8,
+                                  [](std::span<const std::uint8_t> b, std::size_t k) { return (b[k] & 0xC0) != 0x80; });
+      case kind::Utf16Le: {
+        const std::size_t units = UnitsBeforeZero(rest.data(), rest.size() / 2);
+        if (units != text.size()) return false;
+        if constexpr (std::endian::native == std::endian::little) {
+          return units == 0 || std::memcmp(rest.data(), text.data(), units * 2) == 0;
+        }
+        for (std::size_t i = 0; i < units; ++i) {
+          if (LoadLe16(rest.data() + 2 * i) != text[i]) return false;
+        }
+        return true;
+      }
+      case kind::Utf16Be:
+      case kind::Utf32Le:
+      case kind::Utf32Be:
+        return DecodeBytes(bytes) == text;
+      default:
+        // After a byte below 0x40, which is neither a lead nor a trail byte, a new character starts.
+        return DecodesPiecewiseTo(UpToZeroByte(rest), text, DecodeShiftJis,
+                                  [](std::span<const std::uint8_t> b, std::size_t k) { return b[k - 1] < 0x40; });
+    }
+  } catch (const std::bad_alloc&) {
+    return DecodeBytes(bytes) == text;
   }
 }
 

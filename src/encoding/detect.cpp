@@ -12,6 +12,8 @@
 //   checked for that shape, and the byte-by-byte count takes over around any block that is not.
 #include "encoding/detect.h"
 
+#include "util/text_search.h"
+
 #include <algorithm>
 
 #if defined(__SSE2__)
@@ -183,25 +185,26 @@ EncodingKind KindOfValue(std::u16string_view window) {
 
 // The first entry holding `tag` and, after it, `key` decides: the value is the 20 characters after the
 // next "=", or the entry's first 20 characters when no "=" follows.
-EncodingKind FindDeclaration(std::span<const std::u16string> entries, std::u16string_view tag,
+EncodingKind FindDeclaration(std::span<const std::u16string_view> entries, std::u16string_view tag,
                              std::u16string_view key) {
-  for (const std::u16string& entry : entries) {
-    std::size_t at_tag = entry.find(tag);
-    if (at_tag == std::u16string::npos) continue;
-    std::size_t at_key = entry.find(key, at_tag + tag.size());
-    if (at_key == std::u16string::npos) continue;
-    std::size_t at_equals = entry.find(u'=', at_key + key.size());
-    std::u16string_view view(entry);
-    return KindOfValue(at_equals == std::u16string::npos ? view.substr(0, kValueWindow)
-                                                         : view.substr(at_equals + 1, kValueWindow));
+  constexpr std::size_t npos = std::u16string_view::npos;
+  for (const std::u16string_view entry : entries) {
+    std::size_t at_tag = FindText(entry, tag);
+    if (at_tag == npos) continue;
+    std::size_t at_key = FindText(entry, key, at_tag + tag.size());
+    if (at_key == npos) continue;
+    std::size_t at_equals = FindText(entry, u"=", at_key + key.size());
+    return KindOfValue(at_equals == npos ? entry.substr(0, kValueWindow)
+                                         : entry.substr(at_equals + 1, kValueWindow));
   }
   return kind::Copy;
 }
 
-EncodingKind FindVrmlHeader(std::span<const std::u16string> entries) {
-  for (const std::u16string& entry : entries) {
-    if (entry.find(u"VRML") != std::u16string::npos || entry.find(u"X3D") != std::u16string::npos) {
-      return entry.find(u"utf8") != std::u16string::npos ? kind::Utf8 : kind::Copy;
+EncodingKind FindVrmlHeader(std::span<const std::u16string_view> entries) {
+  constexpr std::size_t npos = std::u16string_view::npos;
+  for (const std::u16string_view entry : entries) {
+    if (FindText(entry, u"VRML") != npos || FindText(entry, u"X3D") != npos) {
+      return FindText(entry, u"utf8") != npos ? kind::Utf8 : kind::Copy;
     }
   }
   return kind::Copy;
@@ -283,13 +286,18 @@ EncodingKind GuessEncodingScalar(std::span<const std::uint8_t> bytes) {
   return invalid == 0 && valid > 0 ? kind::Utf8 : kind::Copy;
 }
 
-EncodingKind FindDeclaredEncoding(const std::vector<std::u16string>& texts) {
-  std::span<const std::u16string> entries(texts.data(), std::min(texts.size(), kEntriesScanned));
+EncodingKind FindDeclaredEncoding(std::span<const std::u16string_view> texts) {
+  const std::span<const std::u16string_view> entries = texts.first(std::min(texts.size(), kEntriesScanned));
   if (EncodingKind found = FindDeclaration(entries, u"xml", u"encoding")) return found;
   if (EncodingKind found = FindDeclaration(entries, u"html", u"charset")) return found;
   return FindVrmlHeader(entries);
 }
 
-bool HasXmlDeclaration(std::u16string_view text) { return text.find(u"<?xml") != std::u16string_view::npos; }
+EncodingKind FindDeclaredEncoding(const std::vector<std::u16string>& texts) {
+  std::vector<std::u16string_view> views(texts.begin(), texts.begin() + std::min(texts.size(), kEntriesScanned));
+  return FindDeclaredEncoding(std::span<const std::u16string_view>(views));
+}
+
+bool HasXmlDeclaration(std::u16string_view text) { return FindText(text, u"<?xml") != std::u16string_view::npos; }
 
 }  // namespace ocelo

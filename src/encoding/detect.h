@@ -31,6 +31,7 @@ EncodingKind GuessEncodingScalar(std::span<const std::uint8_t> bytes);
 
 /// 8, 16, 74 or 0 after the first encoding declaration among the first ten texts: an XML declaration,
 /// an HTML charset, or a VRML/X3D header.
+EncodingKind FindDeclaredEncoding(std::span<const std::u16string_view> texts);
 EncodingKind FindDeclaredEncoding(const std::vector<std::u16string>& texts);
 
 /// True when the text contains "<?xml" anywhere (case-sensitive).

@@ -11,6 +11,7 @@
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/policy.h"
+#include "util/text_search.h"
 
 namespace ocelo {
 namespace {
@@ -19,6 +20,21 @@ namespace {
 bool IsZipHead(const std::vector<std::uint8_t>& head) {
   if (head.size() < 4 || head[0] != 'P' || head[1] != 'K') return false;
   return (head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6) || (head[2] == 7 && head[3] == 8);
+}
+
+// Everything after the ZIP test. The raw bytes of the one read serve the zero-byte test at the end.
+bool IsTextContent(std::u16string_view path, const FileContent& content) {
+  const std::u16string& text = content.text;
+  if (HasXmlDeclaration(text)) return true;
+  const std::u16string_view entries[] = {text};
+  if (FindDeclaredEncoding(std::span<const std::u16string_view>(entries)) != 0) return true;
+  if (FindText(text, std::u16string_view(u"\0", 1)) != std::u16string_view::npos) return false;
+
+  const FileStatus status(path);
+  const std::int64_t size = status.Failed() ? 0 : status.Size();
+  if (size / 4 <= 2 * static_cast<std::int64_t>(text.size())) return true;
+  // Decoding stopped early, which a zero byte does: binary when the file holds one.
+  return std::find(content.bytes.begin(), content.bytes.end(), std::uint8_t{0}) == content.bytes.end();
 }
 
 }  // namespace
@@ -41,23 +57,12 @@ std::vector<std::uint8_t> ReadHead(std::u16string_view path, int n) {
 
 bool IsTextFile(std::u16string_view path) {
   if (IsZipHead(ReadHead(path, 10))) return false;
+  return IsTextContent(path, ReadFileContent(path));
+}
 
-  // The raw bytes are read once and kept for the zero-byte test at the end.
-  std::vector<std::uint8_t> bytes;
-  std::u16string text;
-  if (FileExists(path)) {
-    bytes = ReadFileBytes(path);
-    text = DecodeBytes(bytes);
-  }
-  if (HasXmlDeclaration(text)) return true;
-  if (FindDeclaredEncoding({text}) != 0) return true;
-  if (text.find(u'\0') != std::u16string::npos) return false;
-
-  const FileStatus status(path);
-  const std::int64_t size = status.Failed() ? 0 : status.Size();
-  if (size / 4 <= 2 * static_cast<std::int64_t>(text.size())) return true;
-  // Decoding stopped early, which a zero byte does: binary when the file holds one.
-  return std::find(bytes.begin(), bytes.end(), std::uint8_t{0}) == bytes.end();
+bool IsTextFile(std::u16string_view path, const FileContent& content) {
+  if (IsZipHead(ReadHead(path, 10))) return false;
+  return IsTextContent(path, content);
 }
 
 }  // namespace ocelo

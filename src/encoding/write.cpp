@@ -88,26 +88,40 @@ bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> byte
   return true;
 }
 
+std::vector<std::uint8_t> Utf8FileBytes(std::u16string_view text, bool mark) {
+  std::vector<std::uint8_t> bytes = EncodeUtf8(UpToZeroUnit(text));
+  if (mark) bytes.insert(bytes.begin(), {0xEF, 0xBB, 0xBF});
+  return bytes;
+}
+
+std::vector<std::uint8_t> Utf16FileBytes(std::u16string_view text, bool mark) {
+  return Utf16LeBytes(UpToZeroUnit(text), mark);
+}
+
+std::vector<std::uint8_t> Utf16MarkedFileBytes(std::u16string_view text) {
+  std::size_t first = text.find_first_not_of(u'\uFEFF');
+  if (first != std::u16string_view::npos) text.remove_prefix(first);
+  return Utf16LeBytes(text, true);
+}
+
+std::vector<std::uint8_t> ShiftJisFileBytes(std::u16string_view text) {
+  return EncodeShiftJis(UpToZeroUnit(text));
+}
+
 bool WriteUtf8File(std::u16string_view path, std::u16string_view text, bool mark) {
-  return WriteEncoded(path, [&] {
-    std::vector<std::uint8_t> bytes = EncodeUtf8(UpToZeroUnit(text));
-    if (mark) bytes.insert(bytes.begin(), {0xEF, 0xBB, 0xBF});
-    return bytes;
-  });
+  return WriteEncoded(path, [&] { return Utf8FileBytes(text, mark); });
 }
 
 bool WriteUtf16File(std::u16string_view path, std::u16string_view text, bool mark) {
-  return WriteEncoded(path, [&] { return Utf16LeBytes(UpToZeroUnit(text), mark); });
+  return WriteEncoded(path, [&] { return Utf16FileBytes(text, mark); });
 }
 
 bool WriteUtf16MarkedFile(std::u16string_view path, std::u16string_view text) {
-  std::size_t first = text.find_first_not_of(u'\uFEFF');
-  if (first != std::u16string_view::npos) text.remove_prefix(first);
-  return WriteEncoded(path, [&] { return Utf16LeBytes(text, true); });
+  return WriteEncoded(path, [&] { return Utf16MarkedFileBytes(text); });
 }
 
 bool WriteShiftJisFile(std::u16string_view path, std::u16string_view text) {
-  return WriteEncoded(path, [&] { return EncodeShiftJis(UpToZeroUnit(text)); });
+  return WriteEncoded(path, [&] { return ShiftJisFileBytes(text); });
 }
 
 }  // namespace ocelo

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace ocelo {
 
@@ -12,6 +13,12 @@ namespace ocelo {
 /// retried for the open time, then fails with the dump line "Can't open wb  " + path; a write that the
 /// disk refuses fails at once ("Can't write   " + path). `rewrite_count` is 0 for callers.
 bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> bytes, int rewrite_count = 0);
+
+/// The bytes each writer below writes for a text: its encoding step without the write.
+std::vector<std::uint8_t> Utf8FileBytes(std::u16string_view text, bool mark);
+std::vector<std::uint8_t> Utf16FileBytes(std::u16string_view text, bool mark);
+std::vector<std::uint8_t> Utf16MarkedFileBytes(std::u16string_view text);
+std::vector<std::uint8_t> ShiftJisFileBytes(std::u16string_view text);
 
 /// UTF-8 of the text up to its first U+0000, with EF BB BF in front when `mark` is set; a lone surrogate
 /// becomes EF BF BD.
