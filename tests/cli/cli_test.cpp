@@ -13,13 +13,13 @@ namespace {
 
 using test::Hex;
 
-struct Run {
+struct CliRun {
   int status;
   std::string out;
   std::string err;
 };
 
-Run Cli(const std::vector<std::string>& args) {
+CliRun Cli(const std::vector<std::string>& args) {
   std::ostringstream out, err;
   int status = RunCli(args, out, err);
   return {status, out.str(), err.str()};
@@ -43,7 +43,7 @@ TEST(Cli, BadArgumentsAreExplained) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    Run run = Cli(c.args);
+    CliRun run = Cli(c.args);
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
@@ -58,7 +58,7 @@ TEST(Cli, ConvertGoesOnAfterAProblemAndReportsEachFile) {
   test::WriteBytes(root + "/cafe.txt", Hex("63 61 66 C3 A9"));
   test::WriteBytes(root + "/image.bin", Hex("50 4B 03 04 00 00"));
   test::WriteBytes(root + "/last.txt", Hex("41 42"));
-  Run run = Cli({"convert", "--to", "shift_jis", "--out", out, root + "/kana.txt", root + "/image.bin",
+  CliRun run = Cli({"convert", "--to", "shift_jis", "--out", out, root + "/kana.txt", root + "/image.bin",
                  root + "/cafe.txt", root + "/last.txt"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, root + "/kana.txt: converted\n" + root + "/image.bin: not a text file\n" + root +
@@ -68,7 +68,7 @@ TEST(Cli, ConvertGoesOnAfterAProblemAndReportsEachFile) {
   EXPECT_EQ(test::ReadBytes(out + "/cafe.txt"), Hex("63 61 66 C3 A9"));
   EXPECT_FALSE(test::Exists(out + "/image.bin"));
 
-  Run again = Cli({"convert", "--to", "74", "--out", out, root + "/kana.txt"});
+  CliRun again = Cli({"convert", "--to", "74", "--out", out, root + "/kana.txt"});
   EXPECT_EQ(again.status, 0);
   EXPECT_EQ(again.out, root + "/kana.txt: up to date\n");
 }
@@ -76,7 +76,7 @@ TEST(Cli, ConvertGoesOnAfterAProblemAndReportsEachFile) {
 TEST(Cli, NeverConvertsInPlace) {
   const std::string root = test::TestFolder();
   test::WriteBytes(root + "/a.txt", Hex("82 A0"));
-  Run run = Cli({"convert", "--to", "utf-8", "--out", root, root + "/a.txt"});
+  CliRun run = Cli({"convert", "--to", "utf-8", "--out", root, root + "/a.txt"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("same path"), std::string::npos);
   EXPECT_EQ(test::ReadBytes(root + "/a.txt"), Hex("82 A0"));
@@ -87,7 +87,7 @@ TEST(Cli, DetectReportsKindMarkTextAndDeclaration) {
   test::WriteText(root + "/decl.xml", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<a/>\n");
   test::WriteBytes(root + "/sjis.txt", Hex("82 A0"));
   test::WriteBytes(root + "/zip.docx", Hex("50 4B 03 04 00"));
-  Run run = Cli({"detect", root + "/decl.xml", root + "/sjis.txt", root + "/zip.docx", root + "/none"});
+  CliRun run = Cli({"detect", root + "/decl.xml", root + "/sjis.txt", root + "/zip.docx", root + "/none"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, root + "/decl.xml: UTF-8 (8), mark 3, text, declared Shift_JIS (74)\n" + root +
                          "/sjis.txt: Shift_JIS (74), mark 0, text, declared none\n" + root +

@@ -126,11 +126,12 @@ TEST(WriteFileBytes, FullDiskFailsAtOnceAndKeepsTheOldContent) {
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    // A file-size limit stands in for a full disk: every write past 4 bytes fails with EFBIG.
+    // A file-size limit stands in for a full disk: the 4 MiB write fails with EFBIG, while the short
+    // dump line still fits below the limit.
     signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{4, 4};
+    rlimit limit{1 << 20, 1 << 20};
     setrlimit(RLIMIT_FSIZE, &limit);
-    bool written = WriteFileBytes(U16(path), test::Bytes(1 << 16, 0x41));
+    bool written = WriteFileBytes(U16(path), test::Bytes(4 << 20, 0x41));
     _exit(written ? 1 : 0);
   }
   int status = 0;

@@ -59,70 +59,47 @@ std::string PasswordHome() {
   return entry ? entry->pw_dir : "";
 }
 
-TEST(System, TempPath) {
-  const std::string folder = test::TestFolder();
-  const std::string home = folder + "/home";
-  struct Case {
-    const char* description;
-    std::optional<std::string> tmpdir;
-    std::optional<std::string> cache;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"TMPDIR wins", "/var/x", "/c", "/var/x/"},
-      {"TMPDIR with its slash", "/var/x/", "/c", "/var/x/"},
-      {"empty TMPDIR: the cache folder", "", folder + "/c1", folder + "/c1/"},
-      {"no TMPDIR", std::nullopt, folder + "/c2/deeper", folder + "/c2/deeper/"},
-      {"relative cache folder ignored", std::nullopt, "rel", home + "/.cache/"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.description);
-    EnvironmentChange env;
-    env.Set("HOME", home);
-    env.Set("TMPDIR", c.tmpdir);
-    env.Set("XDG_CACHE_HOME", c.cache);
-    EXPECT_EQ(U8(TempPath()), c.expected);
-    // A folder of our own making is private to the user.
-    if (!c.tmpdir || c.tmpdir->empty()) {
-      EXPECT_EQ(FolderMode(c.expected), 0700u);
-    }
-  }
-}
+constexpr int kTempPath = -1;  // the query is TempPath, not a special folder
 
-TEST(System, SpecialFolderPath) {
+TEST(System, FoldersFromTheEnvironment) {
   const std::string folder = test::TestFolder();
   const std::string home = folder + "/home";
   struct Case {
     int csidl;
-    std::optional<std::string> data;    // XDG_DATA_HOME
-    std::optional<std::string> config;  // XDG_CONFIG_HOME
+    const char* variable;  // the one variable set besides HOME
+    std::string value;
     std::string expected;
-    bool created;
+    bool created;  // else: the query leaves the folder as it was
   };
   const Case cases[] = {
-      {kCsidlCommonDocuments, "/d/", std::nullopt, "/d", false},
-      {kCsidlCommonDocuments, std::nullopt, std::nullopt, home + "/.local/share", false},
-      {kCsidlCommonDocuments, "./relative", std::nullopt, home + "/.local/share", false},
-      {kCsidlCommonDocuments | kCsidlFlagCreate, std::nullopt, std::nullopt, home + "/.local/share", true},
-      {kCsidlAppData, std::nullopt, folder + "/conf", folder + "/conf", false},
-      {kCsidlAppData | kCsidlFlagCreate, std::nullopt, folder + "/conf", folder + "/conf", true},
-      {kCsidlLocalAppData, std::nullopt, std::nullopt, "/cache-set-below", false},
-      {kCsidlPersonal, std::nullopt, std::nullopt, home, false},
-      {0x27, std::nullopt, std::nullopt, "", false},  // pictures: no such folder here
+      {kTempPath, "TMPDIR", "/var/x", "/var/x/", false},
+      {kTempPath, "TMPDIR", "/var/x/", "/var/x/", false},
+      {kTempPath, "TMPDIR", "", home + "/.cache/", true},
+      {kTempPath, "XDG_CACHE_HOME", folder + "/c/deeper", folder + "/c/deeper/", true},
+      {kTempPath, "XDG_CACHE_HOME", "relative", home + "/.cache/", true},  // relative: ignored
+      {kCsidlCommonDocuments, "XDG_DATA_HOME", "/d/", "/d", false},
+      {kCsidlCommonDocuments, "XDG_DATA_HOME", "./relative", home + "/.local/share", false},
+      {kCsidlCommonDocuments | kCsidlFlagCreate, nullptr, "", home + "/.local/share", true},
+      {kCsidlAppData, "XDG_CONFIG_HOME", folder + "/conf", folder + "/conf", false},
+      {kCsidlAppData | kCsidlFlagCreate, "XDG_CONFIG_HOME", folder + "/conf", folder + "/conf", true},
+      {kCsidlLocalAppData, "XDG_CACHE_HOME", "/cache-elsewhere", "/cache-elsewhere", false},
+      {kCsidlPersonal, nullptr, "", home, false},
+      {0x27, nullptr, "", "", false},  // pictures: no such folder here
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.csidl);
+    SCOPED_TRACE(std::to_string(c.csidl) + " " + (c.variable ? c.variable : "") + "=" + c.value);
     EnvironmentChange env;
     env.Set("HOME", home);
-    env.Set("XDG_DATA_HOME", c.data);
-    env.Set("XDG_CONFIG_HOME", c.config);
-    env.Set("XDG_CACHE_HOME", "/cache-set-below");
+    for (const char* name : {"TMPDIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
+      env.Set(name, std::nullopt);
+    }
+    if (c.variable) env.Set(c.variable, c.value);
     const bool existed = FolderMode(c.expected) != 0;
-    EXPECT_EQ(U8(SpecialFolderPath(c.csidl)), c.expected);
+    EXPECT_EQ(U8(c.csidl == kTempPath ? TempPath() : SpecialFolderPath(c.csidl)), c.expected);
     if (c.created) {
-      EXPECT_EQ(FolderMode(c.expected), 0700u);
+      EXPECT_EQ(FolderMode(c.expected), 0700u);  // private to the user
     } else {
-      EXPECT_EQ(FolderMode(c.expected) != 0, existed);  // asked without the flag, nothing is made
+      EXPECT_EQ(FolderMode(c.expected) != 0, existed);
     }
   }
   // A folder that cannot be made yields no path.
@@ -141,7 +118,6 @@ TEST(System, UserProcessAndEnvironment) {
   EXPECT_EQ(U8(LogonName()), entry->pw_name);
   const std::u16string exe = ExecutablePath();
   EXPECT_EQ(exe.substr(exe.rfind(u'/') + 1), u"ocelo_tests");
-  EXPECT_EQ(LongPath(u"/a/b~1"), u"/a/b~1");
 
   // The working folder is read whatever its length.
   const std::u16string before = WorkingFolder();
