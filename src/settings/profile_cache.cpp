@@ -124,11 +124,8 @@ bool StoreInt(std::u16string_view profile_name, std::u16string_view section, std
     Cache().ints.emplace_back(profile_name, section, entry, 0, u"", stored);
   }
   CacheEntry& cached = i < 0 ? Cache().ints.back() : Cache().ints[static_cast<std::size_t>(i)];
-  if (stored) {
-    cached.SetIntValue(value);
-  } else {
-    cached.SetMissing();
-  }
+  cached.SetIntValue(value);
+  if (!stored) cached.SetMissing();
   return true;
 }
 
@@ -142,11 +139,8 @@ bool StoreText(std::u16string_view profile_name, std::u16string_view section, st
     Cache().texts.emplace_back(profile_name, section, entry, 0, u"", stored);
   }
   CacheEntry& cached = i < 0 ? Cache().texts.back() : Cache().texts[static_cast<std::size_t>(i)];
-  if (stored) {
-    cached.SetTextValue(value);
-  } else {
-    cached.SetMissing();
-  }
+  cached.SetTextValue(value);
+  if (!stored) cached.SetMissing();
   return true;
 }
 

@@ -22,7 +22,8 @@ class CacheEntry {
 
   void SetIntValue(std::int32_t value) { int_value_ = value; stored_ = true; }
   void SetTextValue(std::u16string_view value) { text_value_ = value; stored_ = true; }
-  void SetMissing() { int_value_ = 0; text_value_.clear(); stored_ = false; }
+  /// Records that the storage holds no value; the values stay (the defaults read), for the flush report.
+  void SetMissing() { stored_ = false; }
   void AddHit() { ++hits_; }
   const std::u16string& ProfileName() const { return profile_name_; }
   const std::u16string& Section() const { return section_; }
