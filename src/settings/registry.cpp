@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -220,8 +221,7 @@ bool RegistryStore::Connect() {
   if (!IsExistingFolder(folder)) {
     // The config folder is made private when it is made; so is ours.
     if (sys::SpecialFolderPath(sys::kCsidlAppData | sys::kCsidlFlagCreate).empty()) return false;
-    if (sys::MakeFolder(folder) != 0 && !IsExistingFolder(folder)) return false;
-    sys::MakeOwnerOnly(folder);
+    if (sys::MakePrivateFolder(folder) != 0 && !IsExistingFolder(folder)) return false;
   }
   bool fresh = sys::Access(path, 0) != 0;
   sqlite3* handle = nullptr;
@@ -229,7 +229,8 @@ bool RegistryStore::Connect() {
                                SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   auto database = std::make_unique<Database>(handle);
   if (opened != SQLITE_OK) return false;
-  if (fresh) sys::MakeOwnerOnly(path);  // the journal files take the database file's mode
+  // SQLite creates the file with the umask's mode; the journal files it adds take the file's mode.
+  if (fresh) sys::MakeOwnerOnly(path);
   sqlite3_busy_timeout(handle, kBusyTimeoutMs);
   // Only a new, empty database takes the encoding. In write-ahead-log mode readers never wait for a
   // writer; should the mode not take, the busy wait still serialises writers.
@@ -389,14 +390,19 @@ bool RegistryStore::EnumKeys(RegistryRoot root, TextArg path, std::vector<std::u
   list.clear();
   if (!path) return false;
   if (Open(root, path, kKeyRead, false) == kNoKey) return false;
-  Statement names(db_->db, "SELECT name FROM keys WHERE parent = ?1 ORDER BY folded, id");
+  Statement names(db_->db, "SELECT name FROM keys WHERE parent = ?1 ORDER BY id");
   names.Bind(1, key_);
-  while (names.Step() == SQLITE_ROW) {
-    std::u16string name = names.Text(0);
+  std::vector<std::u16string> all;
+  while (names.Step() == SQLITE_ROW) all.push_back(names.Text(0));
+  Close();
+  // In name order without case, code unit by code unit, as a registry lists subkeys.
+  std::stable_sort(all.begin(), all.end(), [](const std::u16string& a, const std::u16string& b) {
+    return ToLower(a) < ToLower(b);
+  });
+  for (std::u16string& name : all) {
     if (name.size() >= kEnumNameBuffer) break;
     list.push_back(std::move(name));
   }
-  Close();
   return true;
 }
 

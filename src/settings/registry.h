@@ -1,6 +1,6 @@
 // RegistryStore: values under the current user's registry root, kept in the family's SQLite database in the
-// per-user config folder. Keys nest by backslash; key and value names are compared without case; values are
-// texts or 32-bit numbers; a failed operation leaves a readable failure text.
+// per-user config folder. Keys nest by backslash; key and value names are compared without case (A to Z);
+// values are texts or 32-bit numbers; a failed operation leaves a readable failure text.
 #pragma once
 
 #include <cstdint>

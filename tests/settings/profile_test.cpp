@@ -87,16 +87,13 @@ std::u16string UniqueName() {
 
 // --- stored forms ------------------------------------------------------------------------------------------
 
-TEST(ProfileTypedValues, RectangleStoresPaddedValueAndQuotedCopy) {
+TEST(ProfileTypedValues, RectangleAndPointStorePaddedValueAndQuotedCopy) {
   RecordingProfile profile(UniqueName());
   ASSERT_TRUE(profile.WriteRect(u"S", u"Size", Rect{10, 20, 300, 400}));
   EXPECT_EQ(U8(profile.At(u"Size")), "000000010 000000020 000000300 000000400");
   EXPECT_EQ(U8(profile.At(u"Size_LTRB")), "\"10 20 300 400\"");
   EXPECT_EQ(profile.GetRect(u"S", u"Size", Rect{1, 2, 3, 4}), (Rect{10, 20, 300, 400}));
-}
 
-TEST(ProfileTypedValues, PointStoresPaddedValueAndQuotedCopy) {
-  RecordingProfile profile(UniqueName());
   ASSERT_TRUE(profile.WritePoint(u"S", u"At", Point{-5, 7}));
   EXPECT_EQ(U8(profile.At(u"At")), "-00000005 000000007");
   EXPECT_EQ(U8(profile.At(u"At_L_XY")), "\"-5 7\"");
@@ -308,12 +305,6 @@ TEST(ProfileBasics, WriteBackCreatesAnAbsentEntryWithTheDefault) {
   EXPECT_EQ(U8(profile.At(u"Text")), "dflt");
   EXPECT_EQ(profile.unguarded_calls, 0);
   EXPECT_FALSE(ProfileLock::Busy());
-}
-
-TEST(ProfileBasics, WithoutWriteBackReadsStoreNothing) {
-  RecordingProfile profile(UniqueName());
-  EXPECT_EQ(profile.GetInt(u"S", u"Count", 17), 17);
-  EXPECT_FALSE(profile.Has(u"Count"));
 }
 
 TEST(ProfileBasics, ConstructionReadsWriteBeforeLogWithWriteBackOff) {
