@@ -5,7 +5,7 @@ DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libsq
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build run test test-asan bench clean
+.PHONY: deps build run test test-asan bench bench-e2e clean
 
 # Installs only what is missing, so a prepared machine does not touch the network.
 deps:
@@ -36,6 +36,11 @@ bench: deps
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
 	build/bench/ocelo_bench --benchmark_min_time=0.5
+
+bench-e2e: build
+	cmake --preset bench
+	cmake --build --preset bench -j $(JOBS)
+	bench/e2e.sh
 
 clean:
 	rm -rf build

@@ -63,12 +63,19 @@ std::u16string MakeLine(Generator& g) {
   return line;
 }
 
+// Bytes of a corpus character in Shift_JIS: one for ASCII and half-width katakana, two for the rest.
+std::size_t ShiftJisLength(char16_t c) { return (c < 0x80 || (c >= 0xFF61 && c <= 0xFF9F)) ? 1 : 2; }
+
 std::u16string MakeCorpus() {
   Generator g(0x0CE10C0DEull);
   std::u16string text;
-  // Shift_JIS needs about 1.8 bytes per character of this mix; generate until safely past the target.
   text.reserve(kMinShiftJisBytes / 3 * 2 + (1 << 20));
-  while (text.size() * 17 / 10 < kMinShiftJisBytes + (1 << 20)) text += MakeLine(g);
+  std::size_t sjis_bytes = 0;
+  while (sjis_bytes < kMinShiftJisBytes) {
+    const std::u16string line = MakeLine(g);
+    for (char16_t c : line) sjis_bytes += ShiftJisLength(c);
+    text += line;
+  }
   return text;
 }
 

@@ -11,10 +11,13 @@
 #include "encoding/detect.h"
 #include "encoding/text_file.h"
 #include "platform/fs.h"
+#include "platform/system.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
 #include "util/paths.h"
+#include "util/strings.h"
+#include "version/version_info.h"
 
 namespace ocelo {
 namespace {
@@ -240,7 +243,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return 0;
   }
   if (command == "--version") {
-    out << "ocelo-cli " << OCELO_VERSION << "\n";
+    // From the version block embedded in the program file.
+    VersionInfo info;
+    std::u16string version;
+    if (info.open_path(sys::ExecutablePath())) version = dotted_version(info.get_file_version());
+    out << "ocelo-cli " << (version.empty() ? std::string(OCELO_VERSION) : ToUtf8(version)) << "\n";
     return 0;
   }
   if (command == "convert") return Convert(rest, out, err);

@@ -16,7 +16,7 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__) || defined(_M_X64)
+#if defined(__SSE2__)
 #include <emmintrin.h>
 #define OCELO_CP932_SSE2 1
 #endif
@@ -27,6 +27,9 @@ namespace {
 #include "encoding/cp932_tables.inc"
 
 constexpr char16_t kNoCharacter = u'\u30FB';
+
+// Units (or bytes) the fast kernels collect before appending them to their result.
+constexpr std::size_t kChunkUnits = 4096;
 
 constexpr bool IsLeadByte(std::uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 constexpr bool IsTrailByte(std::uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
@@ -42,10 +45,11 @@ inline std::uint16_t EncodeCode(char16_t unit) {
 
 // Appends the code of one unit at out + o and returns the new length. Writes two bytes even for a
 // one-byte code (the second is overwritten by the next one), so out needs one byte of room past the end.
+// Without branches: one- and two-byte codes alternate in Japanese text too often to predict.
 inline std::size_t PutCode(std::uint8_t* out, std::size_t o, std::uint16_t code) {
-  const bool two = code > 0xFF;
+  const unsigned two = code > 0xFF;
   if constexpr (std::endian::native == std::endian::little) {
-    const std::uint16_t in_order = two ? static_cast<std::uint16_t>(code >> 8 | code << 8) : code;
+    const std::uint16_t in_order = std::rotl(code, static_cast<int>(8 * two));  // lead byte first
     std::memcpy(out + o, &in_order, 2);
   } else {
     out[o] = static_cast<std::uint8_t>(two ? code >> 8 : code);
@@ -126,8 +130,6 @@ inline void WidenAscii(const __m128i v[4], char16_t* out) {
   }
 }
 
-#endif  // OCELO_CP932_SSE2
-
 // Decodes from `i` to the end in the plain way; `out` has room for one unit per byte.
 std::size_t DecodeTail(const std::uint8_t* in, std::size_t n, std::size_t i, char16_t* out, std::size_t o) {
   while (i < n) {
@@ -142,6 +144,8 @@ std::size_t DecodeTail(const std::uint8_t* in, std::size_t n, std::size_t i, cha
   }
   return o;
 }
+
+#endif  // OCELO_CP932_SSE2
 
 }  // namespace
 
@@ -168,10 +172,13 @@ std::u16string DecodeShiftJis(std::span<const std::uint8_t> bytes) {
 #ifdef OCELO_CP932_SSE2
   const std::uint8_t* in = bytes.data();
   const std::size_t n = bytes.size();
-  std::u16string text(n, u'\0');  // never more units than bytes
-  char16_t* out = text.data();
-  std::size_t i = 0;
+  // The result is reserved for one unit per byte, never more, and filled from a small buffer: memory
+  // that is not written is not touched, and nothing is written twice.
+  std::u16string text;
+  text.reserve(n);
+  char16_t chunk[kChunkUnits + 64];
   std::size_t o = 0;
+  std::size_t i = 0;
   std::uint64_t carry = 0;
   alignas(16) std::uint16_t index[64];
   // Blocks of 64 bytes while a byte follows the block (a lead byte at its end looks at it).
@@ -181,21 +188,27 @@ std::u16string DecodeShiftJis(std::span<const std::uint8_t> bytes) {
     for (int k = 0; k < 4; ++k) v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * k));
     const BlockMasks masks = Classify(v);
     if ((masks.high | carry) == 0) {
-      WidenAscii(v, out + o);
+      WidenAscii(v, chunk + o);
       o += 64;
     } else {
       // A unit starts at every byte that is not taken as a trail; a lead byte before a byte outside the
       // trail range stands alone, and that byte (never a lead-range byte) starts a unit of its own.
       std::uint64_t starts = ~(TakenAsTrail(masks.lead, carry) & masks.trail);
       DecodeIndices(block, v, index);
-      for (; starts != 0; starts &= starts - 1) out[o++] = kDecodeTable[index[std::countr_zero(starts)]];
+      for (; starts != 0; starts &= starts - 1) {
+        chunk[o++] = kDecodeTable[index[__builtin_ctzll(starts)]];
+      }
     }
     i += 64;
+    if (o >= kChunkUnits) {
+      text.append(chunk, o);
+      o = 0;
+    }
   }
   // The last block's lead byte has already been written with this byte as its trail.
   if (carry != 0 && IsTrailByte(in[i])) ++i;
-  o = DecodeTail(in, n, i, out, o);
-  text.resize(o);
+  o = DecodeTail(in, n, i, chunk, o);  // at most 64 more units
+  text.append(chunk, o);
   return text;
 #else
   return DecodeShiftJisScalar(bytes);
@@ -216,10 +229,12 @@ std::vector<std::uint8_t> EncodeShiftJisScalar(std::u16string_view text) {
 std::vector<std::uint8_t> EncodeShiftJis(std::u16string_view text) {
   const char16_t* in = text.data();
   const std::size_t n = text.size();
-  std::vector<std::uint8_t> bytes(n * 2 + 1);  // two bytes a unit at most, and PutCode's spare byte
-  std::uint8_t* out = bytes.data();
-  std::size_t i = 0;
+  // Reserved for two bytes a unit and filled from a small buffer, as in decoding.
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(n * 2);
+  std::uint8_t chunk[kChunkUnits + 64];  // a step writes at most 32 bytes and PutCode's spare byte
   std::size_t o = 0;
+  std::size_t i = 0;
 #ifdef OCELO_CP932_SSE2
   const __m128i non_ascii = _mm_set1_epi16(static_cast<short>(0xFF80));
   while (n - i >= 16) {
@@ -227,16 +242,26 @@ std::vector<std::uint8_t> EncodeShiftJis(std::u16string_view text) {
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
     const __m128i high = _mm_and_si128(_mm_or_si128(a, b), non_ascii);
     if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) == 0xFFFF) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(a, b));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(chunk + o), _mm_packus_epi16(a, b));
       o += 16;
     } else {
-      for (int k = 0; k < 16; ++k) o = PutCode(out, o, EncodeCode(in[i + k]));
+      for (int k = 0; k < 16; ++k) o = PutCode(chunk, o, EncodeCode(in[i + k]));
     }
     i += 16;
+    if (o >= kChunkUnits) {
+      bytes.insert(bytes.end(), chunk, chunk + o);
+      o = 0;
+    }
   }
 #endif
-  for (; i < n; ++i) o = PutCode(out, o, EncodeCode(in[i]));
-  bytes.resize(o);
+  for (; i < n; ++i) {
+    o = PutCode(chunk, o, EncodeCode(in[i]));
+    if (o >= kChunkUnits) {
+      bytes.insert(bytes.end(), chunk, chunk + o);
+      o = 0;
+    }
+  }
+  bytes.insert(bytes.end(), chunk, chunk + o);
   return bytes;
 }
 

@@ -25,6 +25,15 @@ std::string MakeSandbox() {
   for (const char* sub : {"/home", "/tmp", "/data", "/config", "/cache", "/work"}) {
     fs::create_directories(root + sub);
   }
+  // No test ever starts the real xdg-open: a fake one first on PATH records what it was asked to open.
+  fs::create_directories(root + "/bin");
+  {
+    std::ofstream script(root + "/bin/xdg-open");
+    script << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" << root << "/xdg-open.log'\n";
+  }
+  fs::permissions(root + "/bin/xdg-open", fs::perms::owner_all);
+  const char* path = std::getenv("PATH");
+  setenv("PATH", (root + "/bin:" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
   setenv("HOME", (root + "/home").c_str(), 1);
   setenv("TMPDIR", (root + "/tmp").c_str(), 1);
   setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
@@ -195,6 +204,21 @@ std::string DumpLog() {
   }
   return log;
 }
+
+std::vector<std::string> OpenedByShell(std::size_t expected) {
+  const std::string log = SandboxRoot() + "/xdg-open.log";
+  std::vector<std::string> lines;
+  for (int waited = 0; waited < 300; ++waited) {  // the opener runs detached: give it up to 3 s
+    lines.clear();
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    if (lines.size() >= expected) break;
+    ::usleep(10000);
+  }
+  return lines;
+}
+
+void ClearOpenedByShell() { fs::remove(SandboxRoot() + "/xdg-open.log"); }
 
 void MakeSparseFile(const std::string& path, std::int64_t size) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

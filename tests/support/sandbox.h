@@ -47,6 +47,11 @@ namespace ocelo::test {
 /// as UTF-8, without the mark; empty when there is no log.
 std::string DumpLog();
 
+/// What the sandbox's fake xdg-open was asked to open, one line per call (its arguments joined by
+/// blanks), waiting a moment for `expected` lines since openers run detached.
+std::vector<std::string> OpenedByShell(std::size_t expected = 1);
+void ClearOpenedByShell();
+
 /// A file of the given size without its blocks (a sparse file), for sizes beyond memory.
 void MakeSparseFile(const std::string& path, std::int64_t size);
 

@@ -1,0 +1,28 @@
+// Fuzz target: the fast classifier agrees with the scalar one; the declaration scan takes any text.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "encoding/detect.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::span<const std::uint8_t> bytes(data, size);
+  if (ocelo::GuessEncoding(bytes) != ocelo::GuessEncodingScalar(bytes)) std::abort();
+  ocelo::Detection detection = ocelo::DetectEncoding(bytes);
+  if (detection.mark_length == 0 && detection.kind != ocelo::GuessEncodingScalar(bytes)) std::abort();
+
+  // The same bytes as UTF-16 lines, split at line feeds.
+  std::u16string text(size / 2, u'\0');
+  std::memcpy(text.data(), data, text.size() * 2);
+  std::vector<std::u16string> lines(1);
+  for (char16_t unit : text) {
+    if (unit == u'\n') lines.emplace_back();
+    else lines.back() += unit;
+  }
+  ocelo::EncodingKind declared = ocelo::FindDeclaredEncoding(lines);
+  if (declared != 0 && declared != 8 && declared != 16 && declared != 74) std::abort();
+  ocelo::HasXmlDeclaration(text);
+  return 0;
+}

@@ -1,0 +1,108 @@
+// The drop run: the loop over the dropped paths with its three reports, and its process-wide state.
+#include "app/drop_run.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <memory>
+
+#include "app/convert_one.h"
+#include "app/message.h"
+#include "app/string_pairs.h"
+#include "encoding/convert.h"
+#include "encoding/text_file.h"
+#include "util/file_list.h"
+#include "util/file_status.h"
+#include "util/paths.h"
+#include "web/family_folders.h"
+#include "web/shell_command.h"
+
+namespace ocelo {
+namespace {
+
+bool IsBlank(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+
+// The copies written into today's work folder, deleted when the process ends.
+TempFileList& RegisteredCopies() {
+  static TempFileList list;
+  return list;
+}
+
+}  // namespace
+
+EncodingKind GetSelectedTarget(std::u16string_view text) {
+  if (text.empty()) return -1;
+  // As `wcstol` with a 32-bit long: blanks, a sign, decimal digits; out of range saturates.
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    value = value * 10 + (text[i] - u'0');
+    if (value > std::int64_t{1} << 31) value = std::int64_t{1} << 31;
+  }
+  if (negative) value = -value;
+  value = std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
+                                   std::numeric_limits<std::int32_t>::max());
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(value & 0xFFFF));
+}
+
+bool ShowFolderWindow(std::u16string_view folder) {
+  ShellCommand command;
+  command.set_file(u"explorer.exe");
+  command.set_parameters(folder);
+  return command.execute();
+}
+
+void RegisterTempFile(std::u16string_view path) { RegisteredCopies().Add(path); }
+
+void DropRun::Report(const char* head, std::u16string_view name) {
+  ShowMessage(Localize(head) + std::u16string(name) + u"\r\n", 0, 0);
+}
+
+void DropRun::OnDropFiles(const std::vector<std::u16string>& paths, std::u16string_view selected_text) {
+  if (!initialised_) {
+    output_folder_ = TodayFolder();
+    initialised_ = true;
+  }
+  // Copies are registered for deletion only while they go to today's work folder.
+  const bool default_folder = TodayFolder() == output_folder_;
+  const EncodingKind target = GetSelectedTarget(selected_text);
+
+  for (const std::u16string& path : paths) {
+    const std::u16string name = FileName(path);
+    const std::u16string dest = CopyPath(output_folder_, path);
+    if (FileStatus(path).IsFolder()) {
+      output_folder_ = path;
+      break;
+    }
+    if (!IsTextFile(path)) {
+      Report("Not a text file.\r\n", name);
+      break;
+    }
+    if (IsSamePath(path, dest)) {
+      Report("same ", name);
+      break;
+    }
+    if (!ConvertFile(target, path, output_folder_)) {
+      Report("Unable to save.\r\n", name);
+      break;
+    }
+    if (default_folder) RegisterTempFile(dest);
+  }
+
+  if (drop_count_ == 0) {
+    drop_count_ = 1;
+    ShowFolderWindow(output_folder_);
+  } else {
+    ++drop_count_;
+  }
+}
+
+DropRun& ProcessDropRun() {
+  static DropRun run;
+  return run;
+}
+
+}  // namespace ocelo

@@ -1,0 +1,295 @@
+// Telling a byte buffer's encoding from its bytes, and finding declared encodings in texts.
+//
+// GuessEncodingScalar is the classifier written out byte by byte. GuessEncoding gives the same result
+// for every buffer, sixteen bytes at a time:
+// - The Shift_JIS pair test steps over a whole run of high bytes after testing its first byte, so the
+//   only pairs ever tested are (first byte of a run of bytes >= 0x80, the byte after it), for runs that
+//   start before the last byte. The test is the same for all such pairs in any order, so a block's
+//   pairs are tested at once.
+// - The UTF-8 count only matters as "no invalid byte and at least one valid sequence". A stretch in
+//   which every continuation byte is one that a lead before it asks for, and every lead's continuation
+//   bytes are there, is walked by the count from lead to lead without an invalid byte; blocks are
+//   checked for that shape, and the byte-by-byte count takes over around any block that is not.
+#include "encoding/detect.h"
+
+#include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace ocelo {
+namespace {
+
+bool InRange(std::uint8_t byte, std::uint8_t low, std::uint8_t high) { return byte >= low && byte <= high; }
+
+bool IsContinuation(std::uint8_t byte) { return InRange(byte, 0x80, 0xBF); }
+
+// A Shift_JIS lead and trail: a double-byte character of code page 932, or bytes shaped like one.
+// A lead in E0..FC before 80..BF is not taken: that is the shape of a UTF-8 three-byte sequence.
+bool IsShiftJisPair(std::uint8_t lead, std::uint8_t trail) {
+  if (InRange(lead, 0x81, 0x9F)) return InRange(trail, 0x40, 0x7E) || InRange(trail, 0x80, 0xFC);
+  if (InRange(lead, 0xE0, 0xFC)) return InRange(trail, 0x40, 0x7E) || InRange(trail, 0xC0, 0xFC);
+  return false;
+}
+
+// How many continuation bytes a UTF-8 lead asks for in the count (five- and six-byte forms included),
+// or -1 for a byte that is invalid where a character should start.
+int ContinuationsNeeded(std::uint8_t lead) {
+  if (lead < 0x80) return 0;
+  if (lead < 0xC0) return -1;
+  if (lead < 0xE0) return 1;
+  if (lead < 0xF0) return 2;
+  if (lead < 0xF8) return 3;
+  if (lead < 0xFC) return 4;
+  if (lead < 0xFE) return 5;
+  return -1;
+}
+
+// ---- GuessEncoding, pass 1 ---------------------------------------------------------------------------
+
+enum class PairScan { kShiftJis, kSevenBit, kHighBytes };
+
+PairScan ScanShiftJisPairs(const std::uint8_t* bytes, std::size_t length) {
+  bool high_seen = false;
+  std::size_t i = 0;  // the lead under test; its trail is i + 1
+#if defined(__SSE2__)
+  // Byte tests on signed lanes: x ^ 0x80 keeps the order of the unsigned bytes.
+  const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+  auto in_range = [&](__m128i flipped, int low, int high) {
+    return _mm_and_si128(_mm_cmpgt_epi8(flipped, _mm_set1_epi8(static_cast<char>(low - 1 - 128))),
+                         _mm_cmplt_epi8(flipped, _mm_set1_epi8(static_cast<char>(high + 1 - 128))));
+  };
+  unsigned previous_high = 0;  // bit 0: the byte before the block is >= 0x80
+  for (; i + 17 <= length; i += 16) {
+    __m128i lead = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    unsigned high = static_cast<unsigned>(_mm_movemask_epi8(lead));
+    unsigned run_starts = high & ~((high << 1) | previous_high);
+    previous_high = high >> 15;
+    high_seen |= high != 0;
+    if (run_starts == 0) continue;
+    __m128i trail = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 1)), flip);
+    lead = _mm_xor_si128(lead, flip);
+    __m128i trail_7bit = in_range(trail, 0x40, 0x7E);
+    __m128i first = _mm_and_si128(in_range(lead, 0x81, 0x9F), _mm_or_si128(trail_7bit, in_range(trail, 0x80, 0xFC)));
+    __m128i second = _mm_and_si128(in_range(lead, 0xE0, 0xFC), _mm_or_si128(trail_7bit, in_range(trail, 0xC0, 0xFC)));
+    unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(first, second)));
+    if (hits & run_starts) return PairScan::kShiftJis;
+  }
+#endif
+  for (; i + 1 < length; ++i) {
+    if (bytes[i] < 0x80) continue;
+    high_seen = true;
+    bool run_start = i == 0 || bytes[i - 1] < 0x80;
+    if (run_start && IsShiftJisPair(bytes[i], bytes[i + 1])) return PairScan::kShiftJis;
+  }
+  return high_seen ? PairScan::kHighBytes : PairScan::kSevenBit;
+}
+
+// ---- GuessEncoding, pass 2 ---------------------------------------------------------------------------
+
+// True when the UTF-8 count over the whole buffer meets no invalid byte and at least one valid sequence.
+bool CountsAsUtf8(const std::uint8_t* bytes, std::size_t length) {
+  bool valid_seen = false;
+  std::size_t i = 0;  // where the count stands: a position it reaches
+  while (i < length) {
+    // Blocks from i on, while they keep the shape of complete sequences.
+    std::size_t block = i;
+#if defined(__SSE2__)
+    bool leads_before_last = false;  // leads in the blocks before the last one that passed
+    unsigned last_leads = 0;         // the leads of the last block that passed
+    unsigned carry = 0;              // continuation bytes asked for by leads of earlier blocks
+    for (; block + 16 <= length; block += 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + block));
+      // Signed lanes: 80..BF < C0..DF < E0..EF < F0..F7 < F8..FB < FC..FD < FE..FF, all below 00..7F.
+      auto at_least = [&](int byte) {
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(byte - 1)))));
+      };
+      // Each lead asks for the continuation bytes after it: C0 and up one, E0 and up a second, ...
+      unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+      unsigned leads = at_least(0xC0) & high;
+      unsigned asks_two = at_least(0xE0) & high;
+      unsigned asks_three = at_least(0xF0) & high;
+      unsigned asked = carry | leads << 1 | asks_two << 2 | asks_three << 3;
+      if (asks_three != 0) {
+        unsigned invalid = at_least(0xFE) & high;
+        if (invalid != 0) break;
+        asked |= (at_least(0xF8) & high) << 4 | (at_least(0xFC) & high) << 5;
+      }
+      unsigned continuation = high & ~leads;
+      if ((asked & 0xFFFF) != continuation) break;
+      carry = asked >> 16;
+      leads_before_last |= last_leads != 0;
+      last_leads = leads;
+    }
+    // The count reaches every byte of [i, block) that is not a continuation byte; it resumes at the
+    // last of them, whose sequence may reach past the blocks. The leads before it were all valid.
+    std::size_t resume = block;
+    while (resume > i && IsContinuation(bytes[resume - 1])) --resume;
+    if (resume > i) --resume;
+    if (resume > i) {
+      unsigned below = (1u << (resume - (block - 16))) - 1;
+      valid_seen |= leads_before_last || (last_leads & below) != 0;
+    }
+    i = resume;
+#endif
+    // The plain count, from there to past the block that broke the shape (or to the end).
+    std::size_t stop = block + 16;
+    while (i < length && i < stop) {
+      int needed = ContinuationsNeeded(bytes[i]);
+      if (needed < 0) return false;  // one invalid byte decides
+      if (needed == 0) {
+        ++i;
+        continue;
+      }
+      bool complete = i + needed < length;
+      for (int k = 1; complete && k <= needed; ++k) complete = IsContinuation(bytes[i + k]);
+      if (complete) {
+        valid_seen = true;
+        i += needed + 1;
+      } else {
+        ++i;
+      }
+    }
+  }
+  return valid_seen;
+}
+
+// ---- declarations ------------------------------------------------------------------------------------
+
+constexpr std::size_t kEntriesScanned = 10;
+constexpr std::size_t kValueWindow = 20;
+
+std::u16string LowerAscii(std::u16string_view text) {
+  std::u16string lower(text);
+  for (char16_t& c : lower) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
+  }
+  return lower;
+}
+
+// An encoding name in a declared value, in any letter case.
+bool ContainsName(std::u16string_view window, std::u16string_view name) {
+  return window.find(name) != std::u16string_view::npos ||
+         LowerAscii(window).find(LowerAscii(name)) != std::u16string::npos;
+}
+
+EncodingKind KindOfValue(std::u16string_view window) {
+  if (ContainsName(window, u"UTF-8")) return kind::Utf8;
+  if (ContainsName(window, u"UTF-16")) return kind::Utf16Le;
+  if (ContainsName(window, u"Shift_JIS")) return kind::ShiftJis;
+  return kind::Copy;
+}
+
+// The first entry holding `tag` and, after it, `key` decides: the value is the 20 characters after the
+// next "=", or the entry's first 20 characters when no "=" follows.
+EncodingKind FindDeclaration(std::span<const std::u16string> entries, std::u16string_view tag,
+                             std::u16string_view key) {
+  for (const std::u16string& entry : entries) {
+    std::size_t at_tag = entry.find(tag);
+    if (at_tag == std::u16string::npos) continue;
+    std::size_t at_key = entry.find(key, at_tag + tag.size());
+    if (at_key == std::u16string::npos) continue;
+    std::size_t at_equals = entry.find(u'=', at_key + key.size());
+    std::u16string_view view(entry);
+    return KindOfValue(at_equals == std::u16string::npos ? view.substr(0, kValueWindow)
+                                                         : view.substr(at_equals + 1, kValueWindow));
+  }
+  return kind::Copy;
+}
+
+EncodingKind FindVrmlHeader(std::span<const std::u16string> entries) {
+  for (const std::u16string& entry : entries) {
+    if (entry.find(u"VRML") != std::u16string::npos || entry.find(u"X3D") != std::u16string::npos) {
+      return entry.find(u"utf8") != std::u16string::npos ? kind::Utf8 : kind::Copy;
+    }
+  }
+  return kind::Copy;
+}
+
+}  // namespace
+
+Detection DetectEncoding(std::span<const std::uint8_t> bytes) {
+  // Past the end a byte reads as FF, and a mark counts only when all of its bytes are there.
+  const std::size_t length = bytes.size();
+  auto at = [&](std::size_t k) -> std::uint8_t { return k < length ? bytes[k] : 0xFF; };
+  if (length >= 2 && at(0) == 0xFF && at(1) == 0xFE) {
+    if (length >= 4 && at(2) == 0x00 && at(3) == 0x00) return {kind::Utf32Le, 4};
+    return {kind::Utf16Le, 2};
+  }
+  if (length >= 4 && at(0) == 0x00 && at(1) == 0x00 && at(2) == 0xFE && at(3) == 0xFF) return {kind::Utf32Be, 4};
+  if (length >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) return {kind::Utf8, 3};
+  if (length >= 2 && at(0) == 0xFE && at(1) == 0xFF) return {kind::Utf16Be, 2};
+  return {GuessEncoding(bytes), 0};
+}
+
+EncodingKind GuessEncoding(std::span<const std::uint8_t> bytes) {
+  switch (ScanShiftJisPairs(bytes.data(), bytes.size())) {
+    case PairScan::kShiftJis:
+      return kind::ShiftJis;
+    case PairScan::kSevenBit:
+      return kind::Ascii;
+    case PairScan::kHighBytes:
+      break;
+  }
+  return CountsAsUtf8(bytes.data(), bytes.size()) ? kind::Utf8 : kind::Copy;
+}
+
+EncodingKind GuessEncodingScalar(std::span<const std::uint8_t> bytes) {
+  const std::size_t length = bytes.size();
+
+  // Pass 1: Shift_JIS pairs. The last byte is only ever looked at as a trail.
+  bool seven_bit = true;
+  std::size_t i = 1;
+  while (i < length) {
+    std::uint8_t lead = bytes[i - 1];
+    std::uint8_t trail = bytes[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    seven_bit = false;
+    if (IsShiftJisPair(lead, trail)) return kind::ShiftJis;
+    ++i;
+    if (trail >= 0x80) {
+      while (i < length && bytes[i] >= 0x80) ++i;  // the rest of the run of high bytes
+    }
+    ++i;
+  }
+  if (seven_bit) return kind::Ascii;
+
+  // Pass 2: the UTF-8 count. A lead without all its continuation bytes counts neither way.
+  std::size_t valid = 0;
+  std::size_t invalid = 0;
+  i = 0;
+  while (i < length) {
+    int needed = ContinuationsNeeded(bytes[i]);
+    if (needed < 0) {
+      ++invalid;
+      ++i;
+      continue;
+    }
+    bool complete = true;
+    for (int k = 1; k <= needed; ++k) {
+      if (i + k >= length || !IsContinuation(bytes[i + k])) complete = false;
+    }
+    if (needed > 0 && complete) {
+      ++valid;
+      i += needed + 1;
+    } else {
+      ++i;
+    }
+  }
+  return invalid == 0 && valid > 0 ? kind::Utf8 : kind::Copy;
+}
+
+EncodingKind FindDeclaredEncoding(const std::vector<std::u16string>& texts) {
+  std::span<const std::u16string> entries(texts.data(), std::min(texts.size(), kEntriesScanned));
+  if (EncodingKind found = FindDeclaration(entries, u"xml", u"encoding")) return found;
+  if (EncodingKind found = FindDeclaration(entries, u"html", u"charset")) return found;
+  return FindVrmlHeader(entries);
+}
+
+bool HasXmlDeclaration(std::u16string_view text) { return text.find(u"<?xml") != std::u16string_view::npos; }
+
+}  // namespace ocelo
