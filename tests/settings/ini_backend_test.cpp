@@ -7,27 +7,13 @@
 
 #include "settings/ini_file.h"
 #include "settings/profile_cache.h"
-#include "support/sandbox.h"
+#include "settings/settings_files.h"
 #include "util/dump_capture.h"
-#include "util/policy.h"
 
 namespace ocelo {
 namespace {
 
-using test::Bytes;
-using test::ReadBytes;
-using test::ToHex;
-using test::U16;
-using test::U8;
-
-Bytes MarkedUtf16(std::u16string_view text) {
-  Bytes bytes{0xFF, 0xFE};
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  return bytes;
-}
+using namespace test;
 
 // The INI file a Profile named `name` in the test's folder uses, and that name.
 struct TestFile {
@@ -37,28 +23,12 @@ struct TestFile {
 
 TestFile NewFile(const std::string& folder, const std::string& title, std::u16string_view content = u"") {
   const std::string base = folder + "/" + title;
-  if (!content.empty()) test::WriteBytes(base + ".ini", MarkedUtf16(content));
+  if (!content.empty()) WriteBytes(base + ".ini", MarkedUtf16(content));
   return {base + ".ini", U16(base)};
 }
 
-// Starts a fresh flush period now, and can move the program's clock past it.
-class CacheClock {
- public:
-  CacheClock() : previous_(SetClockOffset(0)) {
-    SetClockOffset(previous_);
-    profile_cache::Clear();
-  }
-  ~CacheClock() { SetClockOffset(previous_); }
-  /// Moves the clock more than ten seconds on, so that the next cache store flushes.
-  void PassFlushPeriod() { SetClockOffset(previous_ + (shift_ += 11)); }
-
- private:
-  std::int64_t previous_;
-  std::int64_t shift_ = 0;
-};
-
 TEST(IniBackend, TypedValuesAreStoredByteForByte) {
-  const std::string folder = test::TestFolder();
+  const std::string folder = TestFolder();
   const TestFile file = NewFile(folder, "forms");
   Profile profile(file.name);
   ASSERT_TRUE(profile.WriteRect(u"S", u"Size", Rect{10, 20, 300, -5}));
@@ -79,12 +49,12 @@ TEST(IniBackend, TypedValuesAreStoredByteForByte) {
 }
 
 TEST(IniBackend, ReadsUnquoteTextsAndTakeLeadingNumbers) {
-  const std::string folder = test::TestFolder();
+  const std::string folder = TestFolder();
   const std::u16string long_value(10050, u'x');
   const TestFile file = NewFile(folder, "reads",
                                 u"[S]\r\nq=\"quoted\"\r\na='apos'\r\nhalf=\"open\r\nn= 12abc \r\nneg=-5\r\n"
                                 u"bad=abc\r\nempty=\r\nlong=" + long_value + u"\r\n");
-  CacheClock clock;
+  FreshCache cache;
   Profile profile(file.name);
   struct Case {
     const char16_t* entry;
@@ -103,9 +73,9 @@ TEST(IniBackend, ReadsUnquoteTextsAndTakeLeadingNumbers) {
 }
 
 TEST(IniBackend, AbsentEntryDeletesSectionAndAbsentValueDeletesEntry) {
-  const std::string folder = test::TestFolder();
+  const std::string folder = TestFolder();
   const TestFile file = NewFile(folder, "deletes");
-  CacheClock clock;
+  FreshCache cache;
   Profile profile(file.name);
   profile.WriteString(u"S", u"a", u"1");
   profile.WriteInt(u"S", u"b", 2);
@@ -118,9 +88,9 @@ TEST(IniBackend, AbsentEntryDeletesSectionAndAbsentValueDeletesEntry) {
 }
 
 TEST(IniBackend, CacheAnswersUntilTheFirstStoreAfterTenSeconds) {
-  const std::string folder = test::TestFolder();
+  const std::string folder = TestFolder();
   const TestFile file = NewFile(folder, "cache", u"[S]\r\nk=1\r\n");
-  CacheClock clock;
+  FreshCache cache;
   Profile profile(file.name);
   Profile same_file(file.name);
   Profile other_file(NewFile(folder, "other", u"[S]\r\nk=9\r\n").name);
@@ -137,16 +107,16 @@ TEST(IniBackend, CacheAnswersUntilTheFirstStoreAfterTenSeconds) {
   const auto ints = profile_cache::Entries(profile_cache::Kind::kInt);
   EXPECT_EQ(std::count_if(ints.begin(), ints.end(), [](const CacheEntry& e) { return e.Entry() == u"k"; }), 2);
 
-  clock.PassFlushPeriod();
+  cache.Pass();
   profile.WriteInt(u"S", u"other", 0);  // the first store after the period flushes
   EXPECT_EQ(profile.GetInt(u"S", u"k", 0), 2);
   EXPECT_EQ(profile.GetString(u"S", u"m", u""), u"now there");
 }
 
 TEST(IniBackend, CacheSwitchOffInTheFirstNamedProfileCachesNothing) {
-  const std::string folder = test::TestFolder();
+  const std::string folder = TestFolder();
   const TestFile file = NewFile(folder, "nocache", u"[Debug\\2009_09]\r\nUseProfileCache=0\r\n[S]\r\nk=1\r\n");
-  CacheClock clock;
+  FreshCache cache;
   profile_cache::ResetSwitch();
   {
     Profile profile(file.name);
@@ -163,17 +133,17 @@ TEST(IniBackend, CacheSwitchOffInTheFirstNamedProfileCachesNothing) {
 }
 
 TEST(IniBackend, ReadLogReportsFileReadsAndFlushes) {
-  const std::string folder = test::TestFolder();
-  test::DumpCapture dump(folder);
-  test::MidHourClock mid_hour;
+  const std::string folder = TestFolder();
+  DumpCapture dump(folder);
+  MidHourClock mid_hour;
   const TestFile file = NewFile(folder, "logged", u"[Debug]\r\nLog=1\r\n[S]\r\nk=text\r\n");
   Profile profile(file.name);
-  CacheClock clock;
+  FreshCache cache;
   const std::string name = U8(profile.GetName());
   EXPECT_EQ(profile.GetInt(u"S", u"n", 5), 5);
   EXPECT_EQ(profile.GetInt(u"S", u"n", 5), 5);  // from the cache: not logged
   EXPECT_EQ(profile.GetString(u"S", u"k", u"d"), u"text");
-  clock.PassFlushPeriod();
+  cache.Pass();
   profile.WriteInt(u"S", u"w", 1);
 
   std::vector<std::string> messages;

@@ -6,28 +6,15 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "support/sandbox.h"
-#include "util/policy.h"
+#include "settings/settings_files.h"
 
 namespace ocelo {
 namespace {
 
-using test::Bytes;
-using test::ReadBytes;
-using test::ToHex;
-using test::U16;
-using test::U8;
-
-Bytes MarkedUtf16(std::u16string_view text) {
-  Bytes bytes{0xFF, 0xFE};
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  return bytes;
-}
+using namespace test;
 
 TEST(IniText, FindsValuesAsTheWindowsReaderDoes) {
   const std::u16string text =
@@ -109,76 +96,59 @@ TEST(IniText, EditsTouchOnlyTheLinesConcerned) {
 TEST(IniText, RefusesWhatWouldNotReadBackAsWritten) {
   EXPECT_TRUE(ini::CanStore(u"Position\\Dialog", u"", u"\"1 2\" = ; [x]"));
   EXPECT_TRUE(ini::CanStore(u"S", std::nullopt, std::nullopt));
-  EXPECT_FALSE(ini::CanStore(u"a]b", u"k", u"v"));
-  EXPECT_FALSE(ini::CanStore(u"S", u"a=b", u"v"));
-  EXPECT_FALSE(ini::CanStore(u"S", u" [k", u"v"));
-  EXPECT_FALSE(ini::CanStore(u"S", u";k", u"v"));
-  EXPECT_FALSE(ini::CanStore(u"S", u"k", u"line\nbreak"));
-  EXPECT_FALSE(ini::CanStore(u"S\r", u"k", u"v"));
+  for (auto [section, entry, value] : {std::tuple{u"a]b", u"k", u"v"}, {u"S", u"a=b", u"v"}, {u"S", u" [k", u"v"},
+                                       {u"S", u";k", u"v"}, {u"S", u"k", u"line\nbreak"}, {u"S\r", u"k", u"v"}}) {
+    EXPECT_FALSE(ini::CanStore(section, entry, value)) << U8(section) << "/" << U8(entry) << "=" << U8(value);
+  }
 }
 
 TEST(IniFile, WritesUtf16WithMarkAndReadsBack) {
-  const std::string path = test::TestFolder() + "/t.ini";
+  const std::string path = TestFolder() + "/t.ini";
   const std::u16string ini = U16(path);
   ASSERT_TRUE(ini::WriteValue(ini, u"S", u"k", u"\u3042 v"));
   ASSERT_TRUE(ini::WriteValue(ini, u"S", u"n", u"1"));
   ASSERT_TRUE(ini::WriteValue(ini, u"T", u"k", u"x"));
   EXPECT_EQ(ToHex(ReadBytes(path)), ToHex(MarkedUtf16(u"[S]\r\nk=\u3042 v\r\nn=1\r\n[T]\r\nk=x\r\n")));
   EXPECT_EQ(ini::ReadValue(ini, u"s", u"K"), u"\u3042 v");
-  EXPECT_TRUE(test::Exists(U8(ini::LockPath(ini))));
+  EXPECT_TRUE(Exists(U8(ini::LockPath(ini))));
 
   // A refused value leaves the file as it was.
   const Bytes before = ReadBytes(path);
   EXPECT_FALSE(ini::WriteValue(ini, u"S", u"k", u"two\r\nlines"));
   EXPECT_EQ(ReadBytes(path), before);
 
-  // Deleting from a file that does not exist creates none.
-  const std::string missing = test::TestFolder() + "/none.ini";
-  EXPECT_TRUE(ini::WriteValue(U16(missing), u"S", u"k", std::nullopt));
-  EXPECT_FALSE(test::Exists(missing));
-}
-
-TEST(IniFile, HeldWriteLockFailsTheWriteAndLeavesTheFile) {
-  const std::string path = test::TestFolder() + "/held.ini";
-  const std::u16string ini = U16(path);
-  ASSERT_TRUE(ini::WriteValue(ini, u"S", u"k", u"v"));
-  const Bytes before = ReadBytes(path);
-  test::FileLock lock(U8(ini::LockPath(ini)));
-  EXPECT_FALSE(ini::WriteValue(ini, u"S", u"k", u"changed"));
-  EXPECT_EQ(ReadBytes(path), before);
-}
-
-// "<letter><number>", or with a second pair appended.
-std::u16string Name(char letter, int number, char letter2 = 0, int number2 = 0) {
-  std::string name(1, letter);
-  name += std::to_string(number);
-  if (letter2) {
-    name += letter2;
-    name += std::to_string(number2);
+  // A writer holding the lock keeps others out; deleting from a missing file creates none.
+  {
+    FileLock lock(U8(ini::LockPath(ini)));
+    EXPECT_FALSE(ini::WriteValue(ini, u"S", u"k", u"changed"));
   }
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_TRUE(ini::WriteValue(ini + u".none", u"S", u"k", std::nullopt));
+  EXPECT_FALSE(Exists(path + ".none"));
+}
+
+std::u16string EntryName(int writer, int entry) {
+  std::string name = "W";
+  name += std::to_string(writer);
+  name += "E";
+  name += std::to_string(entry);
   return U16(name);
 }
 
 TEST(IniFile, ConcurrentWritersLoseNoUpdate) {
-  const std::string path = test::TestFolder() + "/shared.ini";
+  const std::string path = TestFolder() + "/shared.ini";
   const std::u16string ini = U16(path);
   constexpr int kWriters = 4;
-  constexpr int kEntries = 30;
+  constexpr int kEntries = 40;
   std::vector<pid_t> children;
   for (int w = 0; w < kWriters; ++w) {
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      // The child waits as long as the program would for a busy file.
-      WaitPolicy waits = Waits();
-      waits.open_attempts = 100;
-      waits.open_wait = std::chrono::milliseconds(100);
-      SetWaits(waits);
+      ScopedWaits waits(100, std::chrono::milliseconds(100));  // as long as the program would wait
       bool all = true;
       for (int e = 0; e < kEntries; ++e) {
-        // Each writer has a section of its own and also writes into one they all share.
-        all &= ini::WriteValue(ini, Name('W', w), Name('E', e), U16(std::to_string(w * 1000 + e)));
-        all &= ini::WriteValue(ini, u"Shared", Name('W', w, 'E', e), u"1");
+        all &= ini::WriteValue(ini, u"Shared", EntryName(w, e), U16(std::to_string(w * 1000 + e)));
       }
       _exit(all ? 0 : 1);
     }
@@ -191,9 +161,8 @@ TEST(IniFile, ConcurrentWritersLoseNoUpdate) {
   }
   for (int w = 0; w < kWriters; ++w) {
     for (int e = 0; e < kEntries; ++e) {
-      SCOPED_TRACE("writer " + std::to_string(w) + " entry " + std::to_string(e));
-      EXPECT_EQ(ini::ReadValue(ini, Name('W', w), Name('E', e)), U16(std::to_string(w * 1000 + e)));
-      EXPECT_EQ(ini::ReadValue(ini, u"Shared", Name('W', w, 'E', e)), u"1");
+      EXPECT_EQ(ini::ReadValue(ini, u"Shared", EntryName(w, e)), U16(std::to_string(w * 1000 + e)))
+          << U8(EntryName(w, e));
     }
   }
 }

@@ -2,63 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "platform/system.h"
 #include "settings/profile.h"
 #include "settings/registry.h"
-#include "support/sandbox.h"
+#include "settings/settings_files.h"
 #include "util/dump.h"
 #include "util/paths.h"
 
 namespace ocelo {
 namespace {
 
-using test::Bytes;
-using test::Hex;
-using test::ReadBytes;
-using test::ToHex;
-using test::U16;
-using test::U8;
-
-// Gives the test its own documents and config folders (so its own INI folder and registry), and makes
-// the registry base name resolve afresh.
-class OwnFolders {
- public:
-  OwnFolders() : root_(test::TestFolder()) {
-    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
-      const char* value = std::getenv(name);
-      saved_.emplace_back(name, value ? value : "");
-    }
-    setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
-    ResetRegKeyBase();
-  }
-  ~OwnFolders() {
-    for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
-    ResetRegKeyBase();
-  }
-  const std::string& Root() const { return root_; }
-
- private:
-  std::string root_;
-  std::vector<std::pair<std::string, std::string>> saved_;
-};
-
-Bytes MarkedUtf16(std::u16string_view text) {
-  Bytes bytes{0xFF, 0xFE};
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  return bytes;
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
+using namespace test;
 
 TEST(IniPath, JoinPathTrimsSeparatorsAndJoinsWithOne) {
   struct Case {
@@ -148,13 +104,13 @@ TEST(IniPath, OlderFilesBecomeUtf16OnceWithTheHeader) {
     const char* name;
     Bytes bytes;
   } cases[] = {
-      {"sjis", Bytes{'[', 'S', ']', '\r', '\n', 'k', '='} + Hex("82 A0") + Bytes{'\r', '\n'}},
-      {"utf8", Hex("EF BB BF") + Bytes{'[', 'S', ']', '\r', '\n', 'k', '='} + Hex("E3 81 82 0D 0A")},
+      {"sjis", Raw("[S]\r\nk=\x82\xA0\r\n")},
+      {"utf8", Raw("\xEF\xBB\xBF[S]\r\nk=\xE3\x81\x82\r\n")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = own.Root() + "/" + c.name + ".ini";
-    test::WriteBytes(path, c.bytes);
+    WriteBytes(path, c.bytes);
     const std::u16string before = FormatNow(u"%Y/%m/%d %H:%M:%S");
     ResolveIniPath(U16(own.Root() + "/" + c.name));
     const std::u16string after = FormatNow(u"%Y/%m/%d %H:%M:%S");
@@ -170,7 +126,7 @@ TEST(IniPath, OlderFilesBecomeUtf16OnceWithTheHeader) {
   }
   // A big-endian file is UTF-16 already.
   const std::string be = own.Root() + "/be.ini";
-  test::WriteBytes(be, Hex("FE FF 00 5B 00 53 00 5D"));
+  WriteBytes(be, Hex("FE FF 00 5B 00 53 00 5D"));
   ResolveIniPath(U16(be));
   EXPECT_EQ(ToHex(ReadBytes(be)), "FE FF 00 5B 00 53 00 5D");
 }

@@ -3,22 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/system.h"
 #include "settings/ini_path.h"
 #include "settings/profile_cache.h"
-#include "support/sandbox.h"
+#include "settings/settings_files.h"
 #include "util/paths.h"
 
 namespace ocelo {
 namespace {
 
-using test::Bytes;
-using test::ReadBytes;
-using test::ToHex;
-using test::U16;
-using test::U8;
+using namespace test;
 
 std::string Show(const Rect& r) {
   char text[64];
@@ -67,15 +62,6 @@ class FakeWindow : public PlacementWindow {
   }
 };
 
-Bytes MarkedUtf16(std::u16string_view text) {
-  Bytes bytes{0xFF, 0xFE};
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  return bytes;
-}
-
 TEST(Placement, FitRectIntoPushesInsideAndCutsToSize) {
   const Rect bounds{0, 0, 1920, 1040};
   struct Case {
@@ -93,23 +79,8 @@ TEST(Placement, FitRectIntoPushesInsideAndCutsToSize) {
   }
 }
 
-TEST(Placement, MonitorOfAPointIsTheNearestOne) {
-  const FakeDisplays two({kPrimary, kSecond});
-  Rect monitor, work;
-  EXPECT_FALSE(MonitorRects(two, Point{2500, 5000}, &monitor, &work));
-  EXPECT_EQ(monitor, kSecond.area);
-  EXPECT_EQ(work, kSecond.work);
-  EXPECT_TRUE(IsOnPrimaryMonitor(two, Point{-300, 10}));
-  EXPECT_EQ(MonitorCount(two), 2);
-  // One monitor (or none known): the primary one, whatever the point.
-  const FakeDisplays one({kPrimary});
-  EXPECT_TRUE(IsOnPrimaryMonitor(one, Point{5000, 5000}));
-  EXPECT_EQ(WorkAreaAt(one, Point{5000, 5000}), kPrimary.work);
-  EXPECT_EQ(MonitorCount(FakeDisplays({})), 1);
-}
-
 TEST(Placement, DialogComesBackOntoTheWorkArea) {
-  const std::string folder = test::TestFolder();
+  const std::string folder = TestFolder();
   struct Case {
     const char* what;
     std::vector<Monitor> monitors;
@@ -123,6 +94,8 @@ TEST(Placement, DialogComesBackOntoTheWorkArea) {
        Rect{1921, 1, 2121, 201}},
       {"larger than the work area", {kPrimary}, Rect{-10, -10, 2000, 500}, Rect{0, 0, 1920, 510}},
       {"damaged rectangle", {kPrimary}, Rect{500, 500, 100, 100}, std::nullopt},
+      {"below both monitors: the nearest one", {kPrimary, kSecond}, Rect{3000, 5000, 3100, 5100},
+       Rect{3000, 939, 3100, 1039}},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -141,7 +114,7 @@ TEST(Placement, DialogComesBackOntoTheWorkArea) {
 }
 
 TEST(Placement, MainDialogEntryKeepsItsStoredForm) {
-  const std::string folder = test::TestFolder();
+  const std::string folder = TestFolder();
   Profile profile(U16(folder + "/saved"));
   const FakeDisplays displays({kPrimary});
   FakeWindow window;
@@ -177,7 +150,7 @@ TEST(Placement, MainDialogEntryKeepsItsStoredForm) {
 }
 
 TEST(Placement, FramePlacementRoundTrips) {
-  const std::string folder = test::TestFolder();
+  const std::string folder = TestFolder();
   // Task bar at the top: the primary work area starts 40 pixels down.
   const FakeDisplays displays({Monitor{Rect{0, 0, 1920, 1080}, Rect{0, 40, 1920, 1080}, true}});
   Profile profile(U16(folder + "/frame"));
@@ -206,10 +179,7 @@ TEST(Placement, FramePlacementRoundTrips) {
 }
 
 TEST(Placement, ScaleChangeClearsRegistryLayouts) {
-  const std::string root = test::TestFolder();
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  const std::string saved_config = config ? config : "";
-  setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+  OwnFolders own;
   SetApplicationRegistryKey(u"TestCo");
   const std::u16string app = u"Software\\TestCo\\" + FileTitle(sys::ExecutablePath());
   RegistryStore store;
@@ -233,7 +203,6 @@ TEST(Placement, ScaleChangeClearsRegistryLayouts) {
   EXPECT_TRUE(ListSubkeys(kHkeyCurrentUser, app + u"\\Bar").empty());
 
   SetApplicationRegistryKey(u"");
-  setenv("XDG_CONFIG_HOME", saved_config.c_str(), 1);
 }
 
 }  // namespace

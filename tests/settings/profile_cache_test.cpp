@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "util/policy.h"
+#include "settings/settings_files.h"
 
 namespace ocelo {
 namespace {
@@ -10,26 +10,8 @@ namespace {
 int signals = 0;
 void CountSignal() { ++signals; }
 
-// A fresh flush period that starts now, and the clock put back afterwards.
-class FreshCache {
- public:
-  FreshCache() : previous_(SetClockOffset(0)) {
-    SetClockOffset(previous_);
-    profile_cache::Clear();
-  }
-  ~FreshCache() {
-    SetClockOffset(previous_);
-    profile_cache::SetFlushSignal(nullptr);
-    profile_cache::Clear();
-  }
-  void Advance(std::int64_t seconds) { SetClockOffset(previous_ + seconds); }
-
- private:
-  std::int64_t previous_;
-};
-
 TEST(ProfileCache, MatchesWithoutCaseAndCountsHits) {
-  FreshCache cache;
+  test::FreshCache cache;
   ASSERT_TRUE(profile_cache::StoreInt(u"/a/Tool.ini", u"Sec", u"Entry", 5, false));
   ASSERT_TRUE(profile_cache::StoreInt(u"/a/TOOL.INI", u"SEC", u"entry", 6, false));  // the same entry
   EXPECT_EQ(profile_cache::LookupInt(u"/a/tool.ini", u"sec", u"ENTRY", 0), 6);
@@ -49,23 +31,23 @@ TEST(ProfileCache, MatchesWithoutCaseAndCountsHits) {
 }
 
 TEST(ProfileCache, FirstStoreMoreThanTenSecondsAfterTheFlushEmptiesBothArrays) {
-  FreshCache cache;
+  test::FreshCache cache;
   profile_cache::SetFlushSignal(CountSignal);
   signals = 0;
   profile_cache::StoreInt(u"p", u"s", u"a", 1, true);
   profile_cache::StoreText(u"p", u"s", u"b", u"x", true);
-  cache.Advance(10);
+  cache.Pass(10);
   profile_cache::StoreInt(u"p", u"s", u"c", 1, true);
   EXPECT_EQ(profile_cache::Entries(profile_cache::Kind::kInt).size(), 2u);
   EXPECT_EQ(signals, 0);
-  cache.Advance(11);
+  cache.Pass(1);
   EXPECT_EQ(profile_cache::LookupInt(u"p", u"s", u"a", 0), 1);  // reads never flush
   profile_cache::StoreText(u"p", u"s", u"d", u"y", true);
   EXPECT_TRUE(profile_cache::Entries(profile_cache::Kind::kInt).empty());
   EXPECT_EQ(profile_cache::Entries(profile_cache::Kind::kText).size(), 1u);
   EXPECT_EQ(signals, 2);  // once for each array
   // Without the report switch a flush is silent.
-  cache.Advance(22);
+  cache.Pass(11);
   profile_cache::StoreInt(u"p", u"s", u"e", 1, false);
   EXPECT_EQ(signals, 2);
   EXPECT_TRUE(profile_cache::Entries(profile_cache::Kind::kText).empty());
