@@ -28,20 +28,26 @@ std::u16string ResolveName(std::u16string_view name);
 /// reads it through `profile` (its GetInt); `named` (the profile was given a name) ends the pending state.
 void LoadCacheSwitch(Profile& profile, bool named);
 
-/// The stored number of the entry (the leading decimal number of its text), or the default.
+/// The stored number of the entry (the leading decimal number of its text), or the default for a missing
+/// or empty entry. With the cache in use, the answer is cached, a missing entry as missing, so that a
+/// later read of it gives that read's own default.
 std::int32_t ReadInt(const Profile& profile, std::u16string_view section, std::u16string_view entry,
                      std::int32_t default_value, CacheUse cache);
 
-/// Stores the number ("%d"); fills the cache first.
+/// Stores the number ("%d"); fills the cache first (and drops a cached text of the entry). A write that
+/// fails takes the entry out of the cache again.
 bool StoreInt(const Profile& profile, std::u16string_view section, std::u16string_view entry,
               std::int32_t value);
 
-/// The stored text of the entry (surrounding quotes removed), or the default.
+/// The stored text of the entry (surrounding quotes removed), or the default; either cut to 9999
+/// characters. Cached as ReadInt is.
 std::u16string ReadString(const Profile& profile, std::u16string_view section, std::u16string_view entry,
                           std::u16string_view default_text, CacheUse cache);
 
-/// Stores the text unchanged; fills the cache first (an absent value as empty text). An absent entry
-/// deletes the whole section, an absent value deletes the entry.
+/// Stores the text unchanged; fills the cache first (and drops a cached number of the entry). An absent
+/// entry deletes the whole section and an absent value deletes the entry; a deletion takes the deleted
+/// values out of the cache, so the next read gives its default. A write that fails takes the entry out
+/// of the cache again.
 bool StoreString(const Profile& profile, std::u16string_view section, TextArg entry, TextArg value);
 
 /// The read cache. Section and entry are present; the profile's Name() is part of the key.

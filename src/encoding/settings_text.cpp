@@ -1,0 +1,218 @@
+// Settings-file text: reading with the shared lock, replacing with the exclusive one, the busy-file wait.
+#include "encoding/settings_text.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "encoding/cp932.h"
+#include "encoding/decode.h"
+#include "encoding/utf8.h"
+#include "platform/fs.h"
+#include "util/paths.h"
+#include "util/policy.h"
+
+namespace ocelo {
+namespace {
+
+// A busy file (a lock another open file holds) is waited for; any other failure ends at once.
+template <typename Attempt>
+int WithBusyRetry(Attempt attempt) {
+  const WaitPolicy& waits = Waits();
+  int error = EBUSY;
+  for (int i = 0; i < waits.open_attempts; ++i) {
+    error = attempt();
+    if (error != EBUSY) break;
+    Pause(waits.open_wait);
+  }
+  return error;
+}
+
+// Opens for reading with the shared lock. A path that does not exist yet is tried once only.
+std::FILE* OpenForReading(std::u16string_view path) {
+  std::FILE* stream = nullptr;
+  auto attempt = [&] {
+    stream = sys::OpenStream(path, "rb");
+    return stream ? 0 : errno;
+  };
+  if (PathExists(path)) {
+    WithBusyRetry(attempt);
+  } else {
+    attempt();
+  }
+  return stream;
+}
+
+// Whether the path names a file with content, as the status query sees it.
+bool HasContent(std::u16string_view path) {
+  if (path.empty()) return false;
+  sys::StatRecord record;
+  return sys::Stat(path, record) == 0 && record.size > 0;
+}
+
+// The whole file, read to its end through the open stream (the file may have changed size since its
+// status was taken). False when reading fails or the file does not fit in memory.
+bool ReadAll(std::FILE* stream, std::vector<std::uint8_t>& bytes) {
+  try {
+    constexpr std::size_t kChunk = 1 << 16;
+    std::size_t used = 0;
+    for (;;) {
+      bytes.resize(used + kChunk);
+      const std::size_t got = std::fread(bytes.data() + used, 1, kChunk, stream);
+      used += got;
+      if (got < kChunk) break;
+    }
+    bytes.resize(used);
+  } catch (const std::bad_alloc&) {
+    bytes = {};
+    return false;
+  }
+  return !std::ferror(stream);
+}
+
+// Replaces the file's content in one step, waiting for a busy file. True on success.
+bool ReplaceContent(std::u16string_view path, std::span<const std::uint8_t> bytes) {
+  if (path.empty()) return false;
+  return WithBusyRetry([&] { return sys::ReplaceFile(path, bytes); }) == 0;
+}
+
+// FF FE and the units as little-endian bytes.
+std::vector<std::uint8_t> MarkedUtf16Le(std::u16string_view text) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(2 + 2 * text.size());
+  bytes.push_back(0xFF);
+  bytes.push_back(0xFE);
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
+std::u16string LowerAscii(std::u16string_view text) {
+  std::u16string lower(text);
+  for (char16_t& c : lower) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return lower;
+}
+
+// Whether the window holds the name, searched exactly first, then with both sides lower-cased.
+bool WindowNames(std::u16string_view window, std::u16string_view name) {
+  if (window.find(name) != std::u16string_view::npos) return true;
+  return LowerAscii(window).find(LowerAscii(name)) != std::u16string::npos;
+}
+
+// The encoding an XML declaration names among the first ten CR LF lines: the first line holding "xml"
+// and "encoding" after it decides, by the 20 characters after the "=" that follows "encoding".
+// 8 for UTF-8, 16 for UTF-16, 74 for Shift_JIS, else 0.
+int DeclaredXmlEncoding(std::u16string_view text) {
+  std::size_t start = 0;
+  for (int line_number = 0; line_number < 10 && start < text.size(); ++line_number) {
+    std::size_t end = text.find(u"\r\n", start);
+    const std::size_t next = end == std::u16string_view::npos ? text.size() : end + 2;
+    if (end == std::u16string_view::npos) end = text.size();
+    const std::u16string_view line = text.substr(start, end - start);
+    start = next;
+    const std::size_t xml = line.find(u"xml");
+    if (xml == std::u16string_view::npos) continue;
+    const std::size_t encoding = line.find(u"encoding", xml + 3);
+    if (encoding == std::u16string_view::npos) continue;
+    const std::size_t equals = line.find(u'=', encoding + 8);
+    if (equals == std::u16string_view::npos) return 0;
+    const std::u16string_view window = line.substr(equals + 1, 20);
+    if (WindowNames(window, u"UTF-8")) return 8;
+    if (WindowNames(window, u"UTF-16")) return 16;
+    if (WindowNames(window, u"Shift_JIS")) return 74;
+    return 0;
+  }
+  return 0;
+}
+
+std::span<const std::uint8_t> UpToZeroByte(std::span<const std::uint8_t> bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == 0) return bytes.first(i);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+bool PathExists(std::u16string_view path) {
+  if (IsNetworkPath(path)) return sys::Access(path, 0) == 0;
+  sys::StatRecord record;
+  return !path.empty() && sys::Stat(path, record) == 0;
+}
+
+std::u16string DecodeSettingsBytes(std::span<const std::uint8_t> content) {
+  try {
+    // The content followed by two zero bytes, so that every form ends in a terminator.
+    std::vector<std::uint8_t> buffer(content.begin(), content.end());
+    buffer.push_back(0);
+    buffer.push_back(0);
+    const std::span<const std::uint8_t> all(buffer);
+    const std::uint8_t b0 = buffer[0], b1 = buffer[1], b2 = buffer.size() > 2 ? buffer[2] : 0;
+    if (b0 == 0xFF && b1 == 0xFE) return DecodeUtf16Le(all.subspan(2));
+    if (b0 == 0xFE && b1 == 0xFF) {
+      // Each pair of the content swapped; an odd last byte stays as it is, before the two zeros.
+      for (std::size_t i = 0; i + 1 < content.size(); i += 2) std::swap(buffer[i], buffer[i + 1]);
+      return DecodeUtf16Le(all.subspan(2));
+    }
+    if (b0 == 0xEF && b1 == 0xBB && b2 == 0xBF) return DecodeUtf8(UpToZeroByte(all.subspan(3)));
+    // Without a mark the bytes can pass for Shift_JIS and for UTF-8 alike; an XML declaration naming
+    // UTF-8 settles it.
+    if (DeclaredXmlEncoding(DecodeShiftJis(UpToZeroByte(all))) == 8) return DecodeUtf8(UpToZeroByte(all));
+    return DecodeBytes(all);
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
+bool ReadSettingsText(std::u16string_view path, std::u16string& text) {
+  text.clear();
+  if (!HasContent(path)) return false;
+  std::FILE* stream = OpenForReading(path);
+  if (!stream) return false;
+  std::vector<std::uint8_t> bytes;
+  const bool read = ReadAll(stream, bytes);
+  std::fclose(stream);
+  if (!read) return false;
+  text = DecodeSettingsBytes(bytes);
+  return true;
+}
+
+bool WriteSettingsText(std::u16string_view path, std::u16string_view text) {
+  if (path.empty()) return false;
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = MarkedUtf16Le(text);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return ReplaceContent(path, bytes);
+}
+
+bool HasUtf16Mark(std::u16string_view path) {
+  if (!HasContent(path)) return false;
+  std::FILE* stream = OpenForReading(path);
+  if (!stream) return false;
+  std::uint8_t mark[2] = {0, 0};
+  const std::size_t got = std::fread(mark, 1, 2, stream);
+  std::fclose(stream);
+  return got == 2 && ((mark[0] == 0xFF && mark[1] == 0xFE) || (mark[0] == 0xFE && mark[1] == 0xFF));
+}
+
+bool ConvertToUtf16File(std::u16string_view path) {
+  if (HasUtf16Mark(path)) return true;
+  std::u16string text;
+  // A file with content that cannot be read stays as it is: rewriting it from an empty text would
+  // throw its settings away.
+  if (!ReadSettingsText(path, text) && HasContent(path)) return false;
+  if (path.empty()) return false;
+  const std::size_t zero = text.find(u'\0');
+  if (zero != std::u16string::npos) text.resize(zero);
+  return WriteSettingsText(path, text);
+}
+
+}  // namespace ocelo
