@@ -27,17 +27,16 @@ std::int64_t ModifiedTime(std::u16string_view path) {
   return status.Failed() ? 0 : status.ModifyTime();
 }
 
-// The bytes of the writer that the target kind picks.
-std::vector<std::uint8_t> FileBytesFor(EncodingKind target, std::u16string_view text) {
+bool WriteAs(EncodingKind target, std::u16string_view path, std::u16string_view text) {
   switch (target) {
     case kind::Utf8:
-      return Utf8FileBytes(text, false);
+      return WriteUtf8File(path, text, false);
     case kind::Utf16Le:
-      return Utf16FileBytes(text, true);
+      return WriteUtf16File(path, text, true);
     case kind::ShiftJis:
-      return ShiftJisFileBytes(text);
+      return WriteShiftJisFile(path, text);
     default:  // no selection (-1) and unknown kinds
-      return Utf16MarkedFileBytes(text);
+      return WriteUtf16MarkedFile(path, text);
   }
 }
 
@@ -45,6 +44,7 @@ ConvertOutcome Convert(EncodingKind target, std::u16string_view source_path, std
                        FileContent source) {
   const std::u16string dest = AddSlash(folder, kPathSeparator) + FileName(source_path);
   const std::int64_t source_time = ModifiedTime(source_path);
+  std::vector<std::uint8_t>().swap(source.bytes);  // only the text is needed from here on
   std::vector<std::uint8_t> buffer;
 
   // Up to date: same time, same text, and already in the target encoding. The cheap tests go first.
@@ -58,20 +58,18 @@ ConvertOutcome Convert(EncodingKind target, std::u16string_view source_path, std
   }
   // A source that cannot be read would otherwise overwrite the copy with the output of an empty text.
   if (!source.readable) return ConvertOutcome::kUnreadable;
-  source.bytes = {};  // only the text is needed from here on
 
   BackupToRescue(dest);
-  buffer = FileBytesFor(target, source.text);
-  if (!WriteFileBytes(dest, buffer)) return ConvertOutcome::kUnableToSave;
+  if (!WriteAs(target, dest, source.text)) return ConvertOutcome::kUnableToSave;
 
-  // Read back: the copy must give the source's text again. The written bytes' memory takes the copy.
+  // Read back: the copy must give the source's text again.
   ConvertOutcome outcome = ConvertOutcome::kConverted;
   bool same = false;
   if (FileExists(dest) && FileExists(source_path)) {
     ReadFileBytesInto(dest, buffer);
     same = DecodesTo(buffer, source.text);
   }
-  buffer = {};
+  std::vector<std::uint8_t>().swap(buffer);
   if (!same) {
     // The target encoding lost characters: an unchanged copy keeps them all.
     if (!CopyFileTo(source_path, dest, false)) return ConvertOutcome::kUnableToSave;

@@ -101,7 +101,7 @@ bool ReadFileBytesInto(std::u16string_view path, std::vector<std::uint8_t>& byte
     bytes.resize(static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     std::fclose(stream);
-    bytes = {};
+    std::vector<std::uint8_t>().swap(bytes);
     DumpText(u"Can't read, too large  " + std::u16string(path));
     return false;
   }

@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -18,9 +19,9 @@
 namespace ocelo {
 namespace {
 
-// Errors that another attempt cannot mend: the disk or the quota is full, or the device failed.
+// Errors that another attempt cannot mend: the disk, the quota or the memory is full, or the device failed.
 bool IsWriteError(int error) {
-  return error == ENOSPC || error == EFBIG || error == EIO
+  return error == ENOSPC || error == EFBIG || error == EIO || error == ENOMEM
 #ifdef EDQUOT
          || error == EDQUOT
 #endif
@@ -32,45 +33,77 @@ std::u16string_view UpToZeroUnit(std::u16string_view text) {
   return zero == std::u16string_view::npos ? text : text.substr(0, zero);
 }
 
-std::vector<std::uint8_t> Utf16LeBytes(std::u16string_view text, bool mark) {
-  const std::size_t offset = mark ? 2 : 0;
-  std::vector<std::uint8_t> bytes(offset + text.size() * 2);
-  if (mark) {
-    bytes[0] = 0xFF;
-    bytes[1] = 0xFE;
+constexpr std::uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+constexpr std::uint8_t kUtf16Mark[] = {0xFF, 0xFE};
+
+// Text goes to the encoders in pieces of this many units, so that no encoded copy of a whole large
+// text is ever held and each piece is written while it is still in the cache.
+constexpr std::size_t kPieceUnits = 1 << 15;
+
+// Calls `encode_piece` for each piece of the text in order; a surrogate pair is never cut.
+template <typename EncodePiece>
+bool ForEachPiece(std::u16string_view text, EncodePiece encode_piece) {
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = std::min(text.size(), start + kPieceUnits);
+    if (end < text.size() && text[end - 1] >= 0xD800 && text[end - 1] < 0xDC00) ++end;
+    if (!encode_piece(text.substr(start, end - start))) return false;
+    start = end;
   }
-  if constexpr (std::endian::native == std::endian::little) {
-    if (!text.empty()) std::memcpy(bytes.data() + offset, text.data(), text.size() * 2);
-  } else {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      bytes[offset + 2 * i] = static_cast<std::uint8_t>(text[i] & 0xFF);
-      bytes[offset + 2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
-    }
-  }
-  return bytes;
+  return true;
 }
 
-// Runs an encoder that takes the whole text into memory; a text too large for memory fails the write.
-template <typename Encode>
-bool WriteEncoded(std::u16string_view path, Encode encode) {
-  std::vector<std::uint8_t> bytes;
-  try {
-    bytes = encode();
-  } catch (const std::bad_alloc&) {
-    DumpText(u"Can't write, out of memory  " + std::u16string(path));
-    return false;
+bool ProduceUtf8(std::u16string_view text, bool mark, const ContentSink& sink) {
+  if (mark && !sink(kUtf8Mark)) return false;
+  return ForEachPiece(text, [&](std::u16string_view piece) { return sink(EncodeUtf8(piece)); });
+}
+
+bool ProduceUtf16(std::u16string_view text, bool mark, const ContentSink& sink) {
+  if (mark && !sink(kUtf16Mark)) return false;
+  if constexpr (std::endian::native == std::endian::little) {
+    // The text's own memory holds its little-endian bytes.
+    return text.empty() || sink(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size() * 2));
   }
-  return WriteFileBytes(path, bytes, 0);
+  return ForEachPiece(text, [&](std::u16string_view piece) {
+    std::vector<std::uint8_t> bytes(piece.size() * 2);
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+      bytes[2 * i] = static_cast<std::uint8_t>(piece[i] & 0xFF);
+      bytes[2 * i + 1] = static_cast<std::uint8_t>(piece[i] >> 8);
+    }
+    return sink(bytes);
+  });
+}
+
+bool ProduceShiftJis(std::u16string_view text, const ContentSink& sink) {
+  return ForEachPiece(text, [&](std::u16string_view piece) { return sink(EncodeShiftJis(piece)); });
 }
 
 }  // namespace
 
-bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> bytes, int rewrite_count) {
+bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count) {
   int error = EINVAL;
+  std::uint64_t written = 0;
   if (!path.empty()) {
     const WaitPolicy& waits = Waits();
     for (int attempt = 0; attempt < waits.open_attempts; ++attempt) {
-      error = sys::ReplaceFile(path, bytes);
+      sys::FileReplacement replacement;
+      error = replacement.Begin(path);
+      if (error == 0) {
+        written = 0;
+        int append_error = 0;
+        bool produced = false;
+        try {
+          produced = produce([&](std::span<const std::uint8_t> piece) {
+            if (piece.empty()) return true;
+            append_error = replacement.Append(piece);
+            written += piece.size();
+            return append_error == 0;
+          });
+        } catch (const std::bad_alloc&) {
+          append_error = ENOMEM;
+        }
+        if (append_error == 0 && !produced) append_error = ENOMEM;
+        error = append_error != 0 ? append_error : replacement.Commit();
+      }
       if (error == 0 || IsWriteError(error)) break;
       Pause(waits.open_wait);
     }
@@ -80,48 +113,34 @@ bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> byte
     return false;
   }
   // A file that reads back empty although there were bytes was emptied behind our back: write again.
-  if (!bytes.empty() && FileStatus(path).Size() == 0) {
+  if (written > 0 && FileStatus(path).Size() == 0) {
     if (rewrite_count > Waits().rewrite_limit) return false;
     Pause(Waits().rewrite_wait);
-    return WriteFileBytes(path, bytes, rewrite_count + 1);
+    return WriteFileContent(path, produce, rewrite_count + 1);
   }
   return true;
 }
 
-std::vector<std::uint8_t> Utf8FileBytes(std::u16string_view text, bool mark) {
-  std::vector<std::uint8_t> bytes = EncodeUtf8(UpToZeroUnit(text));
-  if (mark) bytes.insert(bytes.begin(), {0xEF, 0xBB, 0xBF});
-  return bytes;
-}
-
-std::vector<std::uint8_t> Utf16FileBytes(std::u16string_view text, bool mark) {
-  return Utf16LeBytes(UpToZeroUnit(text), mark);
-}
-
-std::vector<std::uint8_t> Utf16MarkedFileBytes(std::u16string_view text) {
-  std::size_t first = text.find_first_not_of(u'\uFEFF');
-  if (first != std::u16string_view::npos) text.remove_prefix(first);
-  return Utf16LeBytes(text, true);
-}
-
-std::vector<std::uint8_t> ShiftJisFileBytes(std::u16string_view text) {
-  return EncodeShiftJis(UpToZeroUnit(text));
+bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> bytes, int rewrite_count) {
+  return WriteFileContent(path, [&](const ContentSink& sink) { return sink(bytes); }, rewrite_count);
 }
 
 bool WriteUtf8File(std::u16string_view path, std::u16string_view text, bool mark) {
-  return WriteEncoded(path, [&] { return Utf8FileBytes(text, mark); });
+  return WriteFileContent(path, [&](const ContentSink& sink) { return ProduceUtf8(UpToZeroUnit(text), mark, sink); });
 }
 
 bool WriteUtf16File(std::u16string_view path, std::u16string_view text, bool mark) {
-  return WriteEncoded(path, [&] { return Utf16FileBytes(text, mark); });
+  return WriteFileContent(path, [&](const ContentSink& sink) { return ProduceUtf16(UpToZeroUnit(text), mark, sink); });
 }
 
 bool WriteUtf16MarkedFile(std::u16string_view path, std::u16string_view text) {
-  return WriteEncoded(path, [&] { return Utf16MarkedFileBytes(text); });
+  const std::size_t first = text.find_first_not_of(u'\uFEFF');
+  if (first != std::u16string_view::npos) text.remove_prefix(first);
+  return WriteFileContent(path, [&](const ContentSink& sink) { return ProduceUtf16(text, true, sink); });
 }
 
 bool WriteShiftJisFile(std::u16string_view path, std::u16string_view text) {
-  return WriteEncoded(path, [&] { return ShiftJisFileBytes(text); });
+  return WriteFileContent(path, [&](const ContentSink& sink) { return ProduceShiftJis(UpToZeroUnit(text), sink); });
 }
 
 }  // namespace ocelo

@@ -2,9 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
-#include <vector>
 
 namespace ocelo {
 
@@ -14,11 +14,16 @@ namespace ocelo {
 /// disk refuses fails at once ("Can't write   " + path). `rewrite_count` is 0 for callers.
 bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> bytes, int rewrite_count = 0);
 
-/// The bytes each writer below writes for a text: its encoding step without the write.
-std::vector<std::uint8_t> Utf8FileBytes(std::u16string_view text, bool mark);
-std::vector<std::uint8_t> Utf16FileBytes(std::u16string_view text, bool mark);
-std::vector<std::uint8_t> Utf16MarkedFileBytes(std::u16string_view text);
-std::vector<std::uint8_t> ShiftJisFileBytes(std::u16string_view text);
+/// Takes a file's content piece by piece; false when a piece could not be written.
+using ContentSink = std::function<bool(std::span<const std::uint8_t>)>;
+
+/// Produces a file's content into a sink, in order; false when the sink refused a piece. A retried
+/// write runs it again from the start.
+using ContentProducer = std::function<bool(const ContentSink&)>;
+
+/// WriteFileBytes for a content given in pieces (each writer below encodes its text this way, so no
+/// encoded copy of a whole large text is held). Same guarantees, retries and dump lines.
+bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count = 0);
 
 /// UTF-8 of the text up to its first U+0000, with EF BB BF in front when `mark` is set; a lone surrogate
 /// becomes EF BF BD.

@@ -64,6 +64,26 @@ int StreamHandle(std::FILE* stream);
 /// the write fails (disk full). Returns 0 or the C error number.
 int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes);
 
+/// ReplaceFile with the content given in pieces, so that a large content never has to be held whole:
+/// Begin checks and locks the target and creates the temporary file, each Append adds a piece, Commit
+/// renames the finished file over the target. A replacement that is not committed (a failure, or the
+/// object going away) leaves the target as it was and no temporary file behind.
+class FileReplacement {
+ public:
+  FileReplacement();
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  int Begin(std::u16string_view path);               ///< 0 or the C error number
+  int Append(std::span<const std::uint8_t> bytes);   ///< 0 or the C error number
+  int Commit();                                      ///< 0 or the C error number
+
+ private:
+  struct State;
+  State* state_;
+};
+
 /// `_waccess`: 0 when the path exists and allows `mode` (0 exists, 2 write, 4 read), else -1.
 int Access(std::u16string_view path, int mode);
 

@@ -66,6 +66,27 @@ TEST(Writers, BytesOfEachEncoding) {
   }
 }
 
+TEST(Writers, LargeTextsAreWrittenInPiecesWithoutCuttingASurrogatePair) {
+  // Pieces of 32768 units: put a surrogate pair across every boundary of a text of several pieces.
+  std::u16string text;
+  for (int piece = 0; piece < 4; ++piece) {
+    text.append(32767, u'\u3042');
+    text += u"\U0001F600";
+  }
+  const std::string path = test::TestFolder() + "/big.txt";
+  ASSERT_TRUE(WriteUtf8File(U16(path), text, true));
+  test::Bytes expected = Hex("EF BB BF");
+  for (int piece = 0; piece < 4; ++piece) {
+    for (int i = 0; i < 32767; ++i) expected.insert(expected.end(), {0xE3, 0x81, 0x82});
+    expected.insert(expected.end(), {0xF0, 0x9F, 0x98, 0x80});
+  }
+  EXPECT_TRUE(test::ReadBytes(path) == expected);
+  ASSERT_TRUE(WriteShiftJisFile(U16(path), text));
+  EXPECT_EQ(test::ReadBytes(path).size(), 4u * (32767 * 2 + 2));  // each half of a pair becomes "_"
+  ASSERT_TRUE(WriteUtf16File(U16(path), text, false));
+  EXPECT_EQ(test::ReadBytes(path).size(), text.size() * 2);
+}
+
 TEST(WriteFileBytes, ReplacesContentAndKeepsPermissionBits) {
   const std::string path = test::TestFolder() + "/keep.txt";
   test::WriteText(path, "a much longer old content");

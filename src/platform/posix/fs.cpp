@@ -428,31 +428,69 @@ std::FILE* OpenStream(std::u16string_view path, const char* mode_text) {
 
 int StreamHandle(std::FILE* stream) { return stream ? fileno(stream) : -1; }
 
-int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes) {
+struct FileReplacement::State {
   std::string target;
-  if (const int error = WriteTarget(path, target)) return error;
+  std::string temp_path;
+  Descriptor fd;    // the temporary file
+  Descriptor lock;  // held on an existing target until the new content is in place
+};
+
+FileReplacement::FileReplacement() : state_(nullptr) {}
+
+FileReplacement::~FileReplacement() {
+  if (state_ && state_->fd.valid()) {
+    state_->fd.Reset();
+    unlink(state_->temp_path.c_str());
+  }
+  delete state_;
+}
+
+int FileReplacement::Begin(std::u16string_view path) {
+  delete state_;
+  state_ = new (std::nothrow) State;
+  if (!state_) return ENOMEM;
+  State& s = *state_;
+  if (const int error = WriteTarget(path, s.target)) return error;
   bool exists = false;
   struct stat st;
-  Descriptor lock;  // held until the new content is in place
-  if (const int error = PrepareTarget(target, exists, st, lock)) return error;
-
-  std::string temp_path;
-  Descriptor fd;
-  if (const int error = CreateTempBeside(target, temp_path, fd)) return error;
+  if (const int error = PrepareTarget(s.target, exists, st, s.lock)) return error;
+  if (const int error = CreateTempBeside(s.target, s.temp_path, s.fd)) return error;
   int error = 0;
   if (exists) {
     // The old file's owner and permission bits, set before any byte is written, so the content is
     // never readable by more users than the old file allowed. Only root may give a file away.
-    if (fchown(fd.get(), st.st_uid, st.st_gid) != 0 && errno != EPERM) error = errno;
-    if (error == 0 && fchmod(fd.get(), st.st_mode & kPermissionBits) != 0) error = errno;
+    if (fchown(s.fd.get(), st.st_uid, st.st_gid) != 0 && errno != EPERM) error = errno;
+    if (error == 0 && fchmod(s.fd.get(), st.st_mode & kPermissionBits) != 0) error = errno;
   }
-  if (error == 0) error = WriteAll(fd.get(), bytes.data(), bytes.size());
   if (error != 0) {
-    fd.Reset();
-    unlink(temp_path.c_str());
-    return error;
+    s.fd.Reset();
+    unlink(s.temp_path.c_str());
   }
-  return CommitTemp(fd, temp_path, target, false);
+  return error;
+}
+
+int FileReplacement::Append(std::span<const std::uint8_t> bytes) {
+  if (!state_ || !state_->fd.valid()) return EBADF;
+  const int error = WriteAll(state_->fd.get(), bytes.data(), bytes.size());
+  if (error != 0) {
+    state_->fd.Reset();
+    unlink(state_->temp_path.c_str());
+  }
+  return error;
+}
+
+int FileReplacement::Commit() {
+  if (!state_ || !state_->fd.valid()) return EBADF;
+  const int error = CommitTemp(state_->fd, state_->temp_path, state_->target, false);
+  state_->lock.Reset();
+  return error;
+}
+
+int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes) {
+  FileReplacement replacement;
+  if (const int error = replacement.Begin(path)) return error;
+  if (const int error = replacement.Append(bytes)) return error;
+  return replacement.Commit();
 }
 
 int Access(std::u16string_view path, int mode) {
