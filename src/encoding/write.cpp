@@ -52,6 +52,8 @@ bool ForEachPiece(std::u16string_view text, EncodePiece encode_piece) {
   return true;
 }
 
+}  // namespace
+
 bool ProduceUtf8(std::u16string_view text, bool mark, const ContentSink& sink) {
   if (mark && !sink(kUtf8Mark)) return false;
   return ForEachPiece(text, [&](std::u16string_view piece) { return sink(EncodeUtf8(piece)); });
@@ -76,8 +78,6 @@ bool ProduceUtf16(std::u16string_view text, bool mark, const ContentSink& sink) 
 bool ProduceShiftJis(std::u16string_view text, const ContentSink& sink) {
   return ForEachPiece(text, [&](std::u16string_view piece) { return sink(EncodeShiftJis(piece)); });
 }
-
-}  // namespace
 
 bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count) {
   int error = EINVAL;

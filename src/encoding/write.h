@@ -25,6 +25,12 @@ using ContentProducer = std::function<bool(const ContentSink&)>;
 /// encoded copy of a whole large text is held). Same guarantees, retries and dump lines.
 bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count = 0);
 
+/// The encoding step of the writers below, producing their content piece by piece (the text as given,
+/// not cut at U+0000): UTF-8 with or without EF BB BF, UTF-16LE with or without FF FE, code page 932.
+bool ProduceUtf8(std::u16string_view text, bool mark, const ContentSink& sink);
+bool ProduceUtf16(std::u16string_view text, bool mark, const ContentSink& sink);
+bool ProduceShiftJis(std::u16string_view text, const ContentSink& sink);
+
 /// UTF-8 of the text up to its first U+0000, with EF BB BF in front when `mark` is set; a lone surrogate
 /// becomes EF BF BD.
 bool WriteUtf8File(std::u16string_view path, std::u16string_view text, bool mark);
