@@ -61,6 +61,13 @@ class ElfFile {
   bool Open() const { return file_ != nullptr; }
   void SetBigEndian(bool big) { big_ = big; }
 
+  /// The file's size in bytes; 0 when it cannot be told.
+  std::uint64_t Size() {
+    if (std::fseek(file_, 0, SEEK_END) != 0) return 0;
+    const long end = std::ftell(file_);
+    return end < 0 ? 0 : static_cast<std::uint64_t>(end);
+  }
+
   bool ReadBytes(std::uint64_t offset, void* out, std::size_t size) {
     if (offset > static_cast<std::uint64_t>(LONG_MAX)) return false;
     if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return false;
@@ -185,6 +192,10 @@ std::optional<ElfSection> FindElfSection(std::u16string_view path, std::string_v
         !header(i, elf.sh_size, elf.addr, section.size)) {
       return std::nullopt;
     }
+    // A damaged header may claim a section far beyond the file: nothing would be read but the memory
+    // reserved for it.
+    const std::uint64_t file_size = file.Size();
+    if (section.offset > file_size || section.size > file_size - section.offset) return std::nullopt;
     return section;
   }
   return std::nullopt;

@@ -60,6 +60,11 @@ TEST_F(VersionInfoTest, FilesWithoutAUsableBlock) {
   Bytes bad_count = good, too_long = good;
   bad_count[8] = 0xFF;  // more translations than the block holds
   too_long[5] = 0x10;   // a length past the section's end
+  // A section header that claims 512 MiB more than the file holds.
+  Bytes huge = elf;
+  const std::size_t size_field = 64 + std::string("\0.shstrtab\0", 11).size() + std::string(kVersionSection).size() + 1 +
+                                 good.size() + 2 * 64 + 32;
+  huge[size_field + 3] = 0x20;
   const struct {
     const char* name;
     Bytes file;
@@ -67,6 +72,7 @@ TEST_F(VersionInfoTest, FilesWithoutAUsableBlock) {
   } cases[] = {
       {"other section", MakeElf(".data", good), "::GetFileVersionInfoSize ... 0\n"},
       {"cut ELF", Bytes(elf.begin(), elf.begin() + 100), "::GetFileVersionInfoSize ... 0\n"},
+      {"section past the end", huge, "::GetFileVersionInfoSize ... 0\n"},
       {"no mark", MakeElf(kVersionSection, test::Hex("00 11 22 33 44 55 66 77")), "::GetFileVersionInfo ... false\n"},
       {"bad count", MakeElf(kVersionSection, bad_count), "::GetFileVersionInfo ... false\n"},
       {"too long", MakeElf(kVersionSection, too_long), "::GetFileVersionInfo ... false\n"},
