@@ -1,8 +1,6 @@
 // ocelo-cli: argument parsing, the convert and detect commands, and the progress line.
 #include "cli/cli.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <optional>
 
@@ -88,7 +86,7 @@ const char* Describe(FileResult result) {
 class Progress {
  public:
   explicit Progress(std::size_t total)
-      : total_(total), enabled_(isatty(STDERR_FILENO) == 1), start_(std::chrono::steady_clock::now()) {}
+      : total_(total), enabled_(sys::StandardErrorIsTerminal()), start_(std::chrono::steady_clock::now()) {}
   ~Progress() { Clear(); }
 
   void Step(std::size_t index, std::u16string_view path) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,12 @@ void SetEnvironment(std::u16string_view name, std::u16string_view value);
 
 /// `GetLongPathNameW`: the long form of a path; POSIX has no short forms, so the path itself.
 std::u16string LongPath(std::u16string_view path);
+
+/// The local time of a moment (seconds since 1970), as `localtime` gives it; false when it cannot be had.
+bool LocalTime(std::int64_t time, std::tm& local);
+
+/// True when the standard error stream is a terminal (for progress lines).
+bool StandardErrorIsTerminal();
 
 /// The machine's physical memory in bytes (0 when unknown): no file larger than this is taken whole
 /// into memory.

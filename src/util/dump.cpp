@@ -119,10 +119,8 @@ bool AppendDump(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::u16string FormatTime(std::int64_t time, std::u16string_view format) {
-  const std::time_t seconds = static_cast<std::time_t>(time);
-  if (static_cast<std::int64_t>(seconds) != time) return {};
   std::tm local{};
-  if (!localtime_r(&seconds, &local)) return {};
+  if (!sys::LocalTime(time, local)) return {};
   // The conversions are ASCII; other text in the format passes through UTF-8. 255 UTF-16 units take at
   // most 765 UTF-8 bytes, so a longer result is too long either way.
   char buffer[1024];

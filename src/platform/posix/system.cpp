@@ -143,6 +143,14 @@ void SetEnvironment(std::u16string_view name, std::u16string_view value) {
 
 std::u16string LongPath(std::u16string_view path) { return std::u16string(path); }
 
+bool LocalTime(std::int64_t time, std::tm& local) {
+  const std::time_t seconds = static_cast<std::time_t>(time);
+  if (static_cast<std::int64_t>(seconds) != time) return false;
+  return localtime_r(&seconds, &local) != nullptr;
+}
+
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 std::uint64_t PhysicalMemory() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
