@@ -2,7 +2,11 @@
 #include "cli/cli.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <string>
+#include <thread>
 
 #include "app/convert_one.h"
 #include "encoding/decode.h"
@@ -82,32 +86,66 @@ const char* Describe(FileResult result) {
   return "?";
 }
 
-// A one-line progress report on a terminal, shown once the work has run for more than a moment.
+// A one-line progress report on a terminal: the file in work, shown once the run has taken more than half a
+// second (so a single large file shows it too), and cleared before each result line.
 class Progress {
  public:
-  explicit Progress(std::size_t total)
-      : total_(total), enabled_(sys::StandardErrorIsTerminal()), start_(std::chrono::steady_clock::now()) {}
-  ~Progress() { Clear(); }
+  explicit Progress(std::size_t total) : total_(total), start_(std::chrono::steady_clock::now()) {
+    if (sys::StandardErrorIsTerminal()) ticker_ = std::thread([this] { Tick(); });
+  }
+  ~Progress() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+      EraseLine();
+    }
+    wake_.notify_all();
+    if (ticker_.joinable()) ticker_.join();
+  }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
 
   void Step(std::size_t index, std::u16string_view path) {
-    if (!enabled_ || std::chrono::steady_clock::now() - start_ < std::chrono::milliseconds(500)) return;
     std::string name = Native(FileName(path));
     if (name.size() > 50) name = name.substr(0, 47) + "...";
-    std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", index + 1, total_, name.c_str());
-    std::fflush(stderr);
-    shown_ = true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    line_ = "[" + std::to_string(index + 1) + "/" + std::to_string(total_) + "] " + name;
   }
 
   void Clear() {
-    if (shown_) std::fprintf(stderr, "\r\033[K");
-    shown_ = false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    line_.clear();
+    EraseLine();
   }
 
  private:
-  std::size_t total_;
-  bool enabled_;
-  bool shown_ = false;
-  std::chrono::steady_clock::time_point start_;
+  void Tick() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stop_) {
+      wake_.wait_for(lock, std::chrono::milliseconds(100));
+      if (stop_ || line_.empty() || line_ == shown_) continue;
+      if (std::chrono::steady_clock::now() - start_ < std::chrono::milliseconds(500)) continue;
+      std::fprintf(stderr, "\r\033[K%s", line_.c_str());
+      std::fflush(stderr);
+      shown_ = line_;
+    }
+  }
+
+  void EraseLine() {
+    if (shown_.empty()) return;
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    shown_.clear();
+  }
+
+  const std::size_t total_;
+  const std::chrono::steady_clock::time_point start_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::string line_;   // the file in work
+  std::string shown_;  // what the terminal shows now
+  bool stop_ = false;
+  std::thread ticker_;
 };
 
 int Convert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
