@@ -122,6 +122,14 @@ std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path) {
 FileContent ReadFileContent(std::u16string_view path) {
   FileContent content;
   content.exists = FileExists(path);
+  // Converting holds the bytes, their text (two bytes a character) and the copy read back at once: a file
+  // whose conversion cannot fit in memory is refused before anything is read.
+  const std::uint64_t memory = sys::PhysicalMemory();
+  const std::int64_t size = FileStatus(path).Size();
+  if (content.exists && memory != 0 && size > 0 && static_cast<std::uint64_t>(size) > memory / 4) {
+    DumpText(u"Can't read, too large  " + std::u16string(path));
+    return content;
+  }
   if (content.exists) {
     content.readable = ReadFileBytesInto(path, content.bytes);
     content.text = DecodeBytes(content.bytes);

@@ -25,7 +25,8 @@ struct FileContent {
   std::u16string text;    ///< DecodeBytes of the bytes
 };
 
-/// The file's bytes and text, as ReadTextFile reads them.
+/// The file's bytes and text, as ReadTextFile reads them. A file larger than a quarter of the machine's
+/// memory, which a conversion could not hold, is not read (readable stays false, one dump line).
 FileContent ReadFileContent(std::u16string_view path);
 
 /// The text of a buffer in the encoding DetectEncoding finds, without its mark. The text never holds

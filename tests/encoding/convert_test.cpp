@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "platform/system.h"
 #include "support/sandbox.h"
 
 namespace ocelo {
@@ -174,6 +175,17 @@ TEST(ConvertFile, SourceLockedLeavesCopyUntouched) {
   EXPECT_FALSE(ConvertFile(kind::Utf8, U16(source), U16(layout.out)));
   EXPECT_EQ(test::ReadBytes(dest), Hex("6B 65 65 70 20 6D 65"));
   EXPECT_EQ(CountFiles(RescueOf(layout.out)), 0);
+}
+
+TEST(ConvertFile, SourceTooLargeToConvertInMemoryLeavesCopyUntouched) {
+  Layout layout;
+  const std::string source = layout.in + "/huge.txt";
+  test::MakeSparseFile(source, static_cast<std::int64_t>(sys::PhysicalMemory() / 3));
+  const std::string dest = layout.out + "/huge.txt";
+  test::WriteText(dest, "keep me");
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(layout.out)), ConvertOutcome::kUnreadable);
+  EXPECT_EQ(test::ReadBytes(dest), Hex("6B 65 65 70 20 6D 65"));
+  EXPECT_NE(test::DumpLog().find("Can't read, too large  " + source), std::string::npos);
 }
 
 TEST(ConvertFile, EmptySourceConvertsToAnEmptyText) {
