@@ -13,8 +13,9 @@ namespace ocelo {
 bool run_command(std::u16string_view command);
 
 /// The path of the script for a command, its folder created: family_temp_folder("cmd_bat") + the local
-/// date "%Y%m%d" + the command made a file name (">", ":", blank, "/", "\" and '"' become "_", runs of
-/// them one) cut to 50 characters, + ".bat".
+/// date "%Y%m%d" + the command made a file name, + ".bat": ">", ":", blanks, "/", "\" and '"' become "_",
+/// runs of them one as NormalizePath drops empty pieces (a quoted piece keeps its blanks), then the
+/// name is cut to 50 characters.
 ///   where x > C:\t\x.chk  =>  .../cmd_bat/20260107/where_x_C_t_x.chk.bat
 std::u16string batch_file_for(std::u16string_view command);
 
