@@ -6,6 +6,8 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "support/sandbox.h"
@@ -48,20 +50,35 @@ TEST(AgentNumbers, FormatRealParseRealEnclose) {
   EXPECT_EQ(enclose(u"x", u'<'), u"<x>");
 }
 
+// A locale that writes decimal commas, as the dialog's toolkit selects from the environment: an
+// installed one, else one made into the sandbox when the system has the locale sources.
+bool SelectCommaLocale() {
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"}) {
+    if (std::setlocale(LC_NUMERIC, name)) return true;
+  }
+  const std::string folder = test::SandboxRoot() + "/locales";
+  const std::string make = "localedef -i de_DE -f UTF-8 '" + folder + "/de_DE.UTF-8' >/dev/null 2>&1";
+  if (!std::ifstream("/usr/share/i18n/locales/de_DE") || std::system(("mkdir -p '" + folder + "'").c_str()) != 0) {
+    return false;
+  }
+  std::system(make.c_str());  // localedef warns and fails on minor issues, yet writes the locale
+  ::setenv("LOCPATH", folder.c_str(), 1);
+  const bool selected = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+  ::unsetenv("LOCPATH");
+  return selected;
+}
+
 TEST(AgentNumbers, LocaleWithCommaDecimalsChangesNothing) {
   const char* previous = std::setlocale(LC_NUMERIC, nullptr);
   const std::string saved = previous ? previous : "C";
-  bool switched = false;
-  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"}) {
-    if (std::setlocale(LC_NUMERIC, name)) {
-      switched = true;
-      break;
-    }
-  }
+  if (!SelectCommaLocale()) GTEST_SKIP() << "no locale with decimal commas";
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 6.1);
+  EXPECT_STREQ(probe, "6,1");  // the locale is in force
   EXPECT_EQ(format_real(6.1), u"6.1");
   EXPECT_EQ(parse_real(u"6.1.7601"), 6.1);
+  EXPECT_EQ(parse_real(u"6,1"), 6);
   std::setlocale(LC_NUMERIC, saved.c_str());
-  if (!switched) GTEST_SKIP() << "no locale with decimal commas installed";
 }
 
 TEST(AgentText, PiecesInOrder) {
