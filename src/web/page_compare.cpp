@@ -12,7 +12,6 @@
 #include "encoding/write.h"
 #include "platform/command_line.h"
 #include "util/dump.h"
-#include "util/file_list.h"
 #include "util/paths.h"
 #include "util/policy.h"
 #include "util/strings.h"

@@ -40,8 +40,6 @@ std::u16string BuildPieces() {
   pieces += Wrap(u"  clang " + format_real(__clang_major__ + __clang_minor__ * 0.1) + u"  ");
 #elif defined(__GNUC__)
   pieces += Wrap(u"  GCC " + format_real(__GNUC__ + __GNUC_MINOR__ * 0.1) + u"  ");
-#elif defined(_MSC_VER)
-  pieces += Wrap(u"  MSC " + format_real(_MSC_VER / 100.0 - 6.0) + u"  ");
 #endif
   return pieces;
 }
