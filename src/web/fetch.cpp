@@ -60,12 +60,25 @@ bool CurlReady() {
   return ready;
 }
 
-// The body as it arrives, refused beyond kMaxPageBytes.
+// The body as it arrives, refused beyond kMaxPageBytes; the headers are only counted.
 struct Body {
   std::vector<std::uint8_t> bytes;
+  std::int64_t header_bytes = 0;
   bool too_large = false;
+  bool headers_too_large = false;
   bool no_memory = false;
 };
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  Body& body = *static_cast<Body*>(user);
+  const std::size_t length = size * count;
+  body.header_bytes += static_cast<std::int64_t>(length);
+  if (body.header_bytes > kMaxHeaderBytes) {
+    body.headers_too_large = true;
+    return 0;
+  }
+  return length;
+}
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   Body& body = *static_cast<Body*>(user);
@@ -257,6 +270,8 @@ bool http_get_to_file(std::u16string_view scheme, std::u16string_view address, s
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_text);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &body);
   const CURLcode result = curl_easy_perform(curl);
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -264,11 +279,14 @@ bool http_get_to_file(std::u16string_view scheme, std::u16string_view address, s
   curl_url_cleanup(url);
 
   if (result != CURLE_OK) {
-    if (status == 0 && !body.too_large && !body.no_memory) {
+    if (status == 0 && !body.too_large && !body.headers_too_large && !body.no_memory) {
       // No answer at all: the connection, the secure channel or the request failed.
       ReportError(where + u"SendRequest ... error");
     } else if (body.too_large || result == CURLE_FILESIZE_EXCEEDED) {
       ReportError(where + u"The page is larger than " + Widen(std::to_string(kMaxPageBytes)) + u" bytes.");
+    } else if (body.headers_too_large) {
+      ReportError(where + u"The page's headers are larger than " + Widen(std::to_string(kMaxHeaderBytes)) +
+                  u" bytes.");
     } else if (body.no_memory) {
       ReportError(where + u"Not enough memory for the page.");
     } else {

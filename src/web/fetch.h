@@ -14,6 +14,9 @@ namespace ocelo {
 /// The largest body a download keeps; a longer one fails the transfer and nothing is saved.
 inline constexpr std::int64_t kMaxPageBytes = 8 * 1024 * 1024;
 
+/// The most header bytes a download accepts, over all its responses (redirects included).
+inline constexpr std::int64_t kMaxHeaderBytes = 256 * 1024;
+
 /// The most redirects a download follows.
 inline constexpr int kMaxRedirects = 5;
 

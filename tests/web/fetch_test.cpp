@@ -182,6 +182,9 @@ TEST_F(FetchTest, FailedTransfersSaveNothing) {
   const std::string big(static_cast<std::size_t>(kMaxPageBytes) + 1, 'x');
   server_.SetPage("/big", test::PageServer::Page{200, big, "", false, false});
   server_.SetPage("/big-stream", test::PageServer::Page{200, big, "", false, true});
+  std::string padding;
+  for (int line = 0; line < 300; ++line) padding += "X-Padding: " + std::string(1000, 'p') + "\r\n";
+  server_.SetPage("/headers", test::PageServer::Page{200, "page", padding, false, false});
   server_.SetPage("/silent", test::PageServer::Page{200, "", "", true, false});
   server_.SetPage("/loop", test::PageServer::Page{302, "", "Location: /loop\r\n", false, false});
   server_.SetPage("/to-file", test::PageServer::Page{302, "", "Location: file:///etc/passwd\r\n", false, false});
@@ -192,6 +195,7 @@ TEST_F(FetchTest, FailedTransfersSaveNothing) {
   } cases[] = {
       {"/big", "http:", too_large},
       {"/big-stream", "http:", too_large},
+      {"/headers", "http:", where + "The page's headers are larger than 262144 bytes.\n"},
       {"/silent", "http:", where + "SendRequest ... error\n"},
       {"/Vexo/download/", "https:", where + "SendRequest ... error\n"},  // no secure channel on this port
       {"/loop", "http:", ""},
