@@ -21,6 +21,7 @@
 #include "util/strings.h"
 #include "version/format_number.h"
 #include "web/family_folders.h"
+#include "web/u_agent.h"
 
 namespace ocelo {
 namespace {
@@ -47,7 +48,15 @@ void ReportError(std::u16string_view line) {
   std::fputs(text.c_str(), stderr);
 }
 
-std::u16string UserAgent() { return program_name(); }
+// The environment report, with any control character (a line break would end the header early) as a
+// blank.
+std::string UserAgent() {
+  std::string agent = ToUtf8(u_agent());
+  for (char& c : agent) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return agent;
+}
 
 bool IsMissingOrEmpty(std::u16string_view path) {
   FileStatus status(path);
@@ -252,7 +261,7 @@ bool http_get_to_file(std::u16string_view scheme, std::u16string_view address, s
   }
   Body body;
   char error_text[CURL_ERROR_SIZE] = {};
-  const std::string agent = ToUtf8(UserAgent());
+  const std::string agent = UserAgent();
   curl_easy_setopt(curl, CURLOPT_CURLU, url);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   // A secure request never continues in the clear.

@@ -13,6 +13,7 @@
 #include "util/policy.h"
 #include "web/family_folders.h"
 #include "web/page_server.h"
+#include "web/u_agent.h"
 
 namespace ocelo {
 namespace {
@@ -126,7 +127,7 @@ TEST(PageCopies, NumberedNamesAndMovesAside) {
 class FetchTest : public ::testing::Test {
  protected:
   FetchTest() : folder_(test::TestFolder()), file_(U16(folder_ + "/page.htm")) {
-    program_name();  // its first call may write a notice of its own to the standard error stream
+    u_agent();  // its first call may write notices of its own to the standard error stream
   }
   ~FetchTest() override { SetWaits(saved_); }
 
@@ -169,8 +170,8 @@ TEST_F(FetchTest, BodiesAreSavedAsTheyCome) {
     ASSERT_TRUE(test::Exists(folder_ + "/page.htm"));
     EXPECT_EQ(Saved(), c.body);
   }
-  // Every request names the program; each earlier file was moved aside under its own number.
-  for (const auto& request : server_.Requests()) EXPECT_EQ(request.user_agent, U8(program_name()));
+  // Every request carries the environment report; each earlier file was moved aside under its own number.
+  for (const auto& request : server_.Requests()) EXPECT_EQ(request.user_agent, U8(u_agent()));
   for (int n = 0; n < 5; ++n) EXPECT_TRUE(test::Exists(folder_ + "/page.00" + std::to_string(n) + ".htm")) << n;
   EXPECT_EQ(Text(folder_ + "/page.001.htm"), "server broke");
 }
