@@ -36,7 +36,7 @@ std::u16string U(const QString& text) { return text.toStdU16String(); }
 // the version dialog), from fonts-ipafont-gothic; the system's choice where they are missing.
 QFont DialogFont(bool proportional) {
   QFont font;
-  font.setFamilies(proportional ? QStringList{QStringLiteral("IPAPGothic"), QStringLiteral("IPAPゴシック")}
+  font.setFamilies(proportional ? QStringList{QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック")}
                                 : QStringList{QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック")});
   font.setStyleHint(proportional ? QFont::SansSerif : QFont::Monospace);
   font.setPointSize(9);
