@@ -1,3 +1,4 @@
+// Profile and PathProfile: the four basic operations over the backend and the typed value texts.
 #include "settings/profile.h"
 
 #include <charconv>

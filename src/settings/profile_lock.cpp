@@ -1,3 +1,4 @@
+// The process-wide guard that the basic Profile operations hold around each backend call.
 #include "settings/profile_lock.h"
 
 #include <atomic>

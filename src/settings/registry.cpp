@@ -1,3 +1,4 @@
+// RegistryStore on SQLite: keys and values without letter case, one transaction per write.
 #include "settings/registry.h"
 
 #include <sqlite3.h>

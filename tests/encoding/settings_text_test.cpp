@@ -1,3 +1,4 @@
+// Settings-file text: reading in every encoding, marked UTF-16 writes, busy files retried.
 #include "encoding/settings_text.h"
 
 #include <gtest/gtest.h>

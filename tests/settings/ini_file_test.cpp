@@ -1,3 +1,4 @@
+// The INI engine: the bytes it writes, lines it keeps, names without case, concurrent writers.
 #include "settings/ini_file.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Settings file names and folders, the one-time conversion of older files, the registry records.
 #include "settings/ini_path.h"
 
 #include <gtest/gtest.h>

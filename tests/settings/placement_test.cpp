@@ -1,3 +1,4 @@
+// Window placement with fake displays: saving, restoring, fitting into the work areas.
 #include "settings/placement.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The read cache: hits, flushes, missing entries and the read log lines.
 #include "settings/profile_cache.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Profile: the typed value texts byte for byte, write-back, and the presence checks.
 #include "settings/profile.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// RegistryStore: case-insensitive names, parents created, refusals, failure texts, several writers.
 #include "settings/registry.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Owner-only access to files the program keeps private (the registry database), on POSIX.
 #include "platform/private_access.h"
 
 #include <sys/stat.h>
