@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
@@ -226,6 +227,31 @@ TEST_F(OceloDgTest, MessageBoxAnswersWithTheButtonChosen) {
     });
     EXPECT_EQ(ShowMessage(u"Unable to save.\r\n", c.type), c.answer);
   }
+}
+
+TEST_F(OceloDgTest, ContextMenuOfTheListOffersTheVersionDialog) {
+  OceloDg dialog(nullptr);
+  dialog.show();
+  QWidget* list = dialog.findChild<QListWidget*>(QStringLiteral("targets"))->viewport();
+  QStringList items;
+  QString opened;
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    for (QAction* action : menu->actions()) items << action->text();
+    QTimer::singleShot(0, [&] {
+      QWidget* about = QApplication::activeModalWidget();
+      ASSERT_NE(about, nullptr);
+      opened = about->windowTitle();
+      about->close();
+    });
+    menu->actions().front()->trigger();
+    menu->close();
+  });
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), list->mapToGlobal(QPoint(5, 5)));
+  QCoreApplication::sendEvent(list, &event);
+  EXPECT_EQ(items, QStringList{QString::fromUtf16(u"ﾊﾞｰｼﾞｮﾝ情報(&A)...")});
+  EXPECT_EQ(opened, QString::fromUtf16(u"ﾊﾞｰｼﾞｮﾝ情報"));
 }
 
 TEST_F(OceloDgTest, VersionDialogShowsTheProgramsDescriptionAndCopyright) {
