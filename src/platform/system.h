@@ -47,6 +47,13 @@ bool LocalTime(std::int64_t time, std::tm& local);
 /// True when the standard error stream is a terminal (for progress lines).
 bool StandardErrorIsTerminal();
 
+/// The operating system's name and release, as `uname` reports them; empty texts when unknown.
+struct SystemRelease {
+  std::u16string name;     ///< "Linux"
+  std::u16string release;  ///< "6.1.0-18-amd64"
+};
+SystemRelease SystemNameAndRelease();
+
 /// The machine's physical memory in bytes (0 when unknown): no file larger than this is taken whole
 /// into memory.
 std::uint64_t PhysicalMemory();

@@ -14,6 +14,8 @@ struct WaitPolicy {
   int rewrite_limit = 10;                              ///< a write that reads back empty: rewrites after the first...
   std::chrono::milliseconds rewrite_wait{10};          ///< ...each after this pause
   std::chrono::milliseconds program_lookup{10000};     ///< the longest wait for a program lookup
+  std::chrono::milliseconds connect_timeout{5000};     ///< a web download: connecting to the server...
+  std::chrono::milliseconds transfer_timeout{30000};   ///< ...and the whole transfer, connection included
 };
 
 /// The policy in force for the process.

@@ -3,6 +3,7 @@
 #include "platform/system.h"
 
 #include <pwd.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -156,6 +157,12 @@ std::uint64_t PhysicalMemory() {
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) return 0;
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
+}
+
+SystemRelease SystemNameAndRelease() {
+  utsname names{};
+  if (uname(&names) != 0) return {};
+  return {FromNativePath(names.sysname), FromNativePath(names.release)};
 }
 
 }  // namespace ocelo::sys
