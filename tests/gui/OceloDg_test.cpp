@@ -1,0 +1,268 @@
+// The main dialog on Qt's offscreen platform: its texts and targets, closing with and without saving the
+// position, the restored position, drops converted into the output folder, and the message boxes.
+#include "app/OceloDg.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/message.h"
+#include "app/qt_drop.h"
+#include "app/qt_message_box.h"
+#include "app/string_pairs.h"
+#include "settings/placement.h"
+#include "support/sandbox.h"
+#include "version/version_info.h"
+
+namespace ocelo {
+namespace {
+
+using test::Hex;
+using test::U16;
+using test::U8;
+
+constexpr std::u16string_view kSection = u"Position\\Dialog";
+constexpr std::u16string_view kEntry = u"Position_OceloDg_CDialog";
+
+int g_update_checks = 0;
+bool CountingUpdateCheck() {
+  ++g_update_checks;
+  return false;
+}
+
+class OceloDgTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (QApplication::instance() != nullptr) return;
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "ocelo_tests";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);  // lives until the process ends
+  }
+  void SetUp() override {
+    ClearStringPairs();
+    AddProgramStringPairs();
+    Profile(u"").WriteString(kSection, kEntry, std::nullopt);
+  }
+  void TearDown() override { ClearStringPairs(); }
+
+  static std::u16string Stored() { return Profile(u"").GetString(kSection, kEntry, u""); }
+};
+
+TEST_F(OceloDgTest, ShowsJapaneseTextsAndTheFourTargetsWithNoneSelected) {
+  const int checks = g_update_checks;
+  MessagePresenter* before = CurrentMessagePresenter();
+  {
+    OceloDg dialog(&CountingUpdateCheck);
+    EXPECT_EQ(g_update_checks, checks + 1);
+    EXPECT_EQ(dialog.windowTitle(), QString::fromUtf16(u"文字コードを変更"));
+    auto* exit = dialog.findChild<QPushButton*>(QStringLiteral("exit"));
+    auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("ok"));
+    auto* targets = dialog.findChild<QListWidget*>(QStringLiteral("targets"));
+    ASSERT_TRUE(exit && ok && targets);
+    EXPECT_EQ(exit->text(), QString::fromUtf16(u"終了(&X)"));
+    EXPECT_EQ(ok->text(), QStringLiteral("OK"));
+    EXPECT_TRUE(ok->isDefault());
+    EXPECT_TRUE(exit->x() < targets->x());
+    const QStringList expected = {"  0 : Copy", "  8 : UTF-8", " 16 : UTF-16", " 74 : ShiftJIS"};
+    QStringList shown;
+    for (int i = 0; i < targets->count(); ++i) shown << targets->item(i)->text();
+    EXPECT_EQ(shown, expected);
+    EXPECT_TRUE(targets->selectedItems().isEmpty());
+    EXPECT_EQ(dialog.SelectedText(), u"");
+    EXPECT_TRUE(dialog.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(dialog.acceptDrops());
+    EXPECT_EQ(CurrentMessagePresenter(), &dialog);
+
+    dialog.show();
+    EXPECT_FALSE(ok->isVisible());
+    EXPECT_TRUE(exit->isVisible() && targets->isVisible());
+  }
+  EXPECT_EQ(CurrentMessagePresenter(), before);
+}
+
+TEST_F(OceloDgTest, EscapeExitAndCloseBoxSaveThePositionEnterDoesNot) {
+  struct Case {
+    const char* how;
+    void (*close)(OceloDg&);
+    bool saved;
+  };
+  const Case cases[] = {
+      {"Escape", [](OceloDg& d) {
+         QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+         QCoreApplication::sendEvent(&d, &key);
+       }, true},
+      {"exit button", [](OceloDg& d) { d.findChild<QPushButton*>(QStringLiteral("exit"))->click(); }, true},
+      {"close box", [](OceloDg& d) { d.close(); }, true},
+      {"Enter", [](OceloDg& d) {
+         QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+         QCoreApplication::sendEvent(&d, &key);
+       }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    Profile(u"").WriteString(kSection, kEntry, std::nullopt);
+    OceloDg dialog(nullptr);
+    dialog.show();
+    c.close(dialog);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), c.saved ? QDialog::Rejected : QDialog::Accepted);
+    if (c.saved) {
+      EXPECT_EQ(Profile(u"").GetRect(kSection, kEntry, Rect{}), ToRect(dialog.frameGeometry()));
+    } else {
+      EXPECT_EQ(Stored(), u"");
+    }
+  }
+}
+
+TEST_F(OceloDgTest, OpensAtTheStoredPositionInsideTheScreen) {
+  OceloDg first(nullptr);
+  const QSize size = first.frameGeometry().size();
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  // Stored inside the screen: kept; stored beyond its right edge: pulled back onto it.
+  Profile(u"").WriteRect(kSection, kEntry, ToRect(QRect(QPoint(100, 120), size)));
+  EXPECT_EQ(OceloDg(nullptr).frameGeometry().topLeft(), QPoint(100, 120));
+  Profile(u"").WriteRect(kSection, kEntry, ToRect(QRect(QPoint(screen.right() + 500, 40), size)));
+  EXPECT_EQ(OceloDg(nullptr).frameGeometry().topLeft(), QPoint(screen.right() + 1 - size.width(), 40));
+}
+
+// A drag entering the dialog and dropped, as a file manager sends it: the uri-list bytes, percent-encoded.
+void Drop(OceloDg& dialog, const std::string& path) {
+  QMimeData data;
+  data.setData(QStringLiteral("text/uri-list"),
+               "file://" + QByteArray::fromStdString(path).toPercentEncoding("/") + "\r\n");
+  QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&dialog, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&dialog, &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  QCoreApplication::sendPostedEvents();  // the run starts once the drag has ended
+}
+
+class RecordingPresenter : public MessagePresenter {
+ public:
+  RecordingPresenter() { previous_ = SetMessagePresenter(this); }
+  ~RecordingPresenter() override { SetMessagePresenter(previous_); }
+  int Show(std::u16string_view text, unsigned, int) override {
+    shown.emplace_back(text);
+    return answer::kOk;
+  }
+  std::vector<std::u16string> shown;
+
+ private:
+  MessagePresenter* previous_ = nullptr;
+};
+
+TEST_F(OceloDgTest, DroppedFileIsConvertedIntoTheDroppedFolderWithTheSelectedTarget) {
+  const std::string root = test::TestFolder();
+  std::filesystem::create_directories(root + "/out");
+  std::filesystem::create_directories(root + "/in");
+  // A name that is not UTF-8 ("\xE9t\xE9.txt", Latin-1) must reach the drop run byte for byte.
+  const std::string name = "\xE9t\xE9.txt";
+  test::WriteBytes(root + "/in/" + name, Hex("41 C3 A9 0A"));  // "Aé\n" in UTF-8
+
+  OceloDg dialog(nullptr);
+  RecordingPresenter presenter;  // a box would wait for a click
+  auto* targets = dialog.findChild<QListWidget*>(QStringLiteral("targets"));
+  targets->item(2)->setSelected(true);
+  EXPECT_EQ(dialog.SelectedText(), u" 16 : UTF-16");
+  Drop(dialog, root + "/out");
+  Drop(dialog, root + "/in/" + name);
+  EXPECT_TRUE(presenter.shown.empty()) << U8(presenter.shown.front());
+  EXPECT_EQ(test::ToHex(test::ReadBytes(root + "/out/" + name)), "FF FE 41 00 E9 00 0A 00");
+  EXPECT_EQ(test::ToHex(test::ReadBytes(root + "/in/" + name)), "41 C3 A9 0A");
+}
+
+TEST(DroppedPaths, KeepsLocalFilesInOrderAndEveryByteOfTheirNames) {
+  QMimeData data;
+  data.setData(QStringLiteral("text/uri-list"),
+               "# a comment\r\n"
+               "file:///tmp/a%20b.txt\r\n"
+               "https://example.org/page\r\n"
+               "file://otherhost/etc/passwd\r\n"
+               "file://localhost/x/%E9.txt\r\n"
+               "FILE:/y?query#part\n");
+  const std::vector<std::u16string> expected = {u"/tmp/a b.txt", u"/x/\xDCE9.txt", u"/y"};
+  EXPECT_EQ(DroppedPaths(data), expected);
+
+  QMimeData urls;  // without a uri-list: Qt's URLs
+  urls.setUrls({QUrl(QStringLiteral("file:///tmp/%E6%97%A5.txt")), QUrl(QStringLiteral("http://h/x"))});
+  urls.removeFormat(QStringLiteral("text/uri-list"));
+  EXPECT_TRUE(DroppedPaths(urls).empty());  // setUrls keeps its URLs only in that format
+}
+
+TEST_F(OceloDgTest, MessageBoxAnswersWithTheButtonChosen) {
+  struct Case {
+    unsigned type;
+    int key;
+    int answer;
+  };
+  const Case cases[] = {
+      {mb::kOk | mb::kIconExclamation, Qt::Key_Return, answer::kOk},
+      {mb::kYesNoCancel | mb::kDefButton2, Qt::Key_Return, answer::kNo},
+      {mb::kYesNo | mb::kIconQuestion, Qt::Key_Return, answer::kYes},
+      {mb::kOkCancel, Qt::Key_Escape, answer::kCancel},
+      {mb::kAbortRetryIgnore | mb::kDefButton3, Qt::Key_Return, answer::kIgnore},
+  };
+  OceloDg dialog(nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    QTimer::singleShot(0, [key = c.key] {
+      QWidget* box = QApplication::activeModalWidget();
+      ASSERT_NE(box, nullptr);
+      QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+      QCoreApplication::sendEvent(box, &press);
+    });
+    EXPECT_EQ(ShowMessage(u"Unable to save.\r\n", c.type), c.answer);
+  }
+}
+
+TEST_F(OceloDgTest, ContextMenuOfTheListOffersTheVersionDialog) {
+  OceloDg dialog(nullptr);
+  dialog.show();
+  QWidget* list = dialog.findChild<QListWidget*>(QStringLiteral("targets"))->viewport();
+  QStringList items;
+  QString opened;
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    for (QAction* action : menu->actions()) items << action->text();
+    QTimer::singleShot(0, [&] {
+      QWidget* about = QApplication::activeModalWidget();
+      ASSERT_NE(about, nullptr);
+      opened = about->windowTitle();
+      about->close();
+    });
+    menu->actions().front()->trigger();
+    menu->close();
+  });
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), list->mapToGlobal(QPoint(5, 5)));
+  QCoreApplication::sendEvent(list, &event);
+  EXPECT_EQ(items, QStringList{QString::fromUtf16(u"ﾊﾞｰｼﾞｮﾝ情報(&A)...")});
+  EXPECT_EQ(opened, QString::fromUtf16(u"ﾊﾞｰｼﾞｮﾝ情報"));
+}
+
+TEST_F(OceloDgTest, VersionDialogShowsTheProgramsDescriptionAndCopyright) {
+  OceloDg dialog(nullptr);
+  AboutDialog about(&dialog, dialog.windowIcon());
+  EXPECT_EQ(about.windowTitle(), QString::fromUtf16(u"ﾊﾞｰｼﾞｮﾝ情報"));
+  const std::optional<AboutBoxTexts> texts = about_box_texts();
+  ASSERT_TRUE(texts.has_value());
+  EXPECT_EQ(about.findChild<QLabel*>(QStringLiteral("description"))->text().toStdU16String(), texts->description);
+  EXPECT_EQ(about.findChild<QLabel*>(QStringLiteral("copyright"))->text().toStdU16String(), texts->copyright);
+}
+
+}  // namespace
+}  // namespace ocelo
