@@ -21,6 +21,7 @@
 #include "app/qt_message_box.h"
 #include "app/string_pairs.h"
 #include "settings/placement.h"
+#include "web/u_agent.h"
 #include "version/version_info.h"
 
 namespace ocelo {
@@ -118,6 +119,10 @@ void OceloDg::InitDialog(UpdateCheck update_check) {
   targets_->clearSelection();
   targets_->setCurrentRow(-1, QItemSelectionModel::NoUpdate);
 
+  // The update check's user-agent text tells the display scale.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    set_display_dpi(static_cast<int>(screen->logicalDotsPerInch() + 0.5));
+  }
   if (update_check != nullptr) update_check();
 
   // The window exists from here on, so that its position can be set before it is shown. Without a stored
