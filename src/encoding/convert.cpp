@@ -44,8 +44,8 @@ ConvertOutcome Convert(EncodingKind target, std::u16string_view source_path, std
                        FileContent source) {
   const std::u16string dest = AddSlash(folder, kPathSeparator) + FileName(source_path);
   const std::int64_t source_time = ModifiedTime(source_path);
-  std::vector<std::uint8_t>().swap(source.bytes);  // only the text is needed from here on
-  std::vector<std::uint8_t> buffer;
+  // Only the text is needed from here on; the bytes' memory takes the copy read back.
+  std::vector<std::uint8_t> buffer = std::move(source.bytes);
 
   // Up to date: same time, same text, and already in the target encoding. The cheap tests go first.
   if (ModifiedTime(dest) == source_time && source.exists && FileExists(dest)) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <limits>
 #include <new>
+#include <stdexcept>
 
 #include "encoding/cp932.h"
 #include "encoding/detect.h"
@@ -131,6 +132,14 @@ FileContent ReadFileContent(std::u16string_view path) {
     return content;
   }
   if (content.exists) {
+    // Room for the copy that a conversion reads back into the same memory later (UTF-16 takes up to twice
+    // the bytes): reserved pages that are never touched cost nothing, and the ones the source filled need
+    // no second first touch.
+    try {
+      if (size > 0) content.bytes.reserve(static_cast<std::size_t>(size) * 2);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
     content.readable = ReadFileBytesInto(path, content.bytes);
     content.text = DecodeBytes(content.bytes);
   }

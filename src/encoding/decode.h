@@ -21,7 +21,7 @@ bool ReadFileBytesInto(std::u16string_view path, std::vector<std::uint8_t>& byte
 struct FileContent {
   bool exists = false;    ///< FileExists of the path
   bool readable = false;  ///< the whole file was read (an empty file too)
-  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> bytes;  ///< with room for twice the file, for a copy read back later
   std::u16string text;    ///< DecodeBytes of the bytes
 };
 
