@@ -6,12 +6,12 @@
 #include <limits>
 #include <memory>
 
-#include "app/convert_one.h"
-#include "app/message.h"
+#include "encoding/convert.h"
+#include "util/message.h"
 #include "app/string_pairs.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "web/family_folders.h"
 #include "web/shell_command.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "app/convert_one.h"
+#include "encoding/convert.h"
 #include "encoding/decode.h"
 #include "encoding/detect.h"
 #include "encoding/text_file.h"
@@ -17,7 +17,7 @@
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/strings.h"
 #include "version/version_info.h"
 

@@ -9,14 +9,16 @@
 
 #include "encoding/decode.h"
 #include "encoding/detect.h"
+#include "encoding/text_file.h"
 #include "encoding/write.h"
 #include "platform/fs.h"
 #include "util/dump.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/policy.h"
+#include "util/strings.h"
 
 namespace ocelo {
 namespace {
@@ -40,7 +42,7 @@ bool WriteAs(EncodingKind target, std::u16string_view path, std::u16string_view 
   }
 }
 
-ConvertOutcome Convert(EncodingKind target, std::u16string_view source_path, std::u16string_view folder,
+FileResult Convert(EncodingKind target, std::u16string_view source_path, std::u16string_view folder,
                        FileContent source) {
   const std::u16string dest = AddSlash(folder, kPathSeparator) + FileName(source_path);
   const std::int64_t source_time = ModifiedTime(source_path);
@@ -50,20 +52,20 @@ ConvertOutcome Convert(EncodingKind target, std::u16string_view source_path, std
   // Up to date: same time, same text, and already in the target encoding. The cheap tests go first.
   if (ModifiedTime(dest) == source_time && source.exists && FileExists(dest)) {
     ReadFileBytesInto(dest, buffer);
-    if (DetectEncoding(buffer).kind == target && DecodesTo(buffer, source.text)) return ConvertOutcome::kUpToDate;
+    if (DetectEncoding(buffer).kind == target && DecodesTo(buffer, source.text)) return FileResult::kUpToDate;
   }
 
   if (target == kind::Copy) {
-    return CopyFileTo(source_path, dest, false) ? ConvertOutcome::kCopied : ConvertOutcome::kUnableToSave;
+    return CopyFileTo(source_path, dest, false) ? FileResult::kCopied : FileResult::kUnableToSave;
   }
   // A source that cannot be read would otherwise overwrite the copy with the output of an empty text.
-  if (!source.readable) return ConvertOutcome::kUnreadable;
+  if (!source.readable) return FileResult::kUnreadable;
 
   BackupToRescue(dest);
-  if (!WriteAs(target, dest, source.text)) return ConvertOutcome::kUnableToSave;
+  if (!WriteAs(target, dest, source.text)) return FileResult::kUnableToSave;
 
   // Read back: the copy must give the source's text again.
-  ConvertOutcome outcome = ConvertOutcome::kConverted;
+  FileResult outcome = FileResult::kConverted;
   bool same = false;
   if (FileExists(dest) && FileExists(source_path)) {
     ReadFileBytesInto(dest, buffer);
@@ -72,40 +74,50 @@ ConvertOutcome Convert(EncodingKind target, std::u16string_view source_path, std
   std::vector<std::uint8_t>().swap(buffer);
   if (!same) {
     // The target encoding lost characters: an unchanged copy keeps them all.
-    if (!CopyFileTo(source_path, dest, false)) return ConvertOutcome::kUnableToSave;
-    outcome = ConvertOutcome::kPlainCopy;
+    if (!CopyFileTo(source_path, dest, false)) return FileResult::kUnableToSave;
+    outcome = FileResult::kPlainCopy;
   }
   if (ModifiedTime(dest) != source_time) SetModifiedTime(dest, source_time);
   return outcome;
 }
 
-}  // namespace
-
-ConvertOutcome ConvertFileWithOutcome(EncodingKind target, std::u16string_view source,
-                                      std::u16string_view folder) {
-  return ConvertFileWithOutcome(target, source, folder, ReadFileContent(source));
-}
-
-ConvertOutcome ConvertFileWithOutcome(EncodingKind target, std::u16string_view source,
-                                      std::u16string_view folder, FileContent content) {
+// Convert, with an allocation that fails on the way a clean failure.
+FileResult ConvertContent(EncodingKind target, std::u16string_view source, std::u16string_view folder,
+                          FileContent content) {
   try {
     return Convert(target, source, folder, std::move(content));
   } catch (const std::bad_alloc&) {
     DumpText(u"Can't convert, out of memory  " + std::u16string(source));
-    return ConvertOutcome::kUnableToSave;
+    return FileResult::kUnableToSave;
   }
 }
 
+}  // namespace
+
+bool Succeeded(FileResult result) {
+  return result == FileResult::kConverted || result == FileResult::kUpToDate || result == FileResult::kCopied ||
+         result == FileResult::kPlainCopy;
+}
+
+FileResult ConvertFileWithOutcome(EncodingKind target, std::u16string_view source, std::u16string_view folder) {
+  return ConvertContent(target, source, folder, ReadFileContent(source));
+}
+
 bool ConvertFile(EncodingKind target, std::u16string_view source, std::u16string_view folder) {
-  switch (ConvertFileWithOutcome(target, source, folder)) {
-    case ConvertOutcome::kConverted:
-    case ConvertOutcome::kUpToDate:
-    case ConvertOutcome::kCopied:
-    case ConvertOutcome::kPlainCopy:
-      return true;
-    default:
-      return false;
-  }
+  return Succeeded(ConvertFileWithOutcome(target, source, folder));
+}
+
+std::u16string CopyPath(std::u16string_view folder, std::u16string_view path) {
+  return AddSlash(folder, kPathSeparator) + FileName(path);
+}
+
+bool IsSamePath(std::u16string_view a, std::u16string_view b) { return a == b || ToLower(a) == ToLower(b); }
+
+FileResult ConvertOne(EncodingKind target, std::u16string_view path, std::u16string_view folder) {
+  FileContent content = ReadFileContent(path);
+  if (!IsTextFile(path, content)) return FileResult::kNotText;
+  if (IsSamePath(path, CopyPath(folder, path))) return FileResult::kSamePath;
+  return ConvertContent(target, path, folder, std::move(content));
 }
 
 std::u16string BackupToRescue(std::u16string_view path) {

@@ -1,5 +1,6 @@
 // Converting one file: the converted copy in the output folder, its Rescue backup, the read-back check
-// with its fall-back to a plain copy, and the source's modification time.
+// with its fall-back to a plain copy, the source's modification time, and the judgement of one dropped
+// file that comes first (text-file test, same-path test).
 #pragma once
 
 #include <cstdint>
@@ -18,24 +19,36 @@ namespace ocelo {
 /// anything else UTF-16 with mark.
 bool ConvertFile(EncodingKind target, std::u16string_view source, std::u16string_view folder);
 
-/// How ConvertFile ended, for callers that report more than success.
-enum class ConvertOutcome {
+/// How converting one file ended: the one result of ConvertFileWithOutcome and ConvertOne.
+enum class FileResult {
   kConverted,     ///< written in the target encoding
   kUpToDate,      ///< the copy already held the same text in the target encoding: nothing written
   kCopied,        ///< target Copy: copied unchanged
   kPlainCopy,     ///< the converted text would have lost characters: copied unchanged instead
+  kNotText,       ///< not a text file: nothing written (ConvertOne only)
+  kSamePath,      ///< the file already lies where its copy would go: nothing written (ConvertOne only)
   kUnreadable,    ///< the source could not be read: nothing written
   kUnableToSave,  ///< the copy could not be written
 };
 
-/// ConvertFile with its outcome.
-ConvertOutcome ConvertFileWithOutcome(EncodingKind target, std::u16string_view source,
-                                      std::u16string_view folder);
+/// True for the results that leave a good copy in the output folder.
+[[nodiscard]] bool Succeeded(FileResult result);
 
-/// ConvertFileWithOutcome with the source's content already read (ReadFileContent), so a caller that
-/// tested the file first reads it once.
-ConvertOutcome ConvertFileWithOutcome(EncodingKind target, std::u16string_view source,
-                                      std::u16string_view folder, FileContent content);
+/// ConvertFile with its result, for callers that report more than success.
+[[nodiscard]] FileResult ConvertFileWithOutcome(EncodingKind target, std::u16string_view source,
+                                                std::u16string_view folder);
+
+/// The place of a file's copy: the folder, a separator when missing, and the file's name.
+///   /out + /in/a.txt => /out/a.txt      /out/ + a.txt => /out/a.txt
+std::u16string CopyPath(std::u16string_view folder, std::u16string_view path);
+
+/// True when two paths are equal as texts, or equal once both are lower-cased (A to Z).
+bool IsSamePath(std::u16string_view a, std::u16string_view b);
+
+/// One dropped file (not a folder) from judgement to copy, as the drop run and ocelo-cli take it: a file
+/// that is not text and a file that already lies where its copy would go are refused first; the file is
+/// read once for the text-file test and the conversion.
+[[nodiscard]] FileResult ConvertOne(EncodingKind target, std::u16string_view path, std::u16string_view folder);
 
 /// Saves an existing file into its Rescue folder, under "%Y%m%d_%H%M%S." + name (its modification time)
 /// and under its own name. Returns the time-stamped path; empty when the file is missing or a copy failed.

@@ -10,7 +10,7 @@
 #include "encoding/decode.h"
 #include "encoding/utf8.h"
 #include "platform/fs.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/policy.h"
 
 namespace ocelo {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "util/paths.h"
+#include "base/paths.h"
 
 namespace ocelo {
 

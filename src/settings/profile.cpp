@@ -8,7 +8,7 @@
 
 #include "settings/ini_backend.h"
 #include "settings/profile_lock.h"
-#include "util/paths.h"
+#include "base/paths.h"
 
 namespace ocelo {
 

@@ -10,7 +10,7 @@
 #include "platform/fs.h"
 #include "platform/private_access.h"
 #include "platform/system.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/strings.h"
 
 namespace ocelo {

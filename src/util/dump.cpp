@@ -10,7 +10,7 @@
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/policy.h"
 #include "util/strings.h"
 

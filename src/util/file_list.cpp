@@ -7,7 +7,7 @@
 #include "platform/fs.h"
 #include "util/file_status.h"
 #include "util/folders.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/policy.h"
 #include "util/strings.h"
 

@@ -1,7 +1,7 @@
 // What the file system says about one path: status, attributes, and opening it as a stream.
 #include "util/file_status.h"
 
-#include "util/paths.h"
+#include "base/paths.h"
 
 namespace ocelo {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "util/paths.h"
+#include "base/paths.h"
 
 namespace ocelo {
 

@@ -4,7 +4,7 @@
 #include "platform/fs.h"
 #include "util/dump.h"
 #include "util/file_status.h"
-#include "util/paths.h"
+#include "base/paths.h"
 
 namespace ocelo {
 namespace {

@@ -13,7 +13,7 @@
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/policy.h"
 #include "web/family_folders.h"
 #include "web/shell_command.h"

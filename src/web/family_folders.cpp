@@ -6,7 +6,7 @@
 #include "platform/system.h"
 #include "util/dump.h"
 #include "util/folders.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/strings.h"
 #include "version/version_info.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "util/paths.h"
+#include "base/paths.h"
 
 namespace ocelo {
 

@@ -12,7 +12,7 @@
 #include "encoding/write.h"
 #include "platform/command_line.h"
 #include "util/dump.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/policy.h"
 #include "util/strings.h"
 #include "version/format_number.h"

@@ -1,12 +1,12 @@
 // Shell open: the settings of one call, running it, its failure messages, and the program look-up.
 #include "web/shell_command.h"
 
-#include "app/message.h"
+#include "util/message.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/strings.h"
 
 namespace ocelo {

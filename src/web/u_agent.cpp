@@ -12,7 +12,7 @@
 #include "platform/system.h"
 #include "util/dump.h"
 #include "util/folders.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/strings.h"
 #include "version/version_info.h"
 #include "web/family_folders.h"

@@ -11,7 +11,7 @@
 #include "settings/profile.h"
 #include "util/dump.h"
 #include "util/file_status.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/strings.h"
 #include "web/fetch.h"
 #include "web/page_compare.h"

@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "app/message.h"
+#include "util/message.h"
 #include "app/string_pairs.h"
 #include "support/sandbox.h"
 #include "web/family_folders.h"

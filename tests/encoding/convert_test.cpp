@@ -90,11 +90,11 @@ TEST(ConvertFile, WritesEachTargetAndCopiesTheTime) {
 TEST(ConvertFile, SecondRunFindsTheCopyUpToDateAndMakesNoBackup) {
   Layout layout;
   const std::string source = layout.Source("a.txt", Hex("82 A0 82 A2"));
-  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf16Le, U16(source), U16(layout.out + "/")), ConvertOutcome::kConverted);
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf16Le, U16(source), U16(layout.out + "/")), FileResult::kConverted);
   const std::string dest = layout.out + "/a.txt";
   // Every write replaces the file, so an unchanged inode means nothing was written.
   const ino_t inode = Inode(dest);
-  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf16Le, U16(source), U16(layout.out)), ConvertOutcome::kUpToDate);
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf16Le, U16(source), U16(layout.out)), FileResult::kUpToDate);
   EXPECT_EQ(Inode(dest), inode);
   EXPECT_EQ(CountFiles(RescueOf(layout.out)), 0);
 }
@@ -103,9 +103,9 @@ TEST(ConvertFile, SevenBitToUtf8IsRewrittenAndBackedUpEveryTime) {
   // Seven-bit text is detected as 65, never 8, so the copy is never up to date.
   Layout layout;
   const std::string source = layout.Source("plain.txt", Hex("61 62 63"));
-  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(layout.out)), ConvertOutcome::kConverted);
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(layout.out)), FileResult::kConverted);
   EXPECT_EQ(CountFiles(RescueOf(layout.out)), 0);
-  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(layout.out)), ConvertOutcome::kConverted);
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(layout.out)), FileResult::kConverted);
   EXPECT_EQ(CountFiles(RescueOf(layout.out)), 2);  // time-stamped and plain
 }
 
@@ -113,7 +113,7 @@ TEST(ConvertFile, LossyTargetFallsBackToAnUnchangedCopy) {
   Layout layout;
   const test::Bytes utf8 = Hex("63 61 66 C3 A9 20 E3 81 82");  // "café あ": é has no code page 932 form
   const std::string source = layout.Source("cafe.txt", utf8);
-  EXPECT_EQ(ConvertFileWithOutcome(kind::ShiftJis, U16(source), U16(layout.out)), ConvertOutcome::kPlainCopy);
+  EXPECT_EQ(ConvertFileWithOutcome(kind::ShiftJis, U16(source), U16(layout.out)), FileResult::kPlainCopy);
   EXPECT_TRUE(ConvertFile(kind::ShiftJis, U16(source), U16(layout.out)));
   EXPECT_EQ(test::ReadBytes(layout.out + "/cafe.txt"), utf8);
 }
@@ -122,7 +122,7 @@ TEST(ConvertFile, CopyTargetOverwritesWithoutBackup) {
   Layout layout;
   const std::string source = layout.Source("c.txt", Hex("41 42"));
   test::WriteText(layout.out + "/c.txt", "different");
-  EXPECT_EQ(ConvertFileWithOutcome(kind::Copy, U16(source), U16(layout.out)), ConvertOutcome::kCopied);
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Copy, U16(source), U16(layout.out)), FileResult::kCopied);
   EXPECT_EQ(test::ReadBytes(layout.out + "/c.txt"), Hex("41 42"));
   EXPECT_EQ(CountFiles(RescueOf(layout.out)), 0);
 }
@@ -183,7 +183,7 @@ TEST(ConvertFile, SourceTooLargeToConvertInMemoryLeavesCopyUntouched) {
   test::MakeSparseFile(source, static_cast<std::int64_t>(sys::PhysicalMemory() / 3));
   const std::string dest = layout.out + "/huge.txt";
   test::WriteText(dest, "keep me");
-  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(layout.out)), ConvertOutcome::kUnreadable);
+  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(layout.out)), FileResult::kUnreadable);
   EXPECT_EQ(test::ReadBytes(dest), Hex("6B 65 65 70 20 6D 65"));
   EXPECT_NE(test::DumpLog().find("Can't read, too large  " + source), std::string::npos);
 }

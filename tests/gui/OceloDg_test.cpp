@@ -1,6 +1,6 @@
 // The main dialog on Qt's offscreen platform: its texts and targets, closing with and without saving the
 // position, the restored position, drops converted into the output folder, and the message boxes.
-#include "app/OceloDg.h"
+#include "gui/qt/OceloDg.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +16,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/message.h"
-#include "app/qt_drop.h"
-#include "app/qt_message_box.h"
+#include "util/message.h"
+#include "gui/qt/qt_drop.h"
+#include "gui/qt/qt_message_box.h"
 #include "app/string_pairs.h"
 #include "settings/placement.h"
 #include "support/sandbox.h"

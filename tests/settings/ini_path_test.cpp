@@ -10,7 +10,7 @@
 #include "settings/registry.h"
 #include "settings/settings_files.h"
 #include "util/dump.h"
-#include "util/paths.h"
+#include "base/paths.h"
 
 namespace ocelo {
 namespace {

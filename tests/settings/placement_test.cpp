@@ -9,7 +9,7 @@
 #include "settings/ini_path.h"
 #include "settings/profile_cache.h"
 #include "settings/settings_files.h"
-#include "util/paths.h"
+#include "base/paths.h"
 
 namespace ocelo {
 namespace {

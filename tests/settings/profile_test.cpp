@@ -11,7 +11,7 @@
 
 #include "settings/profile_lock.h"
 #include "support/sandbox.h"
-#include "util/paths.h"
+#include "base/paths.h"
 
 namespace ocelo {
 namespace {

@@ -16,7 +16,7 @@
 #include "support/sandbox.h"
 #include "util/dump_capture.h"
 #include "util/folders.h"
-#include "util/paths.h"
+#include "base/paths.h"
 #include "util/policy.h"
 
 namespace ocelo {

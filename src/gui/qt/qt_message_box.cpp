@@ -1,11 +1,11 @@
 // A message box of the message service shown with QMessageBox.
-#include "app/qt_message_box.h"
+#include "gui/qt/qt_message_box.h"
 
 #include <QMessageBox>
 #include <QPushButton>
 #include <vector>
 
-#include "app/message.h"
+#include "util/message.h"
 
 namespace ocelo {
 namespace {

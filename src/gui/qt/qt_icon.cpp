@@ -1,5 +1,5 @@
 // The program's icon, painted with QPainter so that no image file has to ship with the program.
-#include "app/qt_icon.h"
+#include "gui/qt/qt_icon.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,5 +1,5 @@
 // Path texts: the pure path functions in both path styles.
-#include "util/paths.h"
+#include "base/paths.h"
 
 namespace ocelo {
 namespace {

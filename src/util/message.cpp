@@ -1,5 +1,5 @@
 // The message box service: default answers, the summary labels, and the per-thread main window.
-#include "app/message.h"
+#include "util/message.h"
 
 #include "util/dump.h"
 #include "util/strings.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/OceloDg.h"
+#include "gui/qt/OceloDg.h"
 #include "app/string_pairs.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Path texts in both styles: the separators, the pieces, normalisation.
-#include "util/paths.h"
+#include "base/paths.h"
 
 #include <gtest/gtest.h>
 

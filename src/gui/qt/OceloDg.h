@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/message.h"
-#include "app/qt_placement.h"
+#include "util/message.h"
+#include "gui/qt/qt_placement.h"
 #include "settings/profile.h"
 #include "web/update_check.h"
 

@@ -1,5 +1,5 @@
 // The local file paths of a drop.
-#include "app/qt_drop.h"
+#include "gui/qt/qt_drop.h"
 
 #include <QFile>
 #include <QUrl>

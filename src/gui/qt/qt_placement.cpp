@@ -1,5 +1,5 @@
 // The window placement's view of the desktop and of a window, over QScreen and QWidget.
-#include "app/qt_placement.h"
+#include "gui/qt/qt_placement.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,6 +1,6 @@
 // The message box service: default answers, the summary labels, boxes only with a main window on the
 // calling thread, and the summary in the dump log.
-#include "app/message.h"
+#include "util/message.h"
 
 #include <gtest/gtest.h>
 

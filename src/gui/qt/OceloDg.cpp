@@ -1,6 +1,6 @@
 // The main dialog and the version dialog. The dialog holds no logic of its own: drops go to the drop
 // run, texts through the string pair table, the position through the window placement.
-#include "app/OceloDg.h"
+#include "gui/qt/OceloDg.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -16,9 +16,9 @@
 #include <QScreen>
 
 #include "app/drop_run.h"
-#include "app/qt_drop.h"
-#include "app/qt_icon.h"
-#include "app/qt_message_box.h"
+#include "gui/qt/qt_drop.h"
+#include "gui/qt/qt_icon.h"
+#include "gui/qt/qt_message_box.h"
 #include "app/string_pairs.h"
 #include "settings/placement.h"
 #include "web/u_agent.h"
