@@ -17,6 +17,7 @@
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
+#include "base/ascii.h"
 #include "base/paths.h"
 #include "util/strings.h"
 #include "version/version_info.h"
@@ -64,8 +65,7 @@ std::optional<EncodingKind> ParseTarget(const std::string& text) {
                                 {"utf-8", kind::Utf8},      {"utf8", kind::Utf8},      {"8", kind::Utf8},
                                 {"utf-16", kind::Utf16Le},  {"utf16", kind::Utf16Le},  {"16", kind::Utf16Le},
                                 {"shift_jis", kind::ShiftJis}, {"sjis", kind::ShiftJis}, {"74", kind::ShiftJis}};
-  std::string lower;
-  for (char c : text) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  const std::string lower = ToLowerAscii(text);
   for (const Name& n : kNames) {
     if (lower == n.name) return n.kind;
   }

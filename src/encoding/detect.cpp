@@ -12,6 +12,7 @@
 //   checked for that shape, and the byte-by-byte count takes over around any block that is not.
 #include "encoding/detect.h"
 
+#include "base/ascii.h"
 #include "util/text_search.h"
 
 #include <algorithm>
@@ -162,24 +163,10 @@ bool CountsAsUtf8(const std::uint8_t* bytes, std::size_t length) {
 constexpr std::size_t kEntriesScanned = 10;
 constexpr std::size_t kValueWindow = 20;
 
-std::u16string LowerAscii(std::u16string_view text) {
-  std::u16string lower(text);
-  for (char16_t& c : lower) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
-  }
-  return lower;
-}
-
-// An encoding name in a declared value, in any letter case.
-bool ContainsName(std::u16string_view window, std::u16string_view name) {
-  return window.find(name) != std::u16string_view::npos ||
-         LowerAscii(window).find(LowerAscii(name)) != std::u16string::npos;
-}
-
 EncodingKind KindOfValue(std::u16string_view window) {
-  if (ContainsName(window, u"UTF-8")) return kind::Utf8;
-  if (ContainsName(window, u"UTF-16")) return kind::Utf16Le;
-  if (ContainsName(window, u"Shift_JIS")) return kind::ShiftJis;
+  if (ContainsIgnoringAsciiCase(window, u"UTF-8")) return kind::Utf8;
+  if (ContainsIgnoringAsciiCase(window, u"UTF-16")) return kind::Utf16Le;
+  if (ContainsIgnoringAsciiCase(window, u"Shift_JIS")) return kind::ShiftJis;
   return kind::Copy;
 }
 

@@ -10,6 +10,7 @@
 #include "encoding/decode.h"
 #include "encoding/utf8.h"
 #include "platform/fs.h"
+#include "base/ascii.h"
 #include "base/paths.h"
 #include "util/policy.h"
 
@@ -90,20 +91,6 @@ std::vector<std::uint8_t> MarkedUtf16Le(std::u16string_view text) {
   return bytes;
 }
 
-std::u16string LowerAscii(std::u16string_view text) {
-  std::u16string lower(text);
-  for (char16_t& c : lower) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-  }
-  return lower;
-}
-
-// Whether the window holds the name, searched exactly first, then with both sides lower-cased.
-bool WindowNames(std::u16string_view window, std::u16string_view name) {
-  if (window.find(name) != std::u16string_view::npos) return true;
-  return LowerAscii(window).find(LowerAscii(name)) != std::u16string::npos;
-}
-
 // The encoding an XML declaration names among the first ten CR LF lines: the first line holding "xml"
 // and "encoding" after it decides, by the 20 characters after the "=" that follows "encoding".
 // 8 for UTF-8, 16 for UTF-16, 74 for Shift_JIS, else 0.
@@ -122,9 +109,9 @@ int DeclaredXmlEncoding(std::u16string_view text) {
     const std::size_t equals = line.find(u'=', encoding + 8);
     if (equals == std::u16string_view::npos) return 0;
     const std::u16string_view window = line.substr(equals + 1, 20);
-    if (WindowNames(window, u"UTF-8")) return 8;
-    if (WindowNames(window, u"UTF-16")) return 16;
-    if (WindowNames(window, u"Shift_JIS")) return 74;
+    if (ContainsIgnoringAsciiCase(window, u"UTF-8")) return 8;
+    if (ContainsIgnoringAsciiCase(window, u"UTF-16")) return 16;
+    if (ContainsIgnoringAsciiCase(window, u"Shift_JIS")) return 74;
     return 0;
   }
   return 0;

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/utf.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -20,15 +22,11 @@
 namespace ocelo {
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
-
 // Inputs of at least this many bytes or units are converted as four interleaved parts.
 constexpr std::size_t kPartedMinimum = 1024;
 constexpr int kParts = 4;
 
 bool IsContinuation(std::uint8_t byte) { return (byte & 0xC0) == 0x80; }
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // Decodes one character or one maximal ill-formed subsequence starting at `p` (p < end), writes one or
 // two units to `out`, and returns the position after it. A subsequence that stops being a valid prefix
@@ -36,80 +34,18 @@ bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 // With `kStrict`, a malformed subsequence writes nothing and gives nullptr instead.
 template <bool kStrict = false>
 const std::uint8_t* DecodeOne(const std::uint8_t* p, const std::uint8_t* end, char16_t*& out) {
-  std::uint8_t lead = *p++;
-  if (lead < 0x80) {
-    *out++ = lead;
-    return p;
-  }
-  int needed;
-  std::uint32_t code;
-  std::uint8_t low = 0x80, high = 0xBF;  // the range of the first continuation byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    needed = 1;
-    code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    needed = 2;
-    code = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;   // no overlong 3-byte forms
-    if (lead == 0xED) high = 0x9F;  // no encoded surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    needed = 3;
-    code = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;   // no overlong 4-byte forms
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    if (kStrict) return nullptr;
-    *out++ = kReplacement;  // a stray continuation byte, C0, C1 or F5..FF
-    return p;
-  }
-  for (int k = 0; k < needed; ++k) {
-    if (p == end || *p < low || *p > high) {
-      if (kStrict) return nullptr;
-      *out++ = kReplacement;
-      return p;
-    }
-    code = (code << 6) | (*p++ & 0x3F);
-    low = 0x80;
-    high = 0xBF;
-  }
-  if (code >= 0x10000) {
-    code -= 0x10000;
-    *out++ = static_cast<char16_t>(0xD800 + (code >> 10));
-    *out++ = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-  } else {
-    *out++ = static_cast<char16_t>(code);
-  }
-  return p;
+  const DecodedChar c = DecodeUtf8Char(p, end);
+  if (kStrict && !c.valid) return nullptr;
+  out += EncodeUtf16Char(c.code_point, out);
+  return p + c.length;
 }
 
 // Encodes the character starting at `p` (p < end): a surrogate pair to four bytes, a lone surrogate to
 // EF BF BD. Returns the position after the units used.
 const char16_t* EncodeOne(const char16_t* p, const char16_t* end, std::uint8_t*& out) {
-  std::uint32_t unit = *p++;
-  if (unit < 0x80) {
-    *out++ = static_cast<std::uint8_t>(unit);
-    return p;
-  }
-  if (unit < 0x800) {
-    *out++ = static_cast<std::uint8_t>(0xC0 | (unit >> 6));
-    *out++ = static_cast<std::uint8_t>(0x80 | (unit & 0x3F));
-    return p;
-  }
-  if (unit >= 0xD800 && unit <= 0xDFFF) {
-    if (IsHighSurrogate(static_cast<char16_t>(unit)) && p != end && IsLowSurrogate(*p)) {
-      std::uint32_t code = 0x10000 + ((unit - 0xD800) << 10) + (*p++ - 0xDC00);
-      *out++ = static_cast<std::uint8_t>(0xF0 | (code >> 18));
-      *out++ = static_cast<std::uint8_t>(0x80 | ((code >> 12) & 0x3F));
-      *out++ = static_cast<std::uint8_t>(0x80 | ((code >> 6) & 0x3F));
-      *out++ = static_cast<std::uint8_t>(0x80 | (code & 0x3F));
-      return p;
-    }
-    unit = kReplacement;
-  }
-  *out++ = static_cast<std::uint8_t>(0xE0 | (unit >> 12));
-  *out++ = static_cast<std::uint8_t>(0x80 | ((unit >> 6) & 0x3F));
-  *out++ = static_cast<std::uint8_t>(0x80 | (unit & 0x3F));
-  return p;
+  const DecodedChar c = DecodeUtf16Char(p, end);
+  out += EncodeUtf8Char(c.valid ? c.code_point : kReplacementCharacter, out);
+  return p + c.length;
 }
 
 // ---- sizing ------------------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <new>
 
+#include "base/ascii.h"
 #include "encoding/settings_text.h"
 #include "platform/fs.h"
 #include "util/policy.h"
@@ -21,16 +22,6 @@ std::u16string_view Trim(std::u16string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-char16_t Fold(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i] && Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
 }
 
 enum class LineKind { kOther, kSection, kEntry };
@@ -108,7 +99,7 @@ Location Locate(std::u16string_view text, std::u16string_view section, std::u16s
         where.section_end = line.begin;
         return where;
       }
-      if (!where.section_found && SameName(line.name, section)) {
+      if (!where.section_found && EqualsIgnoringAsciiCase(line.name, section)) {
         inside = true;
         where.section_found = true;
         where.header = line;
@@ -119,7 +110,7 @@ Location Locate(std::u16string_view text, std::u16string_view section, std::u16s
       where.insert_at = line.next;
       where.insert_needs_break = text[line.next - 1] != u'\n';
     }
-    if (line.kind == LineKind::kEntry && !where.entry_found && SameName(line.name, entry)) {
+    if (line.kind == LineKind::kEntry && !where.entry_found && EqualsIgnoringAsciiCase(line.name, entry)) {
       where.entry_found = true;
       where.entry = line;
     }
@@ -144,8 +135,8 @@ std::optional<std::u16string_view> FindValue(std::u16string_view text, std::u16s
   while (scanner.Next(line)) {
     if (line.kind == LineKind::kSection) {
       if (inside) return std::nullopt;  // only the first section of the name counts
-      inside = SameName(line.name, section);
-    } else if (inside && line.kind == LineKind::kEntry && SameName(line.name, entry)) {
+      inside = EqualsIgnoringAsciiCase(line.name, section);
+    } else if (inside && line.kind == LineKind::kEntry && EqualsIgnoringAsciiCase(line.name, entry)) {
       return line.value;
     }
   }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "base/ascii.h"
 #include "platform/system.h"
 #include "settings/profile.h"
 #include "settings/profile_lock.h"
@@ -12,16 +13,6 @@
 
 namespace ocelo {
 namespace {
-
-char16_t Fold(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
-bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i] && Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
-}
 
 // The cache's process-wide state; every access holds the ProfileLock (a recursive lock).
 struct State {
@@ -69,7 +60,7 @@ void ReportAndFlush(std::vector<CacheEntry>& array, bool report) {
 
 bool CacheEntry::Matches(std::u16string_view profile_name, std::u16string_view section,
                          std::u16string_view entry) const {
-  return SameNoCase(entry_, entry) && SameNoCase(section_, section) && SameNoCase(profile_name_, profile_name);
+  return EqualsIgnoringAsciiCase(entry_, entry) && EqualsIgnoringAsciiCase(section_, section) && EqualsIgnoringAsciiCase(profile_name_, profile_name);
 }
 
 namespace profile_cache {
@@ -151,7 +142,7 @@ void Forget(std::u16string_view profile_name, std::u16string_view section,
     if (kind && *kind != k) continue;
     std::erase_if(Array(k), [&](const CacheEntry& cached) {
       return entry ? cached.Matches(profile_name, section, *entry)
-                   : SameNoCase(cached.Section(), section) && SameNoCase(cached.ProfileName(), profile_name);
+                   : EqualsIgnoringAsciiCase(cached.Section(), section) && EqualsIgnoringAsciiCase(cached.ProfileName(), profile_name);
     });
   }
 }

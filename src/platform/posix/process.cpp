@@ -14,6 +14,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "base/ascii.h"
+#include "base/paths.h"
 #include "platform/fs.h"
 
 namespace ocelo::sys {
@@ -163,25 +165,6 @@ int ErrorToShellCode(int error) {
     case EAGAIN: case EMFILE: case ENFILE: return 0;
     default: return 1;
   }
-}
-
-std::u16string AsciiLower(std::u16string_view text) {
-  std::u16string lower(text);
-  for (char16_t& c : lower) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-  }
-  return lower;
-}
-
-std::u16string_view BaseName(std::u16string_view path) {
-  std::size_t slash = path.rfind(u'/');
-  return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
-}
-
-std::u16string_view Extension(std::u16string_view path) {
-  std::u16string_view name = BaseName(path);
-  std::size_t dot = name.rfind(u'.');
-  return dot == std::u16string_view::npos ? std::u16string_view() : name.substr(dot + 1);
 }
 
 // "scheme:" with a scheme of two or more letters, digits, "+", "-" or ".", starting with a letter.
@@ -361,13 +344,13 @@ std::vector<std::u16string> SplitCommandLine(std::u16string_view line) {
 
 int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string_view parameters,
               std::u16string_view folder, int show_mode) {
-  const std::u16string action = AsciiLower(verb);
+  const std::u16string action = ToLowerAscii(verb);
   if (!action.empty() && action != u"open" && action != u"explore" && action != u"edit") return 31;
   if (file.empty()) return 2;
 
   StatRecord record;
   const int stat_error = Stat(file, record);
-  const std::u16string name = AsciiLower(BaseName(file));
+  const std::u16string name = ToLowerAscii(FileName(file, PathStyle::kPosix));
   if (stat_error != 0 && (name == u"explorer.exe" || name == u"explorer")) {
     std::u16string target = StripQuotesAndBlanks(parameters);
     if (target.empty()) {
@@ -382,7 +365,9 @@ int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string
     if (Access(file, 0) == 0 && ::access(ToNativePath(file).c_str(), X_OK) == 0) {
       return StartProgram({std::u16string(file)}, parameters, folder);
     }
-    const std::u16string extension = AsciiLower(Extension(file));
+    // A name holding "?" has no extension (FileExtension keeps the Windows rule, where "?" is a
+    // wildcard): such a file that cannot be run is opened by the desktop rather than with /bin/sh.
+    const std::u16string extension = ToLowerAscii(FileExtension(file, PathStyle::kPosix));
     if (extension == u"sh" || extension == u"bat" || extension == u"cmd") {
       return StartProgram({u"/bin/sh", std::u16string(file)}, parameters, folder);
     }
@@ -391,7 +376,7 @@ int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string
   if (IsUrl(file)) return OpenWithDesktop(file, folder);
   if (file.find(u'/') == std::u16string_view::npos) {
     std::u16string program = FindProgram(file);
-    if (program.empty() && AsciiLower(Extension(file)) == u"exe") {
+    if (program.empty() && ToLowerAscii(FileExtension(file, PathStyle::kPosix)) == u"exe") {
       program = FindProgram(file.substr(0, file.size() - 4));
     }
     if (!program.empty()) return StartProgram({program}, parameters, folder);
