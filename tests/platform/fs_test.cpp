@@ -84,7 +84,8 @@ TEST(NativePath, EveryNameRoundTrips) {
   // A Latin-1 name made through the system comes back from a listing and names the same file.
   const std::string folder = test::TestFolder();
   WriteText(folder + "/caf\xE9-\xFF.txt", "raw");
-  const auto entries = ListFolder(U16(folder));
+  std::vector<FolderEntry> entries;
+  ASSERT_EQ(ListFolder(U16(folder), entries), 0);
   const auto found = std::find_if(entries.begin(), entries.end(),
                                   [](const FolderEntry& e) { return e.name == u"caf\xDCE9-\xDCFF.txt"; });
   ASSERT_NE(found, entries.end());
@@ -135,16 +136,22 @@ TEST(Fs, StatAndAttributes) {
     }
     EXPECT_EQ(Stat(U16(path), record), c.error);
     EXPECT_EQ(record.mode, c.stat_mode);
-    EXPECT_EQ(GetAttributes(U16(path)), c.attributes);
+    std::uint32_t attributes = 0;
+    EXPECT_EQ(GetAttributes(U16(path), attributes), c.error);
+    EXPECT_EQ(attributes, c.attributes);
   }
 
   const std::string path = folder + "/plain";
   chmod(path.c_str(), 0664);
-  ASSERT_TRUE(SetAttributes(U16(path), kAttrReadOnly));
+  ASSERT_EQ(SetAttributes(U16(path), kAttrReadOnly), 0);
   EXPECT_EQ(ModeOf(path), 0444u);
-  EXPECT_EQ(Access(U16(path), 2), -1);  // also for root
+  EXPECT_EQ(Access(U16(path), 2), EACCES);  // also for root
+  EXPECT_EQ(Access(U16(path), 4), 0);
+  EXPECT_EQ(Access(U16(path + ".missing"), 0), ENOENT);
+  EXPECT_EQ(SetAttributes(U16(path + ".missing"), kAttrNormal), ENOENT);
+  EXPECT_EQ(SetAttributes(U16(path), kInvalidAttributes), EINVAL);
   EXPECT_EQ(RemoveFile(U16(path)), EACCES);
-  ASSERT_TRUE(SetAttributes(U16(path), kAttrNormal));
+  ASSERT_EQ(SetAttributes(U16(path), kAttrNormal), 0);
   EXPECT_EQ(ModeOf(path), 0644u);  // the owner's write bit comes back
   EXPECT_EQ(RemoveFile(U16(path)), 0);
 }
@@ -176,9 +183,10 @@ TEST(Fs, OpenStreamLocksAndRefusals) {
     {
       std::optional<LockHolder> holder;
       if (c.held) holder.emplace(c.path, c.held);
-      errno = 0;
-      stream = OpenStream(U16(c.path), c.mode);
-      EXPECT_EQ(stream ? 0 : errno, c.expected);
+      const OpenResult opened = OpenStream(U16(c.path), c.mode);
+      stream = opened.stream;
+      EXPECT_EQ(opened.error, c.expected);
+      EXPECT_EQ(stream != nullptr, c.expected == 0);
     }
     if (c.path == path || c.path == read_only) {
       // A "w" open that lost its lock must not have emptied the file.
@@ -186,9 +194,10 @@ TEST(Fs, OpenStreamLocksAndRefusals) {
     }
     if (stream) {
       EXPECT_EQ(fcntl(StreamHandle(stream), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
-      std::FILE* writer = OpenStream(U16(c.path), "ab");  // the stream's own lock still holds
-      EXPECT_EQ(writer, nullptr);
-      if (writer) std::fclose(writer);
+      const OpenResult writer = OpenStream(U16(c.path), "ab");  // the stream's own lock still holds
+      EXPECT_EQ(writer.stream, nullptr);
+      EXPECT_NE(writer.error, 0);
+      if (writer.stream) std::fclose(writer.stream);
       std::fclose(stream);
     }
   }
@@ -205,9 +214,10 @@ TEST(Fs, ExclusiveLockSerialisesProcesses) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       for (int done = 0; done < kIncrements;) {
-        std::FILE* stream = OpenStream(U16(path), "r+b");
+        const OpenResult opened = OpenStream(U16(path), "r+b");
+        std::FILE* stream = opened.stream;
         if (!stream) {
-          if (errno != EBUSY) _exit(1);
+          if (opened.error != EBUSY) _exit(1);
           usleep(50);
           continue;
         }
@@ -344,7 +354,8 @@ TEST(Fs, MoveAndListFolder) {
   symlink("sub", (folder + "/to-sub").c_str());
   symlink("gone", (folder + "/dangling").c_str());
 
-  auto entries = ListFolder(U16(folder));
+  std::vector<FolderEntry> entries;
+  ASSERT_EQ(ListFolder(U16(folder), entries), 0);
   std::vector<std::pair<std::u16string, bool>> seen;
   for (const auto& e : entries) seen.emplace_back(e.name, e.is_folder);
   std::sort(seen.begin(), seen.end());
@@ -352,8 +363,10 @@ TEST(Fs, MoveAndListFolder) {
       {u".", true},     {u"..", true},  {u"b", false},     {u"dangling", false},
       {u"file", false}, {u"sub", true}, {u"to-sub", true}};  // a link to a folder walks as one
   EXPECT_EQ(seen, expected);
-  EXPECT_TRUE(ListFolder(U16(folder + "/missing")).empty());
-  EXPECT_TRUE(ListFolder(U16(folder + "/file")).empty());
+  EXPECT_EQ(ListFolder(U16(folder + "/missing"), entries), ENOENT);
+  EXPECT_TRUE(entries.empty());
+  EXPECT_EQ(ListFolder(U16(folder + "/file"), entries), ENOTDIR);
+  EXPECT_TRUE(entries.empty());
 }
 
 }  // namespace
