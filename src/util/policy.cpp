@@ -30,6 +30,7 @@ WaitPolicy SetWaits(const WaitPolicy& policy) {
 }
 
 void Pause(std::chrono::milliseconds duration) {
+  if (const auto hook = Waits().pause_hook) return hook(duration);
   if (duration.count() > 0) std::this_thread::sleep_for(duration);
 }
 

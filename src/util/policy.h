@@ -16,6 +16,7 @@ struct WaitPolicy {
   std::chrono::milliseconds program_lookup{10000};     ///< the longest wait for a program lookup
   std::chrono::milliseconds connect_timeout{5000};     ///< a web download: connecting to the server...
   std::chrono::milliseconds transfer_timeout{30000};   ///< ...and the whole transfer, connection included
+  void (*pause_hook)(std::chrono::milliseconds) = nullptr;  ///< tests: sees each Pause instead of sleeping it
 };
 
 /// The policy in force for the process.
@@ -24,7 +25,7 @@ const WaitPolicy& Waits();
 /// Replaces the policy (tests); returns the previous one.
 WaitPolicy SetWaits(const WaitPolicy& policy);
 
-/// Sleeps for the given time (nothing for zero or less).
+/// Sleeps for the given time (nothing for zero or less); with a pause hook in the policy, calls it instead.
 void Pause(std::chrono::milliseconds duration);
 
 /// Whether waiting can clear a failure with this C error number: a lock that another open file holds

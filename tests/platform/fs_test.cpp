@@ -340,6 +340,46 @@ TEST(Fs, ReplaceAndCopyKeepModesTimesAndLinks) {
   EXPECT_FALSE(HasTempFiles(folder));
 }
 
+// A whole file is read to its end, whatever its status says, and a read that fails is a failure.
+TEST(Fs, ReadWholeFileReadsToTheEndAndReportsFailedReads) {
+  const std::string folder = test::TestFolder();
+  Bytes large(300000);
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<std::uint8_t>(i * 7);
+  test::WriteBytes(folder + "/large", large);
+  ASSERT_EQ(mkfifo((folder + "/pipe").c_str(), 0600), 0);
+  struct Case {
+    const char* what;
+    std::string path;
+    std::uint64_t limit;
+    int error;
+    Bytes bytes;
+  };
+  const Case cases[] = {
+      {"a file", folder + "/large", UINT64_MAX, 0, large},
+      {"a file at the limit", folder + "/large", large.size(), 0, large},
+      {"a file beyond the limit", folder + "/large", large.size() - 1, EFBIG, {}},
+      {"a pipe, whose status says 0", folder + "/pipe", UINT64_MAX, 0, B("piped")},
+      {"a pipe beyond the limit", folder + "/pipe", 4, EFBIG, {}},
+      {"a folder, which opens but cannot be read", folder, UINT64_MAX, EISDIR, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int writer = -1;
+    if (c.path.ends_with("pipe")) {
+      // The pipe holds its bytes and has no writer left once the reader is open, so the read ends.
+      writer = open(c.path.c_str(), O_RDWR);
+      ASSERT_EQ(write(writer, "piped", 5), 5);
+    }
+    std::FILE* stream = std::fopen(c.path.c_str(), "rb");
+    ASSERT_NE(stream, nullptr);
+    if (writer >= 0) close(writer);
+    Bytes bytes = B("old");
+    EXPECT_EQ(ReadWholeFile(stream, bytes, c.limit), c.error);
+    EXPECT_EQ(bytes, c.bytes);
+    std::fclose(stream);
+  }
+}
+
 TEST(Fs, MoveAndListFolder) {
   const std::string folder = test::TestFolder();
   WriteText(folder + "/a", "a");
