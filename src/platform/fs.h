@@ -108,7 +108,7 @@ class FileReplacement {
 
 /// True when the path is a folder itself (not a link to one), owned by the calling user, and writable by
 /// nobody else.
-bool IsPrivateFolder(std::u16string_view path);
+[[nodiscard]] bool IsPrivateFolder(std::u16string_view path);
 
 /// `_wremove` of a file and `_wrmdir` of an empty folder. Return 0 or the C error number.
 [[nodiscard]] int RemoveFile(std::u16string_view path);  ///< a read-only file stays (EACCES), as on Windows
