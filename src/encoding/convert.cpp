@@ -51,8 +51,9 @@ FileResult Convert(EncodingKind target, std::u16string_view source_path, std::u1
 
   // Up to date: same time, same text, and already in the target encoding. The cheap tests go first.
   if (ModifiedTime(dest) == source_time && source.exists && FileExists(dest)) {
-    ReadFileBytesInto(dest, buffer);
-    if (DetectEncoding(buffer).kind == target && DecodesTo(buffer, source.text)) return FileResult::kUpToDate;
+    if (ReadFileBytesInto(dest, buffer) && DetectEncoding(buffer).kind == target && DecodesTo(buffer, source.text)) {
+      return FileResult::kUpToDate;
+    }
   }
 
   if (target == kind::Copy) {
@@ -68,8 +69,7 @@ FileResult Convert(EncodingKind target, std::u16string_view source_path, std::u1
   FileResult outcome = FileResult::kConverted;
   bool same = false;
   if (FileExists(dest) && FileExists(source_path)) {
-    ReadFileBytesInto(dest, buffer);
-    same = DecodesTo(buffer, source.text);
+    same = ReadFileBytesInto(dest, buffer) && DecodesTo(buffer, source.text);
   }
   std::vector<std::uint8_t>().swap(buffer);
   if (!same) {
@@ -143,6 +143,8 @@ std::u16string RescueFolder(std::u16string_view path, bool create) {
 }
 
 bool SetModifiedTime(std::u16string_view path, std::int64_t time) {
+  // On failure the C runtime error number is left in errno: that is what a caller of this function sees
+  // of the failure, as the runtime's own `_wutime` leaves it.
   const FileStatus status(path);
   if (status.Failed()) {
     errno = status.Error();

@@ -59,7 +59,8 @@ std::u16string BackupToRescue(std::u16string_view path);
 ///   C:\Data\in\notes.txt => <temp>\Rescue\C\Data\in      /home/u/in/notes.txt => <temp>/Rescue/home/u/in
 std::u16string RescueFolder(std::u16string_view path, bool create);
 
-/// Sets a file's modification time (0 meaning now) and keeps its access time.
+/// Sets a file's modification time (0 meaning now) and keeps its access time. True on success; on
+/// failure false, with the C runtime error number kept in errno for the caller.
 bool SetModifiedTime(std::u16string_view path, std::int64_t time);
 
 }  // namespace ocelo

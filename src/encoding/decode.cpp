@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <limits>
@@ -12,6 +14,7 @@
 #include "encoding/cp932.h"
 #include "encoding/detect.h"
 #include "encoding/utf8.h"
+#include "platform/fs.h"
 #include "platform/system.h"
 #include "util/dump.h"
 #include "util/file_list.h"
@@ -79,44 +82,36 @@ bool ReadFileBytesInto(std::u16string_view path, std::vector<std::uint8_t>& byte
   bytes.clear();
   std::FILE* stream = nullptr;
   if (!path.empty()) {
-    const WaitPolicy& waits = Waits();
-    for (int attempt = 0; attempt < waits.open_attempts; ++attempt) {
-      stream = OpenFile(path, "rb");
-      if (stream) break;
-      Pause(waits.open_wait);
-    }
+    // A busy file is waited for; one that cannot be read (no permission, a folder, missing) fails at once.
+    (void)RetryWhileBusy([&] {
+      int error = 0;
+      stream = OpenFile(path, "rb", error);
+      return error;
+    });
   }
   if (!stream) {
     DumpText(u"Can't open rb  " + std::u16string(path));
     return false;
   }
-  const std::int64_t size = FileStatus(path).Size();
   // A file larger than the machine's memory is refused before any allocation: the allocation could
   // succeed on an overcommitting system and the read then exhaust the memory.
   const std::uint64_t memory = sys::PhysicalMemory();
-  try {
-    if (size < 0 || static_cast<std::uint64_t>(size) > std::numeric_limits<std::size_t>::max() / 2 ||
-        (memory != 0 && static_cast<std::uint64_t>(size) > memory)) {
-      throw std::bad_alloc();
-    }
-    bytes.resize(static_cast<std::size_t>(size));
-  } catch (const std::bad_alloc&) {
-    std::fclose(stream);
-    std::vector<std::uint8_t>().swap(bytes);
+  const int error = sys::ReadWholeFile(stream, bytes, memory != 0 ? memory : UINT64_MAX);
+  std::fclose(stream);
+  if (error == EFBIG || error == ENOMEM) {
     DumpText(u"Can't read, too large  " + std::u16string(path));
     return false;
   }
-  if (!bytes.empty()) {
-    // A file that shrank since its size was taken leaves zero bytes at the end of the buffer.
-    (void)std::fread(bytes.data(), 1, bytes.size(), stream);
+  if (error != 0) {
+    DumpText(u"Can't read  " + std::u16string(path));
+    return false;
   }
-  std::fclose(stream);
   return true;
 }
 
 std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path) {
   std::vector<std::uint8_t> bytes;
-  ReadFileBytesInto(path, bytes);
+  (void)ReadFileBytesInto(path, bytes);  // a file that cannot be read gives no bytes, as an empty one does
   return bytes;
 }
 

@@ -15,7 +15,7 @@ std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path);
 
 /// ReadFileBytes into `bytes`, reusing its memory; false (and `bytes` empty) when the file could not be
 /// read, so an unreadable file can be told from an empty one.
-bool ReadFileBytesInto(std::u16string_view path, std::vector<std::uint8_t>& bytes);
+[[nodiscard]] bool ReadFileBytesInto(std::u16string_view path, std::vector<std::uint8_t>& bytes);
 
 /// A file read once for everything that looks at its content: the text-file test, the conversion.
 struct FileContent {

@@ -1,7 +1,6 @@
 // Settings-file text: reading with the shared lock, replacing with the exclusive one, the busy-file wait.
 #include "encoding/settings_text.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <vector>
@@ -17,30 +16,19 @@
 namespace ocelo {
 namespace {
 
-// A busy file (a lock another open file holds) is waited for; any other failure ends at once.
-template <typename Attempt>
-int WithBusyRetry(Attempt attempt) {
-  const WaitPolicy& waits = Waits();
-  int error = EBUSY;
-  for (int i = 0; i < waits.open_attempts; ++i) {
-    error = attempt();
-    if (error != EBUSY) break;
-    Pause(waits.open_wait);
-  }
-  return error;
-}
-
-// Opens for reading with the shared lock. A path that does not exist yet is tried once only.
+// Opens for reading with the shared lock, waiting for a busy file; any other failure ends at once. A
+// path that does not exist yet is tried once only.
 std::FILE* OpenForReading(std::u16string_view path) {
   std::FILE* stream = nullptr;
   auto attempt = [&] {
-    stream = sys::OpenStream(path, "rb");
-    return stream ? 0 : errno;
+    const sys::OpenResult opened = sys::OpenStream(path, "rb");
+    stream = opened.stream;
+    return opened.error;
   };
   if (PathExists(path)) {
-    WithBusyRetry(attempt);
+    (void)RetryWhileBusy(attempt);
   } else {
-    attempt();
+    (void)attempt();
   }
   return stream;
 }
@@ -52,30 +40,10 @@ bool HasContent(std::u16string_view path) {
   return sys::Stat(path, record) == 0 && record.size > 0;
 }
 
-// The whole file, read to its end through the open stream (the file may have changed size since its
-// status was taken). False when reading fails or the file does not fit in memory.
-bool ReadAll(std::FILE* stream, std::vector<std::uint8_t>& bytes) {
-  try {
-    constexpr std::size_t kChunk = 1 << 16;
-    std::size_t used = 0;
-    for (;;) {
-      bytes.resize(used + kChunk);
-      const std::size_t got = std::fread(bytes.data() + used, 1, kChunk, stream);
-      used += got;
-      if (got < kChunk) break;
-    }
-    bytes.resize(used);
-  } catch (const std::bad_alloc&) {
-    bytes = {};
-    return false;
-  }
-  return !std::ferror(stream);
-}
-
 // Replaces the file's content in one step, waiting for a busy file. True on success.
 bool ReplaceContent(std::u16string_view path, std::span<const std::uint8_t> bytes) {
   if (path.empty()) return false;
-  return WithBusyRetry([&] { return sys::ReplaceFile(path, bytes); }) == 0;
+  return RetryWhileBusy([&] { return sys::ReplaceFile(path, bytes); }) == 0;
 }
 
 // FF FE and the units as little-endian bytes.
@@ -161,10 +129,11 @@ bool ReadSettingsText(std::u16string_view path, std::u16string& text) {
   if (!HasContent(path)) return false;
   std::FILE* stream = OpenForReading(path);
   if (!stream) return false;
+  // Read to its end through the open stream: the file may have changed size since its status was taken.
   std::vector<std::uint8_t> bytes;
-  const bool read = ReadAll(stream, bytes);
+  const int error = sys::ReadWholeFile(stream, bytes);
   std::fclose(stream);
-  if (!read) return false;
+  if (error != 0) return false;
   text = DecodeSettingsBytes(bytes);
   return true;
 }

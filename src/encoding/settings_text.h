@@ -16,14 +16,14 @@ bool PathExists(std::u16string_view path);
 /// Empties `text`, then fills it with the decoded content of the file. False, with an empty text, when
 /// the path is empty, the file is missing or empty, cannot be opened (a busy file is waited for up to the
 /// open time, any other failure ends at once) or cannot be read whole.
-bool ReadSettingsText(std::u16string_view path, std::u16string& text);
+[[nodiscard]] bool ReadSettingsText(std::u16string_view path, std::u16string& text);
 
 /// Replaces the file's content with FF FE and the text's UTF-16LE units (the whole text). The ANSI form
 /// (code page 932 without mark) is used only where that is the system's ANSI code page, which is never
 /// the case here. The new content replaces the old in one step, so a reader sees the old or the new
 /// file, never a mix; a failed write leaves the old content. A busy file is waited for; a missing
 /// folder, a read-only file or a refused write fails at once.
-bool WriteSettingsText(std::u16string_view path, std::u16string_view text);
+[[nodiscard]] bool WriteSettingsText(std::u16string_view path, std::u16string_view text);
 
 /// True when the file's first two bytes are FF FE or FE FF; false for a missing, empty or unreadable file.
 bool HasUtf16Mark(std::u16string_view path);

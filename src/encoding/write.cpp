@@ -19,7 +19,8 @@
 namespace ocelo {
 namespace {
 
-// Errors that another attempt cannot mend: the disk, the quota or the memory is full, or the device failed.
+// Failures of the writing rather than of the opening: the disk, the quota or the memory is full, or the
+// device failed.
 bool IsWriteError(int error) {
   return error == ENOSPC || error == EFBIG || error == EIO || error == ENOMEM
 #ifdef EDQUOT
@@ -83,30 +84,26 @@ bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, 
   int error = EINVAL;
   std::uint64_t written = 0;
   if (!path.empty()) {
-    const WaitPolicy& waits = Waits();
-    for (int attempt = 0; attempt < waits.open_attempts; ++attempt) {
+    // A busy target is waited for; a read-only one, a missing folder or a full disk fails at once.
+    error = RetryWhileBusy([&] {
       sys::FileReplacement replacement;
-      error = replacement.Begin(path);
-      if (error == 0) {
-        written = 0;
-        int append_error = 0;
-        bool produced = false;
-        try {
-          produced = produce([&](std::span<const std::uint8_t> piece) {
-            if (piece.empty()) return true;
-            append_error = replacement.Append(piece);
-            written += piece.size();
-            return append_error == 0;
-          });
-        } catch (const std::bad_alloc&) {
-          append_error = ENOMEM;
-        }
-        if (append_error == 0 && !produced) append_error = ENOMEM;
-        error = append_error != 0 ? append_error : replacement.Commit();
+      if (const int begin_error = replacement.Begin(path)) return begin_error;
+      written = 0;
+      int append_error = 0;
+      bool produced = false;
+      try {
+        produced = produce([&](std::span<const std::uint8_t> piece) {
+          if (piece.empty()) return true;
+          append_error = replacement.Append(piece);
+          written += piece.size();
+          return append_error == 0;
+        });
+      } catch (const std::bad_alloc&) {
+        append_error = ENOMEM;
       }
-      if (error == 0 || IsWriteError(error)) break;
-      Pause(waits.open_wait);
-    }
+      if (append_error == 0 && !produced) append_error = ENOMEM;
+      return append_error != 0 ? append_error : replacement.Commit();
+    });
   }
   if (error != 0) {
     DumpText((IsWriteError(error) ? u"Can't write   " : u"Can't open wb  ") + std::u16string(path));

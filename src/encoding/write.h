@@ -12,7 +12,7 @@ namespace ocelo {
 /// never a mix, and a failed write leaves the old content. A busy, read-only or unreachable target is
 /// retried for the open time, then fails with the dump line "Can't open wb  " + path; a write that the
 /// disk refuses fails at once ("Can't write   " + path). `rewrite_count` is 0 for callers.
-bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> bytes, int rewrite_count = 0);
+[[nodiscard]] bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> bytes, int rewrite_count = 0);
 
 /// Takes a file's content piece by piece; false when a piece could not be written.
 using ContentSink = std::function<bool(std::span<const std::uint8_t>)>;
@@ -23,26 +23,26 @@ using ContentProducer = std::function<bool(const ContentSink&)>;
 
 /// WriteFileBytes for a content given in pieces (each writer below encodes its text this way, so no
 /// encoded copy of a whole large text is held). Same guarantees, retries and dump lines.
-bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count = 0);
+[[nodiscard]] bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count = 0);
 
 /// The encoding step of the writers below, producing their content piece by piece (the text as given,
 /// not cut at U+0000): UTF-8 with or without EF BB BF, UTF-16LE with or without FF FE, code page 932.
-bool ProduceUtf8(std::u16string_view text, bool mark, const ContentSink& sink);
-bool ProduceUtf16(std::u16string_view text, bool mark, const ContentSink& sink);
-bool ProduceShiftJis(std::u16string_view text, const ContentSink& sink);
+[[nodiscard]] bool ProduceUtf8(std::u16string_view text, bool mark, const ContentSink& sink);
+[[nodiscard]] bool ProduceUtf16(std::u16string_view text, bool mark, const ContentSink& sink);
+[[nodiscard]] bool ProduceShiftJis(std::u16string_view text, const ContentSink& sink);
 
 /// UTF-8 of the text up to its first U+0000, with EF BB BF in front when `mark` is set; a lone surrogate
 /// becomes EF BF BD.
-bool WriteUtf8File(std::u16string_view path, std::u16string_view text, bool mark);
+[[nodiscard]] bool WriteUtf8File(std::u16string_view path, std::u16string_view text, bool mark);
 
 /// UTF-16LE of the text up to its first U+0000, with FF FE in front when `mark` is set.
-bool WriteUtf16File(std::u16string_view path, std::u16string_view text, bool mark);
+[[nodiscard]] bool WriteUtf16File(std::u16string_view path, std::u16string_view text, bool mark);
 
 /// UTF-16LE of the whole text (U+0000 included) with exactly one FF FE in front: marks at the start of the
 /// text are dropped first, unless the text is nothing but marks.
-bool WriteUtf16MarkedFile(std::u16string_view path, std::u16string_view text);
+[[nodiscard]] bool WriteUtf16MarkedFile(std::u16string_view path, std::u16string_view text);
 
 /// Code page 932 of the text up to its first U+0000, no mark; a character it cannot represent becomes "_".
-bool WriteShiftJisFile(std::u16string_view path, std::u16string_view text);
+[[nodiscard]] bool WriteShiftJisFile(std::u16string_view path, std::u16string_view text);
 
 }  // namespace ocelo

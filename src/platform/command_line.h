@@ -35,6 +35,6 @@ std::u16string CompareCommand(std::u16string_view old_file, std::u16string_view 
 
 /// Runs a command line with the command processor (/bin/sh -c), as `_wsystem` does, but waits at most
 /// `watch` for it to end; a line still running then goes on unwatched.
-StartResult RunCommandLine(std::u16string_view command, std::chrono::milliseconds watch);
+[[nodiscard]] StartResult RunCommandLine(std::u16string_view command, std::chrono::milliseconds watch);
 
 }  // namespace ocelo::sys

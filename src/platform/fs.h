@@ -1,6 +1,10 @@
 // Files and folders of the operating system: the only door from the program to the file system.
 // Paths are UTF-16 texts; on POSIX they become UTF-8 here, with lone surrogates U+DC80..U+DCFF standing
 // for the bytes of a file name that are not valid UTF-8, so every name round-trips.
+//
+// Every call that can fail answers with a C error number: 0 for success, else the errno value of the
+// failure (EBUSY for a file that another open holds). What a call gives besides goes into an
+// out-parameter or, for a stream, into OpenResult. errno itself carries nothing across this interface.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +32,7 @@ struct StatRecord {
 };
 
 /// Reads the status of a path (following links). Returns 0, or the C error number of the failure.
-int Stat(std::u16string_view path, StatRecord& record);
+[[nodiscard]] int Stat(std::u16string_view path, StatRecord& record);
 
 /// Windows file attribute bits, derived from the system's view of a path.
 inline constexpr std::uint32_t kAttrReadOnly = 0x1;   ///< no write permission for anyone
@@ -38,12 +42,20 @@ inline constexpr std::uint32_t kAttrDirectory = 0x10;
 inline constexpr std::uint32_t kAttrNormal = 0x80;    ///< a file with none of the above
 inline constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFF;
 
-/// The attribute word of a path, or kInvalidAttributes when it cannot be read.
-std::uint32_t GetAttributes(std::u16string_view path);
+/// Reads the attribute word of a path into `attributes`. Returns 0 or the C error number; after a
+/// failure `attributes` is kInvalidAttributes.
+[[nodiscard]] int GetAttributes(std::u16string_view path, std::uint32_t& attributes);
 
 /// Applies an attribute word: the read-only bit clears or restores the write permission bits; the
-/// hidden and system bits cannot be changed on POSIX and are ignored. Returns true on success.
-bool SetAttributes(std::u16string_view path, std::uint32_t attributes);
+/// hidden and system bits cannot be changed on POSIX and are ignored. kInvalidAttributes is EINVAL.
+/// Returns 0 or the C error number.
+[[nodiscard]] int SetAttributes(std::u16string_view path, std::uint32_t attributes);
+
+/// An opened stream, or the C error number of the failed open.
+struct OpenResult {
+  std::FILE* stream = nullptr;  ///< the caller closes it
+  int error = 0;                ///< 0 when `stream` is open
+};
 
 /// How a stream is opened, as the C runtime's mode texts "rb", "wb", "ab".
 /// A stream opened for reading holds a shared lock on the file, one opened for writing or appending an
@@ -51,8 +63,8 @@ bool SetAttributes(std::u16string_view path, std::uint32_t attributes);
 /// sharing violation that callers retry). Locks belong to each open stream, so a second open by the same
 /// process conflicts with its first one just as another process's would. A folder does not open (EISDIR),
 /// nor does a read-only file for writing (EACCES, also for root); "w" empties a file only once its lock
-/// is won. Returns nullptr and sets errno on failure.
-std::FILE* OpenStream(std::u16string_view path, const char* mode);
+/// is won. A mode text that is none of these is EINVAL.
+[[nodiscard]] OpenResult OpenStream(std::u16string_view path, const char* mode);
 
 /// The system's file handle under a stream, for size queries of the open file.
 int StreamHandle(std::FILE* stream);
@@ -62,7 +74,7 @@ int StreamHandle(std::FILE* stream);
 /// keeps its permission bits. Fails, leaving the target untouched, when the target is read-only
 /// (kAttrReadOnly), locked by another process (EBUSY), its folder is missing or not writable, or
 /// the write fails (disk full). Returns 0 or the C error number.
-int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes);
+[[nodiscard]] int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes);
 
 /// ReplaceFile with the content given in pieces, so that a large content never has to be held whole:
 /// Begin checks and locks the target and creates the temporary file, each Append adds a piece, Commit
@@ -75,43 +87,44 @@ class FileReplacement {
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
 
-  int Begin(std::u16string_view path);               ///< 0 or the C error number
-  int Append(std::span<const std::uint8_t> bytes);   ///< 0 or the C error number
-  int Commit();                                      ///< 0 or the C error number
+  [[nodiscard]] int Begin(std::u16string_view path);              ///< 0 or the C error number
+  [[nodiscard]] int Append(std::span<const std::uint8_t> bytes);  ///< 0 or the C error number
+  [[nodiscard]] int Commit();                                     ///< 0 or the C error number
 
  private:
   struct State;
   State* state_;
 };
 
-/// `_waccess`: 0 when the path exists and allows `mode` (0 exists, 2 write, 4 read), else -1.
-int Access(std::u16string_view path, int mode);
+/// `_waccess`: 0 when the path exists and allows `mode` (0 exists, 2 write, 4 read), else the C error
+/// number (ENOENT missing, EACCES not allowed, also for a read-only file that root could write).
+[[nodiscard]] int Access(std::u16string_view path, int mode);
 
 /// `_wmkdir`: creates one folder. Returns 0 or the C error number.
-int MakeFolder(std::u16string_view path);
+[[nodiscard]] int MakeFolder(std::u16string_view path);
 
 /// Creates one folder that only its owner may enter (mode 0700 on POSIX). Returns 0 or the C error number.
-int MakePrivateFolder(std::u16string_view path);
+[[nodiscard]] int MakePrivateFolder(std::u16string_view path);
 
 /// True when the path is a folder itself (not a link to one), owned by the calling user, and writable by
 /// nobody else.
-bool IsPrivateFolder(std::u16string_view path);
+[[nodiscard]] bool IsPrivateFolder(std::u16string_view path);
 
 /// `_wremove` of a file and `_wrmdir` of an empty folder. Return 0 or the C error number.
-int RemoveFile(std::u16string_view path);  ///< a read-only file stays (EACCES), as on Windows
-int RemoveFolder(std::u16string_view path);
+[[nodiscard]] int RemoveFile(std::u16string_view path);  ///< a read-only file stays (EACCES), as on Windows
+[[nodiscard]] int RemoveFolder(std::u16string_view path);
 
 /// `CopyFileW`: copies a file's content and permission bits and keeps its access and modification times,
 /// as the system's copy does. With `fail_if_exists`, an existing target is an error. The target is
 /// written beside itself and renamed into place, so a failed copy leaves an existing target intact.
 /// Returns 0 or the C error number.
-int CopyFile(std::u16string_view source, std::u16string_view target, bool fail_if_exists);
+[[nodiscard]] int CopyFile(std::u16string_view source, std::u16string_view target, bool fail_if_exists);
 
 /// `MoveFileW`: renames a file or folder; an existing target is an error. Returns 0 or the error number.
-int MoveFile(std::u16string_view source, std::u16string_view target);
+[[nodiscard]] int MoveFile(std::u16string_view source, std::u16string_view target);
 
 /// `_wutime`: sets a path's access and modification times. Returns 0 or the C error number.
-int SetFileTimes(std::u16string_view path, std::int64_t access_time, std::int64_t modify_time);
+[[nodiscard]] int SetFileTimes(std::u16string_view path, std::int64_t access_time, std::int64_t modify_time);
 
 /// One entry of a folder listing.
 struct FolderEntry {
@@ -119,9 +132,19 @@ struct FolderEntry {
   bool is_folder = false;
 };
 
-/// The entries of one folder in the order the system enumerates them, "." and ".." included (as
-/// `FindFirstFile` reports them). An empty list when the folder cannot be read.
-std::vector<FolderEntry> ListFolder(std::u16string_view folder);
+/// Reads the entries of one folder into `entries`, in the order the system enumerates them, "." and ".."
+/// included (as `FindFirstFile` reports them). Returns 0 or the C error number; after a failure
+/// `entries` is empty.
+[[nodiscard]] int ListFolder(std::u16string_view folder, std::vector<FolderEntry>& entries);
+
+/// Reads a stream from where it stands to its end into `bytes` (replacing what they held; their
+/// capacity is kept and used). The end is where reading stops, never the size the file's status
+/// reports: a file may shrink or grow meanwhile, and pipes and /proc files report 0. A stream with
+/// more than `limit` bytes (or a regular file whose status already says so, before anything is
+/// allocated) is EFBIG; memory running out is ENOMEM; a failed read is its C error number (EIO when
+/// the system gives none). After a failure `bytes` is empty.
+[[nodiscard]] int ReadWholeFile(std::FILE* stream, std::vector<std::uint8_t>& bytes,
+                                std::uint64_t limit = UINT64_MAX);
 
 /// A path in the system's own form (UTF-8 bytes on POSIX) and back.
 std::string ToNativePath(std::u16string_view path);

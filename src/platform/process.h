@@ -20,7 +20,7 @@ struct StartResult {
 /// session, with standard input, output and error on the null device and no other open files, in
 /// `folder` (the current folder when empty). Waits at most `watch` for the program to end, to learn its
 /// exit status; a program still running then runs on unwatched. No child is left behind to be reaped.
-StartResult StartDetached(const std::vector<std::u16string>& argv, std::u16string_view folder,
+[[nodiscard]] StartResult StartDetached(const std::vector<std::u16string>& argv, std::u16string_view folder,
                           std::chrono::milliseconds watch);
 
 /// The full path of an executable file of that name in a folder of $PATH (empty entries are skipped);
@@ -48,7 +48,7 @@ inline constexpr int kShellOk = 42;
 /// The verbs "", "open", "explore" and "edit" open; any other verb answers 31. The show mode is not used.
 /// xdg-open is watched for at most the opener wait: exit 0 is success, 2 not found, 5 access denied,
 /// any other failure 31 (no handler); still running then counts as success. A missing xdg-open is 31.
-int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string_view parameters,
+[[nodiscard]] int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string_view parameters,
               std::u16string_view folder, int show_mode);
 
 /// How long ShellOpen waits for xdg-open's verdict (1 second unless changed); returns the previous wait.

@@ -41,8 +41,9 @@ void SetEnvironment(std::u16string_view name, std::u16string_view value);
 /// `GetLongPathNameW`: the long form of a path; POSIX has no short forms, so the path itself.
 std::u16string LongPath(std::u16string_view path);
 
-/// The local time of a moment (seconds since 1970), as `localtime` gives it; false when it cannot be had.
-bool LocalTime(std::int64_t time, std::tm& local);
+/// The local time of a moment (seconds since 1970), as `localtime` gives it. Returns 0, or the C error
+/// number when it cannot be had (EOVERFLOW for a moment the system's time cannot hold).
+[[nodiscard]] int LocalTime(std::int64_t time, std::tm& local);
 
 /// True when the standard error stream is a terminal (for progress lines).
 bool StandardErrorIsTerminal();

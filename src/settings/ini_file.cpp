@@ -3,8 +3,6 @@
 #include "settings/ini_file.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <new>
 
@@ -197,22 +195,16 @@ std::u16string LockPath(std::u16string_view ini_path) { return std::u16string(in
 bool WithWriteLock(std::u16string_view ini_path, const std::function<bool()>& work) {
   // Holders keep the lock for one read-modify-write only, so the wait polls often at first and backs off
   // to the open pause; the whole wait is the open wait time of the policy.
-  using std::chrono::milliseconds;
-  const WaitPolicy& waits = Waits();
-  const auto limit = waits.open_wait * waits.open_attempts;
-  const auto start = std::chrono::steady_clock::now();
-  milliseconds pause(1);
   const std::u16string lock_path = LockPath(ini_path);
   std::FILE* lock = nullptr;
-  for (;;) {
-    lock = sys::OpenStream(lock_path, "ab");
-    if (lock || errno != EBUSY) break;
-    const auto waited = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
-    if (waited >= limit) break;
-    Pause(std::min({pause, limit - waited}));
-    pause = std::min(pause * 2, std::max(waits.open_wait, milliseconds(1)));
-  }
-  if (!lock) return false;
+  const int error = RetryWhileBusy(
+      [&] {
+        const sys::OpenResult opened = sys::OpenStream(lock_path, "ab");
+        lock = opened.stream;
+        return opened.error;
+      },
+      BusyPauses::kBackOff);
+  if (error != 0) return false;
   const bool done = work();
   std::fclose(lock);
   return done;

@@ -231,7 +231,8 @@ bool RegistryStore::Connect() {
   auto database = std::make_unique<Database>(handle);
   if (opened != SQLITE_OK) return false;
   // SQLite creates the file with the umask's mode; the journal files it adds take the file's mode.
-  if (fresh) sys::MakeOwnerOnly(path);
+  // A file that stays as open as the umask made it still works; the folder around it is private.
+  if (fresh) (void)sys::MakeOwnerOnly(path);
   sqlite3_busy_timeout(handle, kBusyTimeoutMs);
   // Only a new, empty database takes the encoding. In write-ahead-log mode readers never wait for a
   // writer; should the mode not take, the busy wait still serialises writers.

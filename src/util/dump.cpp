@@ -96,14 +96,14 @@ bool AppendDump(const std::vector<std::uint8_t>& bytes) {
 
   // An open file is locked against the other appending processes, so the size test, the header and
   // the line go in as one piece.
+  // RetryWhileBusy writes nothing to the dump log, so a failed open never comes back here.
   std::FILE* stream = nullptr;
-  const WaitPolicy& waits = Waits();
-  for (int attempt = 0; attempt < waits.open_attempts; ++attempt) {
-    stream = OpenFile(path, "ab");
-    if (stream) break;
-    Pause(waits.open_wait);
-  }
-  if (!stream) return false;
+  const int error = RetryWhileBusy([&] {
+    int open_error = 0;
+    stream = OpenFile(path, "ab", open_error);
+    return open_error;
+  });
+  if (error != 0) return false;
 
   std::setvbuf(stream, nullptr, _IONBF, 0);
   std::vector<std::uint8_t> out;
@@ -120,7 +120,7 @@ bool AppendDump(const std::vector<std::uint8_t>& bytes) {
 
 std::u16string FormatTime(std::int64_t time, std::u16string_view format) {
   std::tm local{};
-  if (!sys::LocalTime(time, local)) return {};
+  if (sys::LocalTime(time, local) != 0) return {};
   // The conversions are ASCII; other text in the format passes through UTF-8. 255 UTF-16 units take at
   // most 765 UTF-8 bytes, so a longer result is too long either way.
   char buffer[1024];

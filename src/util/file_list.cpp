@@ -29,7 +29,9 @@ bool EnsureFolderOf(std::u16string_view target) {
 std::vector<std::u16string> ListFolder(std::u16string_view folder, bool skip_dots) {
   const std::u16string base = AddSlash(folder, kPathSeparator);
   std::vector<std::u16string> paths;
-  for (const sys::FolderEntry& entry : sys::ListFolder(folder)) {
+  std::vector<sys::FolderEntry> entries;
+  if (sys::ListFolder(folder, entries) != 0) return paths;  // a folder that cannot be read lists nothing
+  for (const sys::FolderEntry& entry : entries) {
     if (skip_dots && IsDots(entry.name)) continue;
     std::u16string path = base + entry.name;
     if (entry.is_folder) path += kPathSeparator;
@@ -95,7 +97,10 @@ bool FileExists(std::u16string_view path, bool non_empty) {
 
 bool IsFolderEmpty(std::u16string_view path) {
   const std::u16string folder = FolderExists(path) ? std::u16string(path) : FolderPart(path);
-  for (const sys::FolderEntry& entry : sys::ListFolder(folder)) {
+  std::vector<sys::FolderEntry> entries;
+  // A folder that cannot be read counts as empty, as one without entries does.
+  if (sys::ListFolder(folder, entries) != 0) return true;
+  for (const sys::FolderEntry& entry : entries) {
     if (!IsDots(entry.name)) return false;
   }
   return true;
@@ -122,7 +127,8 @@ bool ScheduleOldFiles(std::u16string_view path, int days) {
   const std::u16string pattern = FileTitle(path) + u"*." + FileExtension(path);
   bool none = true;
   for (const std::u16string& file : ListMatchingFiles(FolderPart(path), pattern)) {
-    if (sys::GetAttributes(file) & sys::kAttrReadOnly) continue;  // also when unreadable
+    std::uint32_t attributes = 0;
+    if (sys::GetAttributes(file, attributes) != 0 || (attributes & sys::kAttrReadOnly)) continue;
     FileStatus status(file);
     if (status.Failed()) continue;
     if (now - status.ModifyTime() >= age) {
@@ -184,9 +190,10 @@ bool TempFileList::RemoveAll() {
     entry.clear();
     if (!FileExists(path)) continue;
     if (FileStatus(path).IsFolder()) {
-      if (IsFolderEmpty(path)) sys::RemoveFolder(path);
+      // A removal that fails leaves the entry for whoever cleans up next; there is nobody to tell.
+      if (IsFolderEmpty(path)) (void)sys::RemoveFolder(path);
     } else {
-      sys::RemoveFile(path);
+      (void)sys::RemoveFile(path);
     }
   }
   paths_.clear();

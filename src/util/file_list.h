@@ -29,7 +29,7 @@ bool IsFolderEmpty(std::u16string_view path);
 
 /// Copies a file, creating the target's folder first; keeps the source's times. False when the source is
 /// missing, when `fail_if_exists` is set and the target exists, or when the copy fails.
-bool CopyFileTo(std::u16string_view source, std::u16string_view target, bool fail_if_exists);
+[[nodiscard]] bool CopyFileTo(std::u16string_view source, std::u16string_view target, bool fail_if_exists);
 
 /// Registers every file named like "<title>*.<extension>" in the path's folder that is not read-only and
 /// was last modified at least `days` days ago for removal at process exit. False when any was registered.

@@ -1,6 +1,8 @@
 // What the file system says about one path: status, attributes, and opening it as a stream.
 #include "util/file_status.h"
 
+#include <cerrno>
+
 #include "base/paths.h"
 
 namespace ocelo {
@@ -16,16 +18,15 @@ FileAttributes::FileAttributes(std::u16string_view path) {
   std::u16string normalized = StripSlash(NormalizePath(path));
   // The root folder alone normalises to an empty text; it still names the root.
   if (normalized.empty() && !path.empty() && IsSeparator(path.front())) normalized.assign(1, path.front());
-  attributes_ = sys::GetAttributes(normalized);
-  if (attributes_ != sys::kInvalidAttributes) path_ = std::move(normalized);
+  if (sys::GetAttributes(normalized, attributes_) == 0) path_ = std::move(normalized);
 }
 
 bool FileAttributes::Clear(std::uint32_t mask) {
-  return sys::SetAttributes(path_, attributes_ & ~mask);
+  return sys::SetAttributes(path_, attributes_ & ~mask) == 0;
 }
 
 bool FileAttributes::Set(std::uint32_t mask) {
-  return sys::SetAttributes(path_, attributes_ | mask);
+  return sys::SetAttributes(path_, attributes_ | mask) == 0;
 }
 
 bool FileAttributes::ClearIfSet(std::uint32_t mask) {
@@ -34,8 +35,18 @@ bool FileAttributes::ClearIfSet(std::uint32_t mask) {
 }
 
 std::FILE* OpenFile(std::u16string_view path, const char* mode) {
-  if (path.empty()) return nullptr;
-  return sys::OpenStream(path, mode);
+  int error = 0;
+  return OpenFile(path, mode, error);
+}
+
+std::FILE* OpenFile(std::u16string_view path, const char* mode, int& error) {
+  if (path.empty()) {
+    error = ENOENT;
+    return nullptr;
+  }
+  const sys::OpenResult opened = sys::OpenStream(path, mode);
+  error = opened.error;
+  return opened.stream;
 }
 
 std::vector<std::uint8_t> ToBytes(std::string_view text) {

@@ -58,7 +58,11 @@ class FileAttributes {
 
 /// `_wfopen` of the path with a C mode text ("rb", "wb", "ab"); none when the path is empty.
 /// Reading takes a shared lock and writing an exclusive one; a busy lock fails the open.
-std::FILE* OpenFile(std::u16string_view path, const char* mode);
+[[nodiscard]] std::FILE* OpenFile(std::u16string_view path, const char* mode);
+
+/// OpenFile that also tells why an open failed: `error` is 0 with a stream, else the C error number
+/// (EBUSY for a busy lock, ENOENT for an empty path, which the system is never asked about).
+[[nodiscard]] std::FILE* OpenFile(std::u16string_view path, const char* mode, int& error);
 
 /// The characters of a narrow string as bytes, without terminator.
 std::vector<std::uint8_t> ToBytes(std::string_view text);

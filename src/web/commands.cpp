@@ -102,8 +102,9 @@ std::u16string locate_program(std::u16string_view name) {
   const std::u16string out = folder + f + u".chk";
   const std::u16string err = folder + f + u".err";
   // Output of an earlier look-up would answer before this one has run, or be cut short while read.
-  sys::RemoveFile(out);
-  sys::RemoveFile(err);
+  // Most often there is none to remove.
+  (void)sys::RemoveFile(out);
+  (void)sys::RemoveFile(err);
   TempFileList& files = LookupFiles();
   files.Add(out);
   files.Add(err);

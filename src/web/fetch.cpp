@@ -135,12 +135,7 @@ bool ParseUrl(CURLU* url, const std::string& text, UrlParts& parts) {
 // Saves the body whole, retrying a busy file as every file open does.
 bool SaveBody(std::u16string_view file, std::span<const std::uint8_t> bytes) {
   if (file.empty()) return false;
-  const int attempts = std::max(1, Waits().open_attempts);
-  for (int attempt = 0; attempt < attempts; ++attempt) {
-    if (sys::ReplaceFile(file, bytes) == 0) return true;
-    Pause(Waits().open_wait);
-  }
-  return false;
+  return RetryWhileBusy([&] { return sys::ReplaceFile(file, bytes); }) == 0;
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ bool save_page_text(std::u16string_view path, std::u16string_view text) {
   const std::u16string f = TodayFolder() + FileName(path);
   const std::u16string ext = ToLower(FileExtension(f));
   const std::u16string base = FolderPart(f) + kPathSeparator + FileTitle(f);
-  WriteUtf8File(base + u".utf_8." + ext, text, false);
+  (void)WriteUtf8File(base + u".utf_8." + ext, text, false);  // a copy to look at; nothing reads it back
   const std::u16string utf16_copy = base + u".utf16." + ext;
   // The normalised page is made from the UTF-16 copy as read back; when that copy could not be written,
   // from the text it would hold, rather than from whatever an older copy of that name holds.
@@ -107,7 +107,8 @@ bool compare_pages(std::u16string_view old_page, std::u16string_view new_page) {
     return true;
   }
   if (has_program(sys::CompareProgram())) {
-    sys::RunCommandLine(sys::CompareCommand(old_file, new_file, listing), Waits().program_lookup);
+    // The listing is for the user to look at; the pages differ whatever becomes of it.
+    (void)sys::RunCommandLine(sys::CompareCommand(old_file, new_file, listing), Waits().program_lookup);
     Report("changed");
   }
   return false;

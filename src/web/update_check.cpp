@@ -97,7 +97,7 @@ bool check_update() {
     const std::u16string note = FailureNotePath(page);
     const std::u16string text = url + u"\r\n" + url_to_relative_path(url) + u"\r\n" + note + u"\r\n";
     std::fputs(ToUtf8(text).c_str(), stderr);
-    WriteUtf16MarkedFile(note, text);
+    (void)WriteUtf16MarkedFile(note, text);  // the note went to the error stream as well
   } else if (previous.empty()) {
     ReportLine(u"new");
   } else if (same_page_lines(previous, current)) {

@@ -2,6 +2,11 @@
 #include "encoding/decode.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
 
 #include "encoding/cp932.h"
 #include "support/sandbox.h"
@@ -91,6 +96,41 @@ TEST(ReadFileBytes, LockedFileGivesEmptyAfterTheRetries) {
   test::FileLock lock(path);
   EXPECT_TRUE(ReadFileBytes(U16(path)).empty());
   EXPECT_NE(test::DumpLog().find("Can't open rb  " + path), std::string::npos);
+}
+
+// Only a busy file is waited for: with an hour between attempts, a path that cannot be read for any other
+// reason fails after one attempt, without a single pause.
+TEST(ReadFileBytes, WaitsForABusyFileOnly) {
+  const std::string folder = test::TestFolder();
+  const std::string locked = folder + "/locked.txt", closed = folder + "/closed.txt";
+  test::WriteText(locked, "busy");
+  test::WriteText(closed, "secret");
+  ::chmod(closed.c_str(), 0);
+  test::FileLock lock(locked);
+  test::CountedPauses pauses(5);
+  struct Case {
+    std::string path;
+    int pauses;
+  };
+  std::vector<Case> cases = {
+      {locked, 5},  // every attempt waited for, the last one too
+      {folder, 0},
+      {folder + "/missing.txt", 0},
+      {locked + "/x", 0},  // a file where a folder should be
+  };
+  if (::geteuid() != 0) cases.push_back({closed, 0});  // no read permission (root reads anything)
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_TRUE(ReadFileBytes(U16(c.path)).empty());
+    EXPECT_EQ(pauses.Take(), c.pauses);
+    EXPECT_NE(test::DumpLog().find("\tCan't open rb  " + c.path + "\r\n"), std::string::npos);
+  }
+}
+
+// /proc files report a size of 0: the content is read to its end all the same.
+TEST(ReadFileBytes, ReadsToTheEndWhateverTheStatusSays) {
+  const test::Bytes bytes = ReadFileBytes(u"/proc/self/status");
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()).substr(0, 5), "Name:");
 }
 
 TEST(ReadFileBytes, FileTooLargeForMemoryIsACleanFailure) {

@@ -110,9 +110,12 @@ TEST(WriteFileBytes, FailuresLeaveTheOldContentAndOneDumpLine) {
   const std::string is_folder = folder + "/sub";
   std::filesystem::create_directory(is_folder);
 
+  // Only the busy file is waited for; the others fail after one attempt, without a pause.
+  test::CountedPauses pauses(5);
   for (const std::string& path : {read_only, locked, missing_folder, is_folder}) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(WriteFileBytes(U16(path), Hex("4E 45 57")));
+    EXPECT_EQ(pauses.Take(), path == locked ? 5 : 0);
     EXPECT_NE(test::DumpLog().find("\tCan't open wb  " + path + "\r\n"), std::string::npos);
   }
   EXPECT_EQ(test::ReadBytes(read_only), Hex("6F 6C 64"));

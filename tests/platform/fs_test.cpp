@@ -84,7 +84,8 @@ TEST(NativePath, EveryNameRoundTrips) {
   // A Latin-1 name made through the system comes back from a listing and names the same file.
   const std::string folder = test::TestFolder();
   WriteText(folder + "/caf\xE9-\xFF.txt", "raw");
-  const auto entries = ListFolder(U16(folder));
+  std::vector<FolderEntry> entries;
+  ASSERT_EQ(ListFolder(U16(folder), entries), 0);
   const auto found = std::find_if(entries.begin(), entries.end(),
                                   [](const FolderEntry& e) { return e.name == u"caf\xDCE9-\xDCFF.txt"; });
   ASSERT_NE(found, entries.end());
@@ -135,16 +136,22 @@ TEST(Fs, StatAndAttributes) {
     }
     EXPECT_EQ(Stat(U16(path), record), c.error);
     EXPECT_EQ(record.mode, c.stat_mode);
-    EXPECT_EQ(GetAttributes(U16(path)), c.attributes);
+    std::uint32_t attributes = 0;
+    EXPECT_EQ(GetAttributes(U16(path), attributes), c.error);
+    EXPECT_EQ(attributes, c.attributes);
   }
 
   const std::string path = folder + "/plain";
   chmod(path.c_str(), 0664);
-  ASSERT_TRUE(SetAttributes(U16(path), kAttrReadOnly));
+  ASSERT_EQ(SetAttributes(U16(path), kAttrReadOnly), 0);
   EXPECT_EQ(ModeOf(path), 0444u);
-  EXPECT_EQ(Access(U16(path), 2), -1);  // also for root
+  EXPECT_EQ(Access(U16(path), 2), EACCES);  // also for root
+  EXPECT_EQ(Access(U16(path), 4), 0);
+  EXPECT_EQ(Access(U16(path + ".missing"), 0), ENOENT);
+  EXPECT_EQ(SetAttributes(U16(path + ".missing"), kAttrNormal), ENOENT);
+  EXPECT_EQ(SetAttributes(U16(path), kInvalidAttributes), EINVAL);
   EXPECT_EQ(RemoveFile(U16(path)), EACCES);
-  ASSERT_TRUE(SetAttributes(U16(path), kAttrNormal));
+  ASSERT_EQ(SetAttributes(U16(path), kAttrNormal), 0);
   EXPECT_EQ(ModeOf(path), 0644u);  // the owner's write bit comes back
   EXPECT_EQ(RemoveFile(U16(path)), 0);
 }
@@ -176,9 +183,10 @@ TEST(Fs, OpenStreamLocksAndRefusals) {
     {
       std::optional<LockHolder> holder;
       if (c.held) holder.emplace(c.path, c.held);
-      errno = 0;
-      stream = OpenStream(U16(c.path), c.mode);
-      EXPECT_EQ(stream ? 0 : errno, c.expected);
+      const OpenResult opened = OpenStream(U16(c.path), c.mode);
+      stream = opened.stream;
+      EXPECT_EQ(opened.error, c.expected);
+      EXPECT_EQ(stream != nullptr, c.expected == 0);
     }
     if (c.path == path || c.path == read_only) {
       // A "w" open that lost its lock must not have emptied the file.
@@ -186,9 +194,10 @@ TEST(Fs, OpenStreamLocksAndRefusals) {
     }
     if (stream) {
       EXPECT_EQ(fcntl(StreamHandle(stream), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
-      std::FILE* writer = OpenStream(U16(c.path), "ab");  // the stream's own lock still holds
-      EXPECT_EQ(writer, nullptr);
-      if (writer) std::fclose(writer);
+      const OpenResult writer = OpenStream(U16(c.path), "ab");  // the stream's own lock still holds
+      EXPECT_EQ(writer.stream, nullptr);
+      EXPECT_NE(writer.error, 0);
+      if (writer.stream) std::fclose(writer.stream);
       std::fclose(stream);
     }
   }
@@ -205,9 +214,10 @@ TEST(Fs, ExclusiveLockSerialisesProcesses) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       for (int done = 0; done < kIncrements;) {
-        std::FILE* stream = OpenStream(U16(path), "r+b");
+        const OpenResult opened = OpenStream(U16(path), "r+b");
+        std::FILE* stream = opened.stream;
         if (!stream) {
-          if (errno != EBUSY) _exit(1);
+          if (opened.error != EBUSY) _exit(1);
           usleep(50);
           continue;
         }
@@ -330,6 +340,46 @@ TEST(Fs, ReplaceAndCopyKeepModesTimesAndLinks) {
   EXPECT_FALSE(HasTempFiles(folder));
 }
 
+// A whole file is read to its end, whatever its status says, and a read that fails is a failure.
+TEST(Fs, ReadWholeFileReadsToTheEndAndReportsFailedReads) {
+  const std::string folder = test::TestFolder();
+  Bytes large(300000);
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<std::uint8_t>(i * 7);
+  test::WriteBytes(folder + "/large", large);
+  ASSERT_EQ(mkfifo((folder + "/pipe").c_str(), 0600), 0);
+  struct Case {
+    const char* what;
+    std::string path;
+    std::uint64_t limit;
+    int error;
+    Bytes bytes;
+  };
+  const Case cases[] = {
+      {"a file", folder + "/large", UINT64_MAX, 0, large},
+      {"a file at the limit", folder + "/large", large.size(), 0, large},
+      {"a file beyond the limit", folder + "/large", large.size() - 1, EFBIG, {}},
+      {"a pipe, whose status says 0", folder + "/pipe", UINT64_MAX, 0, B("piped")},
+      {"a pipe beyond the limit", folder + "/pipe", 4, EFBIG, {}},
+      {"a folder, which opens but cannot be read", folder, UINT64_MAX, EISDIR, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int writer = -1;
+    if (c.path.ends_with("pipe")) {
+      // The pipe holds its bytes and has no writer left once the reader is open, so the read ends.
+      writer = open(c.path.c_str(), O_RDWR);
+      ASSERT_EQ(write(writer, "piped", 5), 5);
+    }
+    std::FILE* stream = std::fopen(c.path.c_str(), "rb");
+    ASSERT_NE(stream, nullptr);
+    if (writer >= 0) close(writer);
+    Bytes bytes = B("old");
+    EXPECT_EQ(ReadWholeFile(stream, bytes, c.limit), c.error);
+    EXPECT_EQ(bytes, c.bytes);
+    std::fclose(stream);
+  }
+}
+
 TEST(Fs, MoveAndListFolder) {
   const std::string folder = test::TestFolder();
   WriteText(folder + "/a", "a");
@@ -344,7 +394,8 @@ TEST(Fs, MoveAndListFolder) {
   symlink("sub", (folder + "/to-sub").c_str());
   symlink("gone", (folder + "/dangling").c_str());
 
-  auto entries = ListFolder(U16(folder));
+  std::vector<FolderEntry> entries;
+  ASSERT_EQ(ListFolder(U16(folder), entries), 0);
   std::vector<std::pair<std::u16string, bool>> seen;
   for (const auto& e : entries) seen.emplace_back(e.name, e.is_folder);
   std::sort(seen.begin(), seen.end());
@@ -352,8 +403,10 @@ TEST(Fs, MoveAndListFolder) {
       {u".", true},     {u"..", true},  {u"b", false},     {u"dangling", false},
       {u"file", false}, {u"sub", true}, {u"to-sub", true}};  // a link to a folder walks as one
   EXPECT_EQ(seen, expected);
-  EXPECT_TRUE(ListFolder(U16(folder + "/missing")).empty());
-  EXPECT_TRUE(ListFolder(U16(folder + "/file")).empty());
+  EXPECT_EQ(ListFolder(U16(folder + "/missing"), entries), ENOENT);
+  EXPECT_TRUE(entries.empty());
+  EXPECT_EQ(ListFolder(U16(folder + "/file"), entries), ENOTDIR);
+  EXPECT_TRUE(entries.empty());
 }
 
 }  // namespace

@@ -181,6 +181,7 @@ std::string ToHex(const Bytes& bytes) {
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 namespace ocelo::test {
 
@@ -225,6 +226,24 @@ void MakeSparseFile(const std::string& path, std::int64_t size) {
   if (fd < 0 || ::ftruncate(fd, size) != 0) throw std::runtime_error("cannot make a sparse file");
   ::close(fd);
 }
+
+namespace {
+std::atomic<int> g_pauses{0};
+void CountPause(std::chrono::milliseconds) { ++g_pauses; }
+}  // namespace
+
+CountedPauses::CountedPauses(int attempts, std::chrono::milliseconds wait) {
+  WaitPolicy waits = Waits();
+  waits.open_attempts = attempts;
+  waits.open_wait = wait;
+  waits.pause_hook = CountPause;
+  previous_ = SetWaits(waits);
+  g_pauses = 0;
+}
+
+CountedPauses::~CountedPauses() { SetWaits(previous_); }
+
+int CountedPauses::Take() { return g_pauses.exchange(0); }
 
 FileLock::FileLock(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

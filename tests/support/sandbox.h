@@ -2,10 +2,13 @@
 // and helpers to make and read files there.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "util/policy.h"
 
 namespace ocelo::test {
 
@@ -54,6 +57,22 @@ void ClearOpenedByShell();
 
 /// A file of the given size without its blocks (a sparse file), for sizes beyond memory.
 void MakeSparseFile(const std::string& path, std::int64_t size);
+
+/// For one scope, busy files are waited for `attempts` times an hour apart, and every pause is counted
+/// instead of slept: a test sees how often the code waited without taking the time.
+class CountedPauses {
+ public:
+  explicit CountedPauses(int attempts = 100, std::chrono::milliseconds wait = std::chrono::hours(1));
+  ~CountedPauses();
+  CountedPauses(const CountedPauses&) = delete;
+  CountedPauses& operator=(const CountedPauses&) = delete;
+
+  /// The pauses asked for since the scope began or the last Take, which starts the count again.
+  int Take();
+
+ private:
+  WaitPolicy previous_;
+};
 
 /// Holds an exclusive lock on a file, as another process editing it would, until destroyed.
 class FileLock {

@@ -78,8 +78,9 @@ TEST(FileAttributes, ReadOnlyComesAndGoes) {
   FileAttributes writable(U16(path));
   EXPECT_TRUE(writable.ClearIfSet(sys::kAttrReadOnly));  // nothing to clear
   ASSERT_TRUE(writable.Set(sys::kAttrReadOnly));
-  EXPECT_EQ(OpenFile(U16(path), "wb"), nullptr);
-  EXPECT_EQ(errno, EACCES);
+  int error = 0;
+  EXPECT_EQ(OpenFile(U16(path), "wb", error), nullptr);
+  EXPECT_EQ(error, EACCES);
 
   FileAttributes read_only(U16(path));
   EXPECT_NE(read_only.Has(sys::kAttrReadOnly), 0u);
@@ -91,9 +92,9 @@ TEST(FileAttributes, ReadOnlyComesAndGoes) {
 }
 
 TEST(OpenFile, EmptyPathAndBytes) {
-  errno = 0;
-  EXPECT_EQ(OpenFile(u"", "rb"), nullptr);
-  EXPECT_EQ(errno, 0);  // nothing was asked of the system
+  int error = 0;
+  EXPECT_EQ(OpenFile(u"", "rb", error), nullptr);  // nothing is asked of the system
+  EXPECT_EQ(error, ENOENT);
   EXPECT_EQ(ToBytes(std::string_view("a\0\xFF", 3)), (std::vector<std::uint8_t>{0x61, 0x00, 0xFF}));
   EXPECT_TRUE(ToBytes("").empty());
 }

@@ -9,9 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <new>
 
 #include "platform/posix/native.h"
@@ -333,56 +335,48 @@ int Stat(std::u16string_view path, StatRecord& record) {
   return 0;
 }
 
-std::uint32_t GetAttributes(std::u16string_view path) {
+int GetAttributes(std::u16string_view path, std::uint32_t& attributes) {
+  attributes = kInvalidAttributes;
   std::string native;
-  if (!NativeArg(path, native)) return kInvalidAttributes;
+  if (!NativeArg(path, native)) return EINVAL;
   struct stat st;
-  if (stat(native.c_str(), &st) != 0) return kInvalidAttributes;
-  std::uint32_t attributes = 0;
-  if (IsReadOnlyMode(st.st_mode)) attributes |= kAttrReadOnly;
+  if (stat(native.c_str(), &st) != 0) return errno;
+  std::uint32_t word = 0;
+  if (IsReadOnlyMode(st.st_mode)) word |= kAttrReadOnly;
   const std::string name = NameOf(native);
-  if (name.size() > 1 && name[0] == '.' && name != "..") attributes |= kAttrHidden;
-  if (S_ISDIR(st.st_mode)) attributes |= kAttrDirectory;
-  return attributes ? attributes : kAttrNormal;
+  if (name.size() > 1 && name[0] == '.' && name != "..") word |= kAttrHidden;
+  if (S_ISDIR(st.st_mode)) word |= kAttrDirectory;
+  attributes = word ? word : kAttrNormal;
+  return 0;
 }
 
-bool SetAttributes(std::u16string_view path, std::uint32_t attributes) {
+int SetAttributes(std::u16string_view path, std::uint32_t attributes) {
   std::string native;
-  if (!NativeArg(path, native)) return false;
-  if (attributes == kInvalidAttributes) {
-    errno = EINVAL;
-    return false;
-  }
+  if (!NativeArg(path, native) || attributes == kInvalidAttributes) return EINVAL;
   struct stat st;
-  if (stat(native.c_str(), &st) != 0) return false;
+  if (stat(native.c_str(), &st) != 0) return errno;
   mode_t mode = st.st_mode & kPermissionBits;
   if (attributes & kAttrReadOnly) {
     mode &= ~kAnyWrite;
   } else if (IsReadOnlyMode(mode)) {
     mode |= S_IWUSR;  // clearing read-only gives the owner the write permission back
   }
-  if (mode == (st.st_mode & kPermissionBits)) return true;
-  return chmod(native.c_str(), mode) == 0;
+  if (mode == (st.st_mode & kPermissionBits)) return 0;
+  return chmod(native.c_str(), mode) == 0 ? 0 : errno;
 }
 
-std::FILE* OpenStream(std::u16string_view path, const char* mode_text) {
+OpenResult OpenStream(std::u16string_view path, const char* mode_text) {
   const OpenMode mode = ParseMode(mode_text);
   std::string native;
-  if (!mode.valid) {
-    errno = EINVAL;
-    return nullptr;
-  }
-  if (!NativeArg(path, native)) return nullptr;
+  if (!mode.valid || !NativeArg(path, native)) return {nullptr, EINVAL};
   // O_NONBLOCK keeps the open of a pipe without writer from waiting; it is cleared again below.
   // No O_TRUNC: a file is emptied only once its lock is won.
   const int flags = mode.access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (mode.append ? O_APPEND : 0);
   Descriptor fd;
   struct stat st;
   for (int attempt = 0;; ++attempt) {
-    if (attempt == kLockAttempts) {
-      errno = EBUSY;  // the name keeps changing under us: as busy as a held lock
-      return nullptr;
-    }
+    // A name that keeps changing under us is as busy as a held lock.
+    if (attempt == kLockAttempts) return {nullptr, EBUSY};
     bool created = false;
     if (mode.must_create) {
       fd.Reset(Retry([&] { return open(native.c_str(), flags | O_CREAT | O_EXCL, 0666); }));
@@ -398,8 +392,8 @@ std::FILE* OpenStream(std::u16string_view path, const char* mode_text) {
         if (!fd.valid() && errno != EEXIST) break;
       }
     }
-    if (!fd.valid()) return nullptr;
-    if (fstat(fd.get(), &st) != 0) return nullptr;
+    if (!fd.valid()) return {nullptr, errno};
+    if (fstat(fd.get(), &st) != 0) return {nullptr, errno};
     int error = 0;
     if (S_ISDIR(st.st_mode)) {
       error = EISDIR;
@@ -408,22 +402,19 @@ std::FILE* OpenStream(std::u16string_view path, const char* mode_text) {
     } else {
       error = TakeLock(fd.get(), mode.write);
     }
-    if (error != 0) {
-      fd.Reset();
-      errno = error;
-      return nullptr;
-    }
+    if (error != 0) return {nullptr, error};
     if (StillNamed(native, st)) break;
     fd.Reset();
   }
   const int status = fcntl(fd.get(), F_GETFL);
-  if (status == -1 || fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) == -1) return nullptr;
+  if (status == -1 || fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) == -1) return {nullptr, errno};
   if (mode.truncate && S_ISREG(st.st_mode) && Retry([&] { return ftruncate(fd.get(), 0); }) != 0) {
-    return nullptr;
+    return {nullptr, errno};
   }
   std::FILE* stream = fdopen(fd.get(), mode.stdio);
-  if (stream) fd.Release();
-  return stream;
+  if (!stream) return {nullptr, errno};
+  fd.Release();
+  return {stream, 0};
 }
 
 int StreamHandle(std::FILE* stream) { return stream ? fileno(stream) : -1; }
@@ -495,20 +486,13 @@ int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes) {
 
 int Access(std::u16string_view path, int mode) {
   std::string native;
-  if (!NativeArg(path, native)) return -1;
-  if (mode & ~6) {
-    errno = EINVAL;
-    return -1;
-  }
+  if (!NativeArg(path, native) || (mode & ~6)) return EINVAL;
   const int wanted = (mode & 2 ? W_OK : 0) | (mode & 4 ? R_OK : 0);
-  if (access(native.c_str(), wanted ? wanted : F_OK) != 0) return -1;
+  if (access(native.c_str(), wanted ? wanted : F_OK) != 0) return errno;
   if (mode & 2) {
     struct stat st;
-    if (stat(native.c_str(), &st) != 0) return -1;
-    if (IsReadOnlyMode(st.st_mode)) {
-      errno = EACCES;
-      return -1;
-    }
+    if (stat(native.c_str(), &st) != 0) return errno;
+    if (IsReadOnlyMode(st.st_mode)) return EACCES;
   }
   return 0;
 }
@@ -601,17 +585,25 @@ int SetFileTimes(std::u16string_view path, std::int64_t access_time, std::int64_
   return utimensat(AT_FDCWD, native.c_str(), times, 0) == 0 ? 0 : errno;
 }
 
-std::vector<FolderEntry> ListFolder(std::u16string_view folder) {
-  std::vector<FolderEntry> entries;
+int ListFolder(std::u16string_view folder, std::vector<FolderEntry>& entries) {
+  entries.clear();
   std::string native;
-  if (!NativeArg(folder, native) || native.empty()) return entries;
+  if (!NativeArg(folder, native)) return EINVAL;
+  if (native.empty()) return ENOENT;
   Descriptor fd(Retry([&] { return open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-  if (!fd.valid()) return entries;
+  if (!fd.valid()) return errno;
   DIR* dir = fdopendir(fd.get());
-  if (!dir) return entries;
+  if (!dir) return errno;
   fd.Release();
+  int error = 0;
   try {
-    while (const dirent* entry = readdir(dir)) {
+    for (;;) {
+      errno = 0;
+      const dirent* entry = readdir(dir);
+      if (!entry) {
+        error = errno;  // 0 at the end of the folder
+        break;
+      }
       bool is_folder = entry->d_type == DT_DIR;
       if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
         // A link to a folder is walked as a folder, as a junction is on Windows.
@@ -621,10 +613,61 @@ std::vector<FolderEntry> ListFolder(std::u16string_view folder) {
       entries.push_back({FromNativePath(entry->d_name), is_folder});
     }
   } catch (const std::bad_alloc&) {
-    entries.clear();
+    error = ENOMEM;
   }
   closedir(dir);
-  return entries;
+  if (error != 0) std::vector<FolderEntry>().swap(entries);
+  return error;
+}
+
+int ReadWholeFile(std::FILE* stream, std::vector<std::uint8_t>& bytes, std::uint64_t limit) {
+  bytes.clear();
+  if (!stream) return EBADF;
+  // Never more than half the address space, so that sizes and their doubling stay in range.
+  limit = std::min<std::uint64_t>(limit, std::numeric_limits<std::size_t>::max() / 2);
+  // The size the status reports is a first guess only (and a refusal before any allocation when it is
+  // already too large): the stream is read until its end, whatever that turns out to be.
+  std::uint64_t guess = 0;
+  struct stat st;
+  if (fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    const off_t here = ftello(stream);
+    guess = static_cast<std::uint64_t>(st.st_size) - std::min<std::uint64_t>(st.st_size, here > 0 ? here : 0);
+    if (guess > limit) return EFBIG;
+  }
+  constexpr std::size_t kFirstPiece = 1 << 16;
+  std::size_t used = 0;
+  int error = 0;
+  try {
+    for (;;) {
+      if (used == bytes.size()) {
+        // One byte beyond the guess, so that a file of the size its status gave ends with this read.
+        std::uint64_t size = used == 0 ? std::max<std::uint64_t>(guess + 1, kFirstPiece)
+                                       : std::max<std::uint64_t>(used * 2, used + kFirstPiece);
+        size = std::min<std::uint64_t>(size, limit + 1);
+        bytes.resize(static_cast<std::size_t>(size));
+      }
+      const std::size_t wanted = bytes.size() - used;
+      errno = 0;
+      const std::size_t got = std::fread(bytes.data() + used, 1, wanted, stream);
+      used += got;
+      if (used > limit) {
+        error = EFBIG;
+        break;
+      }
+      if (got < wanted) {
+        if (std::ferror(stream)) error = errno != 0 ? errno : EIO;
+        break;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    error = ENOMEM;
+  }
+  if (error != 0) {
+    std::vector<std::uint8_t>().swap(bytes);
+    return error;
+  }
+  bytes.resize(used);
+  return 0;
 }
 
 }  // namespace ocelo::sys

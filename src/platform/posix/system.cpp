@@ -144,10 +144,11 @@ void SetEnvironment(std::u16string_view name, std::u16string_view value) {
 
 std::u16string LongPath(std::u16string_view path) { return std::u16string(path); }
 
-bool LocalTime(std::int64_t time, std::tm& local) {
+int LocalTime(std::int64_t time, std::tm& local) {
   const std::time_t seconds = static_cast<std::time_t>(time);
-  if (static_cast<std::int64_t>(seconds) != time) return false;
-  return localtime_r(&seconds, &local) != nullptr;
+  if (static_cast<std::int64_t>(seconds) != time) return EOVERFLOW;
+  if (localtime_r(&seconds, &local) == nullptr) return errno != 0 ? errno : EOVERFLOW;
+  return 0;
 }
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
