@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <set>
 
 #include "encoding/convert.h"
+#include "platform/fs.h"
 #include "util/message.h"
 #include "app/string_pairs.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
+#include "util/folders.h"
 #include "base/paths.h"
 #include "web/family_folders.h"
 #include "web/shell_command.h"
@@ -67,12 +70,24 @@ void DropRun::OnDropFiles(const std::vector<std::u16string>& paths, std::u16stri
   // Copies are registered for deletion only while they go to today's work folder.
   const bool default_folder = TodayFolder() == output_folder_;
   const EncodingKind target = GetSelectedTarget(selected_text);
+  // The copies this drop has made, by file: a later dropped file of the same name is not written over one.
+  std::set<sys::FileId> written;
+  const std::u16string here = CurrentFolder();
 
-  for (const std::u16string& path : paths) {
+  for (const std::u16string& dropped : paths) {
+    // Absolute and normalised before any rule looks at it, so every spelling of a path is one path.
+    const std::u16string path = AbsolutePath(dropped, here);
     const std::u16string name = FileName(path);
     const std::u16string dest = CopyPath(output_folder_, path);
     if (FileStatus(path).IsFolder()) {
       output_folder_ = path;
+      break;
+    }
+    sys::FileId id;
+    if (sys::GetFileId(dest, id) == 0 && written.count(id) != 0) {
+      // The dialog has no head of its own for this; the copy this file would make is not saved, so it is
+      // reported as one that could not be saved, and the earlier copy stays.
+      Report("Unable to save.\r\n", name);
       break;
     }
     const FileResult result = ConvertOne(target, path, output_folder_);
@@ -85,9 +100,11 @@ void DropRun::OnDropFiles(const std::vector<std::u16string>& paths, std::u16stri
       break;
     }
     if (!Succeeded(result)) {
+      // Also a copy whose existing version could not be backed up: it is not saved.
       Report("Unable to save.\r\n", name);
       break;
     }
+    if (sys::GetFileId(dest, id) == 0) written.insert(id);
     if (default_folder) RegisterTempFile(dest);
   }
 

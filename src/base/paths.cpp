@@ -13,6 +13,76 @@ std::size_t LastSeparator(std::u16string_view path, PathStyle style) {
   return path.rfind(u'/');
 }
 
+// How a path is anchored: at a root of its own, at the root of the folder it is read in (Windows "\x"),
+// at a drive without a folder (Windows "C:x", the drive's current folder), or not at all.
+enum class Anchor { kRelative, kRooted, kBaseRoot, kDriveRelative };
+
+struct Anchored {
+  Anchor anchor = Anchor::kRelative;
+  std::u16string root;       // "/", C:\ or \\srv\share (a drive-relative path: its drive's root)
+  std::u16string_view rest;  // the pieces after the root
+};
+
+bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+
+char16_t UpperAscii(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+
+std::u16string_view SkipSeparators(std::u16string_view text, PathStyle style) {
+  while (!text.empty() && IsSeparator(text.front(), style)) text.remove_prefix(1);
+  return text;
+}
+
+// The text up to the next separator, taken off the front of `text`.
+std::u16string_view TakePiece(std::u16string_view& text, PathStyle style) {
+  std::size_t end = 0;
+  while (end < text.size() && !IsSeparator(text[end], style)) ++end;
+  std::u16string_view piece = text.substr(0, end);
+  text.remove_prefix(end);
+  return piece;
+}
+
+Anchored AnchorOf(std::u16string_view path, PathStyle style) {
+  if (style == PathStyle::kPosix) {
+    if (!path.empty() && path[0] == u'/') return {Anchor::kRooted, u"/", SkipSeparators(path, style)};
+    return {Anchor::kRelative, {}, path};
+  }
+  if (path.size() >= 2 && IsSeparator(path[0], style) && IsSeparator(path[1], style)) {
+    std::u16string_view rest = SkipSeparators(path, style);
+    std::u16string root = u"\\\\";
+    root += TakePiece(rest, style);
+    rest = SkipSeparators(rest, style);
+    const std::u16string_view share = TakePiece(rest, style);
+    if (!share.empty()) (root += u'\\') += share;
+    return {Anchor::kRooted, root, rest};
+  }
+  if (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == u':') {
+    const std::u16string root{path[0], u':', u'\\'};
+    if (path.size() > 2 && IsSeparator(path[2], style)) return {Anchor::kRooted, root, path.substr(3)};
+    return {Anchor::kDriveRelative, root, path.substr(2)};
+  }
+  if (!path.empty() && IsSeparator(path[0], style)) return {Anchor::kBaseRoot, u"\\", path.substr(1)};
+  return {Anchor::kRelative, {}, path};
+}
+
+// Adds the pieces of `text` to `pieces`: empty and "." pieces go, ".." takes the piece before it; at a root
+// it goes too, on a relative path it stays when there is nothing before it to take.
+void AddPieces(std::u16string_view text, bool rooted, PathStyle style, std::vector<std::u16string>& pieces) {
+  while (!text.empty()) {
+    text = SkipSeparators(text, style);
+    const std::u16string_view piece = TakePiece(text, style);
+    if (piece.empty() || piece == u".") continue;
+    if (piece == u"..") {
+      if (!pieces.empty() && pieces.back() != u"..") {
+        pieces.pop_back();
+      } else if (!rooted) {
+        pieces.emplace_back(piece);
+      }
+      continue;
+    }
+    pieces.emplace_back(piece);
+  }
+}
+
 }  // namespace
 
 bool IsNetworkPath(std::u16string_view path, PathStyle style) {
@@ -113,6 +183,44 @@ std::u16string NormalizePath(std::u16string_view path, char16_t separator, PathS
     if (i < 2 || !pieces[i].empty()) kept.push_back(std::move(pieces[i]));
   }
   return JoinText(kept, std::u16string_view(&separator, 1));
+}
+
+std::u16string AbsolutePath(std::u16string_view path, std::u16string_view base, PathStyle style) {
+  const Anchored own = AnchorOf(path, style);
+  std::u16string root;
+  bool rooted = true;
+  std::vector<std::u16string> pieces;
+  const Anchored outer = AnchorOf(base, style);
+  switch (own.anchor) {
+    case Anchor::kRooted:
+      root = own.root;
+      break;
+    case Anchor::kBaseRoot:
+      root = outer.anchor == Anchor::kRooted ? outer.root : own.root;
+      break;
+    case Anchor::kDriveRelative:
+      // Read inside `base` when that lies on the same drive, else at the drive's root.
+      if (outer.anchor == Anchor::kRooted && UpperAscii(outer.root[0]) == UpperAscii(own.root[0]) &&
+          outer.root.size() == 3) {
+        root = outer.root;
+        AddPieces(outer.rest, true, style, pieces);
+      } else {
+        root = own.root;
+      }
+      break;
+    case Anchor::kRelative:
+      root = outer.root;
+      rooted = outer.anchor == Anchor::kRooted || outer.anchor == Anchor::kDriveRelative;
+      AddPieces(outer.rest, rooted, style, pieces);
+      break;
+  }
+  AddPieces(own.rest, rooted, style, pieces);
+  const char16_t separator = PreferredSeparator(style);
+  std::u16string result = root;
+  if (!pieces.empty() && !result.empty() && !IsSeparator(result.back(), style)) result += separator;
+  result += JoinText(pieces, std::u16string_view(&separator, 1));
+  if (result.empty() && !path.empty()) return std::u16string(1, u'.');  // a relative path that cancels out
+  return result;
 }
 
 }  // namespace ocelo

@@ -76,4 +76,16 @@ std::u16string JoinText(const std::vector<std::u16string>& pieces, std::u16strin
 std::u16string NormalizePath(std::u16string_view path, char16_t separator = kPathSeparator,
                              PathStyle style = kNativeStyle);
 
+/// The path made absolute against `base` and cleaned of its spelling, from the text alone: a relative path
+/// is read inside `base` (itself absolute), separators become the style's own, empty and "." pieces go, ".."
+/// takes away the piece before it but never the root, and no trailing separator stays except on a root.
+/// Links are not looked at, so "link/.." is the folder that holds the link. With `base` empty a relative
+/// path stays relative, its leading ".." pieces kept.
+///   POSIX, base /w:    notes.txt => /w/notes.txt      ./dir//a.txt => /w/dir/a.txt      . => /w
+///                      dir/../dir/a.txt => /w/dir/a.txt      /a/../../b => /b      //x/ => /x      .. => /
+///   Windows, base C:\w: a\..\b.txt => C:\w\b.txt      D:/x//y/ => D:\x\y      \x => C:\x      C:x => C:\w\x
+///                      \\srv\share\..\x => \\srv\share\x      E:x => E:\x
+std::u16string AbsolutePath(std::u16string_view path, std::u16string_view base,
+                            PathStyle style = kNativeStyle);
+
 }  // namespace ocelo

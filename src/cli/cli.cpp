@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -82,6 +83,7 @@ const char* Describe(FileResult result) {
     case FileResult::kSamePath: return "same path: the file already lies where its copy would go";
     case FileResult::kUnreadable: return "unable to read";
     case FileResult::kUnableToSave: return "unable to save";
+    case FileResult::kBackupFailed: return "could not back up the existing copy";
   }
   return "?";
 }
@@ -190,29 +192,42 @@ int Convert(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     err << "ocelo-cli: convert needs at least one PATH\n";
     return 2;
   }
-  if (!FolderExists(*folder)) {
-    if (FileExists(*folder) || !CreateFolderTree(*folder)) {
+  // Paths are absolute and normalised before any rule looks at them, so every spelling of a path is one
+  // path; the result lines show them as given.
+  const std::u16string here = CurrentFolder();
+  const std::u16string output = AbsolutePath(*folder, here);
+  if (!FolderExists(output)) {
+    if (FileExists(output) || !CreateFolderTree(output)) {
       err << "ocelo-cli: cannot create the output folder " << Native(*folder) << "\n";
       return 1;
     }
   }
 
   bool failed = false;
+  // The copies this run has made, by file, with the source each came from: a later source of the same
+  // name is not written over one of them.
+  std::map<sys::FileId, std::u16string> written;
   Progress progress(paths.size());
   for (std::size_t i = 0; i < paths.size(); ++i) {
     progress.Step(i, paths[i]);
-    const std::u16string& path = paths[i];
+    const std::u16string path = AbsolutePath(paths[i], here);
     std::string line;
+    sys::FileId id;
+    const bool made = sys::GetFileId(CopyPath(output, path), id) == 0 && written.count(id) != 0;
     if (FileStatus(path).IsFolder()) {
       line = "skipped: a folder";
       failed = true;
+    } else if (made) {
+      line = "skipped: a file of the same name was written from " + Native(written[id]);
+      failed = true;
     } else {
-      const FileResult result = ConvertOne(*target, path, *folder);
+      const FileResult result = ConvertOne(*target, path, output);
       line = Describe(result);
       if (!Succeeded(result)) failed = true;
+      if (Succeeded(result) && sys::GetFileId(CopyPath(output, path), id) == 0) written.emplace(id, paths[i]);
     }
     progress.Clear();
-    out << Native(path) << ": " << line << "\n";
+    out << Native(paths[i]) << ": " << line << "\n";
   }
   return failed ? 1 : 0;
 }

@@ -62,7 +62,13 @@ FileResult Convert(EncodingKind target, std::u16string_view source_path, std::u1
   // A source that cannot be read would otherwise overwrite the copy with the output of an empty text.
   if (!source.readable) return FileResult::kUnreadable;
 
-  BackupToRescue(dest);
+  // An existing copy is replaced only once its backup lies safe in the Rescue folder. A folder where the
+  // copy would go is left to the writer, which cannot replace it.
+  const FileStatus existing(dest);
+  if (!existing.Failed() && !existing.IsFolder() && BackupToRescue(dest).empty()) {
+    DumpText(u"Can't back up the existing copy  " + dest);
+    return FileResult::kBackupFailed;
+  }
   if (!WriteAs(target, dest, source.text)) return FileResult::kUnableToSave;
 
   // Read back: the copy must give the source's text again.
@@ -81,10 +87,12 @@ FileResult Convert(EncodingKind target, std::u16string_view source_path, std::u1
   return outcome;
 }
 
-// Convert, with an allocation that fails on the way a clean failure.
+// Convert, with an allocation that fails on the way a clean failure. A copy that would be written over its
+// own source is refused here, where every conversion passes, whatever the caller checked before.
 FileResult ConvertContent(EncodingKind target, std::u16string_view source, std::u16string_view folder,
                           FileContent content) {
   try {
+    if (CopiesOntoItself(source, folder)) return FileResult::kSamePath;
     return Convert(target, source, folder, std::move(content));
   } catch (const std::bad_alloc&) {
     DumpText(u"Can't convert, out of memory  " + std::u16string(source));
@@ -113,31 +121,98 @@ std::u16string CopyPath(std::u16string_view folder, std::u16string_view path) {
 
 bool IsSamePath(std::u16string_view a, std::u16string_view b) { return a == b || ToLower(a) == ToLower(b); }
 
+bool CopiesOntoItself(std::u16string_view source, std::u16string_view folder) {
+  const std::u16string dest = CopyPath(folder, source);
+  bool same = false;
+  if (sys::SameFile(source, dest, same) == 0) return same;
+  // One of the two is missing. A missing copy is the source itself only when it would be made in the
+  // source's own folder, under the source's own name (which the copy always has).
+  if (FileExists(dest)) return false;
+  const std::u16string absolute = AbsolutePath(source, CurrentFolder());
+  if (sys::SameFile(FolderPart(absolute), folder.empty() ? u"." : folder, same) != 0) return false;
+  return same;
+}
+
 FileResult ConvertOne(EncodingKind target, std::u16string_view path, std::u16string_view folder) {
   FileContent content = ReadFileContent(path);
   if (!IsTextFile(path, content)) return FileResult::kNotText;
-  if (IsSamePath(path, CopyPath(folder, path))) return FileResult::kSamePath;
   return ConvertContent(target, path, folder, std::move(content));
+}
+
+std::u16string BackupName(std::u16string_view stamp, std::u16string_view name) {
+  // One name may take 255 bytes in the system's form (NAME_MAX on Linux, 255 UTF-16 units on Windows).
+  // The plain backup keeps the name itself: it is the name of the copy that exists, so it fits already.
+  constexpr std::size_t kNameMax = 255;
+  const auto fits = [](std::u16string_view a, std::u16string_view b, std::u16string_view c,
+                       std::u16string_view d) {
+    return sys::ToNativePath(std::u16string(a) + std::u16string(b) + std::u16string(c) + std::u16string(d))
+               .size() <= kNameMax;
+  };
+  if (fits(stamp, name, {}, {})) return std::u16string(stamp) + std::u16string(name);
+  // Takes the last character off a text, both halves of a surrogate pair at once.
+  const auto drop_last = [](std::u16string& text) {
+    const bool pair = text.size() >= 2 && text.back() >= 0xDC00 && text.back() <= 0xDFFF &&
+                      text[text.size() - 2] >= 0xD800 && text[text.size() - 2] <= 0xDBFF;
+    text.resize(text.size() - (pair ? 2 : 1));
+  };
+  // The hash of the whole name keeps two long names that share their start and extension apart.
+  std::uint32_t hash = 2166136261u;  // FNV-1a
+  for (const char16_t unit : name) {
+    hash = (hash ^ (unit & 0xFF)) * 16777619u;
+    hash = (hash ^ (unit >> 8)) * 16777619u;
+  }
+  std::u16string mark = u"~";
+  for (int shift = 28; shift >= 0; shift -= 4) mark += u"0123456789abcdef"[(hash >> shift) & 0xF];
+  const std::size_t dot = name.rfind(u'.');
+  const bool has_extension = dot != std::u16string_view::npos && dot > 0;
+  std::u16string title(has_extension ? name.substr(0, dot) : name);
+  std::u16string extension(has_extension ? name.substr(dot) : std::u16string_view());
+  while (!extension.empty() && !fits(stamp, mark, extension, {})) drop_last(extension);
+  while (!title.empty() && !fits(stamp, title, mark, extension)) drop_last(title);
+  return std::u16string(stamp) + title + mark + extension;
 }
 
 std::u16string BackupToRescue(std::u16string_view path) {
   if (!FileExists(path)) return {};
   const std::u16string folder = RescueFolder(path, true);
+  if (folder.empty()) return {};
   const std::u16string plain = AddSlash(folder, kPathSeparator) + FileName(path);
-  const std::u16string stamped = AddSlash(FolderPart(plain), kPathSeparator) +
-                                 FormatTime(ModifiedTime(path), u"%Y%m%d_%H%M%S.") + FileName(plain);
-  if (!CopyFileTo(path, stamped, false)) return {};
-  if (!CopyFileTo(path, plain, false)) return {};
+  const std::u16string stamped =
+      AddSlash(folder, kPathSeparator) +
+      BackupName(FormatTime(ModifiedTime(path), u"%Y%m%d_%H%M%S."), FileName(path));
+  // A backup counts once it holds as many bytes as the file (a full disk may leave a short one).
+  const std::int64_t size = FileStatus(path).Size();
+  for (const std::u16string& backup : {stamped, plain}) {
+    if (!CopyFileTo(path, backup, false)) return {};
+    const FileStatus written(backup);
+    if (written.Failed() || written.Size() != size) return {};
+  }
   return stamped;
 }
 
 std::u16string RescueFolder(std::u16string_view path, bool create) {
   const std::u16string separator(1, kPathSeparator);
-  const std::u16string folder = FileStatus(path).IsFolder() ? std::u16string(path) : FolderPart(path);
-  std::u16string mirror = JoinText(SplitText(NormalizePath(folder), separator), separator);
-  mirror = JoinText(SplitText(mirror, u"/:%"), separator);
-  const std::u16string root = AddSlash(TempFolder(), kPathSeparator) + u"Rescue" + separator;
-  std::u16string result = NormalizePath(root + mirror);
+  // The absolute folder: "out" from two working folders gives two Rescue folders, "." is no special case.
+  const std::u16string absolute = AbsolutePath(path, CurrentFolder());
+  const std::u16string folder = FileStatus(absolute).IsFolder() ? absolute : FolderPart(absolute);
+  // Every colon, slash and percent sign separates pieces, and so does the system's separator. Normalising
+  // left no "." or ".." between separators, but a name such as "a:.." holds one: such a folder has no
+  // Rescue folder rather than one outside the Rescue root.
+  std::vector<std::u16string> pieces;
+  std::u16string piece;
+  for (std::size_t i = 0; i <= folder.size(); ++i) {
+    const char16_t c = i < folder.size() ? folder[i] : u'/';
+    if (c != u'/' && c != u':' && c != u'%' && c != kPathSeparator) {
+      piece += c;
+      continue;
+    }
+    if (piece == u"." || piece == u"..") return {};
+    if (!piece.empty()) pieces.push_back(std::move(piece));
+    piece.clear();
+  }
+  const std::u16string root = NormalizePath(AddSlash(TempFolder(), kPathSeparator) + u"Rescue");
+  std::u16string result = pieces.empty() ? root : root + separator + JoinText(pieces, separator);
+  if (result.compare(0, root.size(), root) != 0) return {};
   if (create && !FolderExists(result)) CreateFolderTree(result);
   return result;
 }

@@ -26,9 +26,10 @@ enum class FileResult {
   kCopied,        ///< target Copy: copied unchanged
   kPlainCopy,     ///< the converted text would have lost characters: copied unchanged instead
   kNotText,       ///< not a text file: nothing written (ConvertOne only)
-  kSamePath,      ///< the file already lies where its copy would go: nothing written (ConvertOne only)
+  kSamePath,      ///< the file already lies where its copy would go: nothing written
   kUnreadable,    ///< the source could not be read: nothing written
   kUnableToSave,  ///< the copy could not be written
+  kBackupFailed,  ///< an existing copy could not be saved into its Rescue folder: it is left as it was
 };
 
 /// True for the results that leave a good copy in the output folder.
@@ -42,8 +43,16 @@ enum class FileResult {
 ///   /out + /in/a.txt => /out/a.txt      /out/ + a.txt => /out/a.txt
 std::u16string CopyPath(std::u16string_view folder, std::u16string_view path);
 
-/// True when two paths are equal as texts, or equal once both are lower-cased (A to Z).
+/// True when two paths are equal as texts, or equal once both are lower-cased (A to Z). A text test only:
+/// whether a copy would be written over its source is asked of the file system (CopiesOntoItself).
 bool IsSamePath(std::u16string_view a, std::u16string_view b);
+
+/// Whether the copy of `source` in `folder` would be the source itself: the two paths name one file
+/// (device and inode, links followed), or, while the copy does not exist yet, the folder is the source's
+/// own. Letter case counts only where the file system ignores it.
+///   /w + /w/a.txt => true      /w/. + /w/a.txt => true      /w/link-to-w + /w/a.txt => true
+///   /w/CS + /w/cs/x.txt => false on a file system that tells case apart
+bool CopiesOntoItself(std::u16string_view source, std::u16string_view folder);
 
 /// One dropped file (not a folder) from judgement to copy, as the drop run and ocelo-cli take it: a file
 /// that is not text and a file that already lies where its copy would go are refused first; the file is
@@ -51,12 +60,25 @@ bool IsSamePath(std::u16string_view a, std::u16string_view b);
 [[nodiscard]] FileResult ConvertOne(EncodingKind target, std::u16string_view path, std::u16string_view folder);
 
 /// Saves an existing file into its Rescue folder, under "%Y%m%d_%H%M%S." + name (its modification time)
-/// and under its own name. Returns the time-stamped path; empty when the file is missing or a copy failed.
+/// and under its own name; a time-stamped name longer than one name may be (255 bytes in the system's
+/// form) keeps its stamp and extension and shortens the rest (BackupName). Returns the time-stamped path;
+/// empty when the file is missing, it has no Rescue folder, or a copy failed or does not read back
+/// with the file's size.
 std::u16string BackupToRescue(std::u16string_view path);
 
-/// The Rescue folder of a path: the Rescue root under TempFolder followed by the path's folder with every
-/// colon, slash and percent sign made a separator and runs of separators collapsed.
+/// The time-stamped backup name of a file named `name`: `stamp` + `name` when that fits in 255 bytes of
+/// the system's form; else `stamp`, the name's title cut at a character boundary, "~", eight hex digits of
+/// a hash of the whole name, and the name's extension, at most 255 bytes in all.
+///   20240131_235959. + notes.txt => 20240131_235959.notes.txt
+///   20240131_235959. + (250 x "a").txt => 20240131_235959.(226 x "a")~1a2b3c4d.txt
+std::u16string BackupName(std::u16string_view stamp, std::u16string_view name);
+
+/// The Rescue folder of a path: the Rescue root under TempFolder followed by the path's folder, made
+/// absolute and normalised first, with every colon, slash and percent sign made a separator and runs of
+/// separators collapsed. Empty when a piece of that mirror is "." or ".." (a folder named "a:.." on
+/// POSIX), so a backup never lands outside the Rescue root.
 ///   C:\Data\in\notes.txt => <temp>\Rescue\C\Data\in      /home/u/in/notes.txt => <temp>/Rescue/home/u/in
+///   notes.txt in /w => <temp>/Rescue/w      /srv/a:../x.txt => (empty)
 std::u16string RescueFolder(std::u16string_view path, bool create);
 
 /// Sets a file's modification time (0 meaning now) and keeps its access time. True on success; on

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <compare>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -33,6 +34,23 @@ struct StatRecord {
 
 /// Reads the status of a path (following links). Returns 0, or the C error number of the failure.
 [[nodiscard]] int Stat(std::u16string_view path, StatRecord& record);
+
+/// Which file a path names: its device and file number, links followed. Two paths name one file exactly
+/// when their ids are equal, however they are spelt ("." and "..", letter case on a file system that ignores
+/// it, a symbolic or hard link).
+struct FileId {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  friend auto operator<=>(const FileId&, const FileId&) = default;
+};
+
+/// Reads the id of the file a path names (following links). Returns 0 or the C error number (ENOENT
+/// when there is no such file); after a failure `id` is all zero.
+[[nodiscard]] int GetFileId(std::u16string_view path, FileId& id);
+
+/// Whether two paths name one file: `same` is true when both exist and their ids are equal. Returns 0,
+/// or the C error number of the first path whose id cannot be read (then `same` is false).
+[[nodiscard]] int SameFile(std::u16string_view a, std::u16string_view b, bool& same);
 
 /// Windows file attribute bits, derived from the system's view of a path.
 inline constexpr std::uint32_t kAttrReadOnly = 0x1;   ///< no write permission for anyone

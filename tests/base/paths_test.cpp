@@ -102,6 +102,42 @@ TEST(Paths, NormalizePath) {
   EXPECT_EQ(U8(NormalizePath(U16(R"(C:\a/b)"), u'/', kWin)), "C:/a/b");
 }
 
+TEST(Paths, AbsolutePathReadsThePathInsideTheBaseAndCleansItsSpelling) {
+  struct Case {
+    const char* path;
+    const char* base;
+    PathStyle style;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"notes.txt", "/w", kPosix, "/w/notes.txt"},
+      {".", "/w/", kPosix, "/w"},
+      {"./dir//a.txt", "/w", kPosix, "/w/dir/a.txt"},
+      {"dir/../dir/a.txt", "/w", kPosix, "/w/dir/a.txt"},
+      {"../../../x", "/w/v", kPosix, "/x"},  // never above the root
+      {"/a/./b/../../c/", "/w", kPosix, "/c"},
+      {"//x//", "/w", kPosix, "/x"},
+      {"..", "/", kPosix, "/"},
+      {R"(a\..\b)", "/w", kPosix, R"(/w/a\..\b)"},  // a backslash is a name character
+      {"a:../b", "/w", kPosix, "/w/a:../b"},        // "a:.." is a name
+      {"../a/./b", "", kPosix, "../a/b"},           // no base: stays relative
+      {".", "", kPosix, "."},
+      {R"(a\..\b.txt)", R"(C:\w)", kWin, R"(C:\w\b.txt)"},
+      {"D:/x//y/", R"(C:\w)", kWin, R"(D:\x\y)"},
+      {R"(\x)", R"(C:\w)", kWin, R"(C:\x)"},
+      {"c:x", R"(C:\w)", kWin, R"(C:\w\x)"},
+      {"E:x", R"(C:\w)", kWin, R"(E:\x)"},
+      {R"(C:\..\..)", R"(C:\w)", kWin, R"(C:\)"},
+      {R"(\\srv\share\..\x)", R"(C:\w)", kWin, R"(\\srv\share\x)"},
+      {R"(x\y)", R"(\\srv\share\w)", kWin, R"(\\srv\share\w\x\y)"},
+      {R"(\y)", R"(\\srv\share\w)", kWin, R"(\\srv\share\y)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " in " + c.base);
+    EXPECT_EQ(U8(AbsolutePath(U16(c.path), U16(c.base), c.style)), c.expected);
+  }
+}
+
 TEST(Paths, NetworkPathsExistOnlyInWindowsStyle) {
   EXPECT_TRUE(IsNetworkPath(U16(R"(\\server\share)"), kWin));
   EXPECT_FALSE(IsNetworkPath(U16(R"(\\server\share)"), kPosix));

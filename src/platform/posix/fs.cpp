@@ -335,6 +335,26 @@ int Stat(std::u16string_view path, StatRecord& record) {
   return 0;
 }
 
+int GetFileId(std::u16string_view path, FileId& id) {
+  id = FileId();
+  std::string native;
+  if (!NativeArg(path, native)) return errno;
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return errno;
+  id.device = st.st_dev;
+  id.inode = st.st_ino;
+  return 0;
+}
+
+int SameFile(std::u16string_view a, std::u16string_view b, bool& same) {
+  same = false;
+  FileId first, second;
+  if (const int error = GetFileId(a, first); error != 0) return error;
+  if (const int error = GetFileId(b, second); error != 0) return error;
+  same = first == second;
+  return 0;
+}
+
 int GetAttributes(std::u16string_view path, std::uint32_t& attributes) {
   attributes = kInvalidAttributes;
   std::string native;
