@@ -116,17 +116,63 @@ TEST_F(DropRunTest, FirstProblemStopsTheRunWithOneReport) {
       << test::DumpLog();
 }
 
-TEST_F(DropRunTest, FileInTheOutputFolderIsReportedAsSamePathIgnoringCase) {
+TEST_F(DropRunTest, EverySpellingOfTheFileItselfIsTheSamePathAndOtherCaseIsAnotherFile) {
+  Folder("out");
+  Folder("OUT");  // another folder: this file system tells letter case apart
+  fs::create_directory_symlink(root_ + "/out", root_ + "/link");
+  Folder("copies");
+  fs::create_symlink(root_ + "/out/Notes.TXT", root_ + "/copies/Notes.TXT");
+  Folder("hard");
+  struct Case {
+    const char* folder;
+    const char* file;
+    const char16_t* report;  // null: converted into the folder
+  };
+  const Case cases[] = {
+      {"/out", "/out/Notes.TXT", u"same Notes.TXT\r\n"},
+      {"/out/.", "/out/Notes.TXT", u"same Notes.TXT\r\n"},
+      {"/out", "/out//Notes.TXT", u"same Notes.TXT\r\n"},
+      {"/out", "/in/../out/./Notes.TXT", u"same Notes.TXT\r\n"},
+      {"/link", "/out/Notes.TXT", u"same Notes.TXT\r\n"},    // the output folder is a link to the file's
+      {"/out", "/link/Notes.TXT", u"same Notes.TXT\r\n"},
+      {"/copies", "/out/Notes.TXT", u"same Notes.TXT\r\n"},  // the copy is a link to the file
+      {"/hard", "/out/Notes.TXT", u"same Notes.TXT\r\n"},    // ... or a hard link
+      {"/OUT", "/out/Notes.TXT", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.folder) + " <= " + c.file);
+    test::WriteBytes(root_ + "/out/Notes.TXT", Hex("82 A0"));
+    fs::remove(root_ + "/hard/Notes.TXT");
+    fs::create_hard_link(root_ + "/out/Notes.TXT", root_ + "/hard/Notes.TXT");
+    presenter_.shown.clear();
+    DropRun run;
+    run.OnDropFiles({U16(root_ + c.folder)}, u"  8 : UTF-8");
+    run.OnDropFiles({U16(root_ + c.file)}, u"  8 : UTF-8");
+    if (c.report != nullptr) {
+      EXPECT_EQ(presenter_.shown, std::vector<std::u16string>{c.report});
+    } else {
+      EXPECT_TRUE(presenter_.shown.empty());
+      EXPECT_EQ(test::ReadBytes(root_ + c.folder + "/Notes.TXT"), Hex("E3 81 82"));
+    }
+    EXPECT_EQ(test::ReadBytes(root_ + "/out/Notes.TXT"), Hex("82 A0")) << "the dropped file was changed";
+  }
+}
+
+TEST_F(DropRunTest, ASecondFileOfOneNameDoesNotOverwriteTheFirstCopyOfTheDrop) {
   const std::u16string out = Folder("out");
-  run_.OnDropFiles({out}, u"  8 : UTF-8");
-  test::WriteBytes(U8(out) + "/Notes.TXT", Hex("41"));
-  // The same file named with other letter case, as a case-insensitive file system would deliver it.
-  const std::u16string upper = U16(root_ + "/OUT/Notes.TXT");
-  fs::create_directories(root_ + "/OUT");
-  test::WriteBytes(U8(upper), Hex("41"));
-  run_.OnDropFiles({upper}, u"  8 : UTF-8");
-  ASSERT_EQ(presenter_.shown.size(), 1u);
-  EXPECT_EQ(presenter_.shown[0], u"same Notes.TXT\r\n");
+  run_.OnDropFiles({out}, u"  0 : Copy");
+  fs::create_directories(root_ + "/c1");
+  fs::create_directories(root_ + "/c2");
+  test::WriteBytes(root_ + "/c1/x.txt", Hex("31"));
+  test::WriteBytes(root_ + "/c2/x.txt", Hex("32"));
+  run_.OnDropFiles({U16(root_ + "/c1/x.txt"), U16(root_ + "/c2/x.txt")}, u"  0 : Copy");
+  EXPECT_EQ(presenter_.shown, std::vector<std::u16string>{u"保存できません．\r\nx.txt\r\n"});
+  EXPECT_EQ(test::ReadBytes(U8(out) + "/x.txt"), Hex("31"));
+  // A later drop starts afresh: its copy may replace one of an earlier drop.
+  presenter_.shown.clear();
+  run_.OnDropFiles({U16(root_ + "/c2/x.txt")}, u"  0 : Copy");
+  EXPECT_TRUE(presenter_.shown.empty());
+  EXPECT_EQ(test::ReadBytes(U8(out) + "/x.txt"), Hex("32"));
 }
 
 TEST_F(DropRunTest, UnableToSaveIsReportedAndNoSelectionWritesMarkedUtf16) {

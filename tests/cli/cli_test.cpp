@@ -73,13 +73,48 @@ TEST(Cli, ConvertGoesOnAfterAProblemAndReportsEachFile) {
   EXPECT_EQ(again.out, root + "/kana.txt: up to date\n");
 }
 
-TEST(Cli, NeverConvertsInPlace) {
+TEST(Cli, NeverConvertsInPlaceAndNeverOverwritesItsOwnCopy) {
+  namespace fs = std::filesystem;
   const std::string root = test::TestFolder();
-  test::WriteBytes(root + "/a.txt", Hex("82 A0"));
-  CliRun run = Cli({"convert", "--to", "utf-8", "--out", root, root + "/a.txt"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("same path"), std::string::npos);
-  EXPECT_EQ(test::ReadBytes(root + "/a.txt"), Hex("82 A0"));
+  const test::Bytes lossy = Hex("63 61 66 C3 A9 20 E3 81 82");  // "café あ": é has no Shift_JIS form
+  const std::vector<std::pair<std::string, test::Bytes>> sources = {
+      {"notes.txt", lossy}, {"dir/a.txt", lossy}, {"cs/x.txt", lossy}, {"c1/x.txt", Hex("31")},
+      {"c2/x.txt", Hex("32")}};
+  for (const auto& [name, bytes] : sources) {
+    fs::create_directories(fs::path(root + "/" + name).parent_path());
+    test::WriteBytes(root + "/" + name, bytes);
+  }
+  fs::create_directory_symlink(root + "/dir", root + "/link");
+  const fs::path previous = fs::current_path();
+  fs::current_path(root);
+  const std::string same = ": same path: the file already lies where its copy would go\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"--to", "shift_jis", "--out", ".", "notes.txt"}, 1, "notes.txt" + same},
+      {{"--to", "shift_jis", "--out", "./dir", "dir/a.txt"}, 1, "dir/a.txt" + same},
+      {{"--to", "shift_jis", "--out", "dir", "dir//a.txt"}, 1, "dir//a.txt" + same},
+      {{"--to", "shift_jis", "--out", "dir", "dir/../dir/a.txt"}, 1, "dir/../dir/a.txt" + same},
+      {{"--to", "shift_jis", "--out", "link", "dir/a.txt"}, 1, "dir/a.txt" + same},
+      {{"--to", "copy", "--out", "dir", "link/a.txt"}, 1, "link/a.txt" + same},
+      {{"--to", "utf-16", "--out", "CS", "cs/x.txt"}, 0, "cs/x.txt: converted\n"},
+      {{"--to", "copy", "--out", "o", "c1/x.txt", "c2/x.txt"}, 1,
+       "c1/x.txt: copied\nc2/x.txt: skipped: a file of the same name was written from c1/x.txt\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[3] + " " + c.args[4]);
+    std::vector<std::string> args = {"convert"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CliRun run = Cli(args);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
+    for (const auto& [name, bytes] : sources) EXPECT_EQ(test::ReadBytes(root + "/" + name), bytes) << name;
+  }
+  EXPECT_EQ(test::ReadBytes(root + "/o/x.txt"), Hex("31"));
+  fs::current_path(previous);
 }
 
 TEST(Cli, DetectReportsKindMarkTextAndDeclaration) {

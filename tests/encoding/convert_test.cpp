@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 
@@ -195,14 +196,116 @@ TEST(ConvertFile, EmptySourceConvertsToAnEmptyText) {
   EXPECT_EQ(test::ReadBytes(layout.out + "/empty.txt"), Hex("FF FE"));
 }
 
-TEST(RescueFolder, MirrorsTheFolderUnderTheRescueRoot) {
+TEST(RescueFolder, MirrorsTheAbsoluteFolderUnderTheRescueRootAndNeverLeavesIt) {
   const std::string root = test::SandboxRoot() + "/tmp/Rescue";
-  EXPECT_EQ(test::U8(RescueFolder(u"/home/u/in/notes.txt", false)), root + "/home/u/in");
-  EXPECT_EQ(test::U8(RescueFolder(u"/srv//a:b%c/x.txt", false)), root + "/srv/a/b/c");
-  EXPECT_EQ(test::U8(RescueFolder(u"notes.txt", false)), root);
   const std::string folder = test::TestFolder();
+  fs::create_directories(folder + "/a/b");
+  const fs::path previous = fs::current_path();
+  fs::current_path(folder + "/a/b");
+  struct Case {
+    const char* path;
+    std::string expected;  // empty: no Rescue folder
+  };
+  const Case cases[] = {
+      {"/home/u/in/notes.txt", root + "/home/u/in"},
+      {"/srv//a:b%c/x.txt", root + "/srv/a/b/c"},
+      {"/srv/x/../y/./n.txt", root + "/srv/y"},
+      {"notes.txt", root + folder + "/a/b"},  // not the Rescue root itself
+      {"../../notes/a.txt", root + folder + "/notes"},  // not <temp>/../notes
+      {"/srv/a:../x.txt", ""},  // the mirror would hold ".."
+      {"/srv/b%./x.txt", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(test::U8(RescueFolder(U16(c.path), false)), c.expected);
+  }
+  fs::current_path(previous);
   EXPECT_EQ(test::U8(RescueFolder(U16(folder), true)), root + folder);  // a folder maps to itself
   EXPECT_TRUE(fs::is_directory(root + folder));
+}
+
+TEST(ConvertFile, AnExistingCopyIsReplacedOnlyOnceItsBackupIsSafe) {
+  const std::string rescue_root = test::SandboxRoot() + "/tmp/Rescue";
+  const auto repeat = [](std::string_view piece, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += piece;
+    return text;
+  };
+  const test::Bytes previous = Hex("70 72 65 76 69 6F 75 73");  // "previous"
+  struct Case {
+    const char* what;
+    std::string name;
+    bool rescue_root_is_a_file;
+    std::size_t folder_length;  // of the output folder; 0 for an ordinary one
+    FileResult expected;
+  };
+  const Case cases[] = {
+      // The time-stamped name would take 266 bytes: it is shortened, keeping stamp and extension.
+      {"250-byte name", repeat("a", 246) + ".txt", false, 0, FileResult::kConverted},
+      {"250-byte name of 82 kana", repeat("\xE3\x81\x82", 82) + ".txt", false, 0, FileResult::kConverted},
+      {"Rescue root is a file", "n.txt", true, 0, FileResult::kBackupFailed},
+      {"output folder near PATH_MAX", "n.txt", false, 4040, FileResult::kBackupFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Layout layout;
+    const std::string source = layout.Source(c.name, Hex("82 A0"));
+    std::string out = layout.out;
+    while (out.size() + 2 < c.folder_length) {
+      out += "/" + std::string(std::min<std::size_t>(200, c.folder_length - out.size() - 2), 'd');
+    }
+    fs::create_directories(out);
+    const std::string dest = out + "/" + c.name;
+    test::WriteBytes(dest, previous);
+    if (c.rescue_root_is_a_file) {
+      fs::remove_all(rescue_root);
+      test::WriteText(rescue_root, "not a folder");
+    }
+    EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(out)), c.expected);
+    EXPECT_EQ(test::ReadBytes(source), Hex("82 A0"));
+    if (c.expected == FileResult::kConverted) {
+      EXPECT_EQ(test::ReadBytes(dest), Hex("E3 81 82"));
+      const std::string rescue = RescueOf(out);
+      EXPECT_EQ(test::ReadBytes(rescue + "/" + c.name), previous);
+      std::vector<std::string> stamped;
+      for (const auto& entry : fs::directory_iterator(rescue)) {
+        if (entry.path().filename() != c.name) stamped.push_back(entry.path().filename().string());
+      }
+      ASSERT_EQ(stamped.size(), 1u);
+      EXPECT_LE(stamped[0].size(), 255u);
+      EXPECT_EQ(stamped[0].substr(stamped[0].size() - 4), ".txt");
+      EXPECT_EQ(test::ReadBytes(rescue + "/" + stamped[0]), previous);
+    } else {
+      EXPECT_EQ(test::ReadBytes(dest), previous) << "replaced without a backup";
+      EXPECT_NE(test::DumpLog().find("Can't back up the existing copy  " + dest), std::string::npos);
+    }
+    fs::remove_all(rescue_root);
+  }
+}
+
+TEST(BackupName, KeepsStampAndExtensionWithin255Bytes) {
+  const std::u16string stamp = u"20240131_235959.";
+  struct Case {
+    std::u16string name;
+    std::u16string expected;
+  };
+  const std::u16string a226(226, u'a');
+  const Case cases[] = {
+      {u"notes.txt", u"20240131_235959.notes.txt"},
+      {std::u16string(239, u'a'), u"20240131_235959." + std::u16string(239, u'a')},  // exactly 255
+      {std::u16string(246, u'a') + u".txt", u"20240131_235959." + a226 + u"~"},
+      {std::u16string(246, u'a') + u".tx", u"20240131_235959." + a226 + u"a~"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(test::U8(c.name));
+    const std::u16string name = BackupName(stamp, c.name);
+    EXPECT_EQ(name.substr(0, c.expected.size()), c.expected);
+    EXPECT_LE(test::U8(name).size(), 255u);
+  }
+  // Long names that share their start and extension get different backups; a kana is never cut in half.
+  const std::u16string kana(100, u'あ');
+  EXPECT_NE(BackupName(stamp, kana + u"1.txt"), BackupName(stamp, kana + u"2.txt"));
+  EXPECT_EQ(test::U8(BackupName(stamp, kana + u".txt")).size(), 16u + 75 * 3 + 9 + 4);
 }
 
 TEST(SetModifiedTime, KeepsTheAccessTime) {
