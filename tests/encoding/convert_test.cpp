@@ -3,10 +3,12 @@
 #include "encoding/convert.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <utime.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 
@@ -231,23 +233,42 @@ TEST(ConvertFile, AnExistingCopyIsReplacedOnlyOnceItsBackupIsSafe) {
     for (int i = 0; i < times; ++i) text += piece;
     return text;
   };
-  const test::Bytes previous = Hex("70 72 65 76 69 6F 75 73");  // "previous"
+  enum class Rescue { kFolder, kFile, kFullDisk };
   struct Case {
     const char* what;
     std::string name;
-    bool rescue_root_is_a_file;
+    Rescue rescue_root;
     std::size_t folder_length;  // of the output folder; 0 for an ordinary one
     FileResult expected;
   };
   const Case cases[] = {
       // The time-stamped name would take 266 bytes: it is shortened, keeping stamp and extension.
-      {"250-byte name", repeat("a", 246) + ".txt", false, 0, FileResult::kConverted},
-      {"250-byte name of 82 kana", repeat("\xE3\x81\x82", 82) + ".txt", false, 0, FileResult::kConverted},
-      {"Rescue root is a file", "n.txt", true, 0, FileResult::kBackupFailed},
-      {"output folder near PATH_MAX", "n.txt", false, 4040, FileResult::kBackupFailed},
+      {"250-byte name", repeat("a", 246) + ".txt", Rescue::kFolder, 0, FileResult::kConverted},
+      {"250-byte name of 82 kana", repeat("\xE3\x81\x82", 82) + ".txt", Rescue::kFolder, 0,
+       FileResult::kConverted},
+      {"Rescue root is a file", "n.txt", Rescue::kFile, 0, FileResult::kBackupFailed},
+      {"output folder near PATH_MAX", "n.txt", Rescue::kFolder, 4040, FileResult::kBackupFailed},
+      {"disk full under the temporary root", "n.txt", Rescue::kFullDisk, 0, FileResult::kBackupFailed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    // A copy larger than the 64 KiB file system that holds the Rescue root in the full-disk case.
+    const test::Bytes previous(c.rescue_root == Rescue::kFullDisk ? 128 * 1024 : 8, 'p');
+    struct Unmount {
+      std::string path;
+      ~Unmount() {
+        if (!path.empty()) ::umount2(path.c_str(), MNT_DETACH);
+      }
+    } unmount;
+    fs::remove_all(rescue_root);
+    if (c.rescue_root == Rescue::kFullDisk) {
+      fs::create_directories(rescue_root);
+      if (::mount("tmpfs", rescue_root.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        std::printf("skipped \"%s\": a small file system can be mounted only by root\n", c.what);
+        continue;
+      }
+      unmount.path = rescue_root;
+    }
     Layout layout;
     const std::string source = layout.Source(c.name, Hex("82 A0"));
     std::string out = layout.out;
@@ -257,8 +278,7 @@ TEST(ConvertFile, AnExistingCopyIsReplacedOnlyOnceItsBackupIsSafe) {
     fs::create_directories(out);
     const std::string dest = out + "/" + c.name;
     test::WriteBytes(dest, previous);
-    if (c.rescue_root_is_a_file) {
-      fs::remove_all(rescue_root);
+    if (c.rescue_root == Rescue::kFile) {
       test::WriteText(rescue_root, "not a folder");
     }
     EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(out)), c.expected);
@@ -279,8 +299,8 @@ TEST(ConvertFile, AnExistingCopyIsReplacedOnlyOnceItsBackupIsSafe) {
       EXPECT_EQ(test::ReadBytes(dest), previous) << "replaced without a backup";
       EXPECT_NE(test::DumpLog().find("Can't back up the existing copy  " + dest), std::string::npos);
     }
-    fs::remove_all(rescue_root);
   }
+  fs::remove_all(rescue_root);
 }
 
 TEST(BackupName, KeepsStampAndExtensionWithin255Bytes) {
