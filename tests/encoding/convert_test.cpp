@@ -226,6 +226,8 @@ TEST(ConvertOne, TheCopyHoldsAllOfTheSourceOrTheOldCopyStays) {
   const Case cases[] = {
       {"a pipe holding text", Kind::kPipe, Hex("82 A0 0D 0A"), nullptr, kind::Utf8, FileResult::kConverted, true,
        Hex("E3 81 82 0D 0A")},
+      {"a pipe copied", Kind::kPipe, Hex("82 A0 0D 0A"), nullptr, kind::Copy, FileResult::kCopied, true,
+       Hex("82 A0 0D 0A")},
       {"a /proc file, whose size reads 0", Kind::kLink, proc_version, "/proc/version", kind::Utf8,
        FileResult::kConverted, true, proc_version},
       {"a link to /dev/zero", Kind::kLink, {}, "/dev/zero", kind::Utf8, FileResult::kUnreadable, false, {}},
