@@ -1,11 +1,13 @@
-// ocelo-cli's entry: hands the arguments to RunCli.
+// ocelo-cli's entry: a file-size limit made a failed write, then the arguments handed to RunCli.
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/cli.h"
+#include "platform/fs.h"
 
 int main(int argc, char** argv) {
+  ocelo::sys::IgnoreFileSizeSignal();
   std::vector<std::string> args(argv + 1, argv + argc);
   return ocelo::RunCli(args, std::cout, std::cerr);
 }

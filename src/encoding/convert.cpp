@@ -2,8 +2,10 @@
 // check with its plain-copy fall-back, and the copied modification time.
 #include "encoding/convert.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -29,35 +31,53 @@ std::int64_t ModifiedTime(std::u16string_view path) {
   return status.Failed() ? 0 : status.ModifyTime();
 }
 
-bool WriteAs(EncodingKind target, std::u16string_view path, std::u16string_view text) {
+// The content of the writer that the target picks.
+ContentProducer ContentAs(EncodingKind target, std::u16string_view text) {
   switch (target) {
     case kind::Utf8:
-      return WriteUtf8File(path, text, false);
+      return Utf8Content(text, false);
     case kind::Utf16Le:
-      return WriteUtf16File(path, text, true);
+      return Utf16Content(text, true);
     case kind::ShiftJis:
-      return WriteShiftJisFile(path, text);
+      return ShiftJisContent(text);
     default:  // no selection (-1) and unknown kinds
-      return WriteUtf16MarkedFile(path, text);
+      return Utf16MarkedContent(text);
   }
+}
+
+// The source's bytes as they were read, written unchanged: the plain copy needs no second read of a
+// source that may be a pipe, or gone by now. Checked like a conversion before it replaces the copy.
+bool WriteUnchanged(std::u16string_view dest, std::span<const std::uint8_t> bytes) {
+  const CheckedWrite written = WriteCheckedContent(
+      dest, [&](const ContentSink& sink) { return sink(bytes); },
+      [&](std::span<const std::uint8_t> back) { return std::ranges::equal(back, bytes); });
+  if (written == CheckedWrite::kRefused) DumpText(u"Can't write, the copy read back differs  " + std::u16string(dest));
+  return written == CheckedWrite::kWritten;
 }
 
 FileResult Convert(EncodingKind target, std::u16string_view source_path, std::u16string_view folder,
                        FileContent source) {
   const std::u16string dest = AddSlash(folder, kPathSeparator) + FileName(source_path);
   const std::int64_t source_time = ModifiedTime(source_path);
-  // Only the text is needed from here on; the bytes' memory takes the copy read back.
-  std::vector<std::uint8_t> buffer = std::move(source.bytes);
+  std::vector<std::uint8_t> buffer;
 
   // Up to date: same time, same text, and already in the target encoding. The cheap tests go first.
-  if (ModifiedTime(dest) == source_time && source.exists && FileExists(dest)) {
+  if (ModifiedTime(dest) == source_time && source.readable && source.whole && FileExists(dest)) {
     if (ReadFileBytesInto(dest, buffer) && DetectEncoding(buffer).kind == target && DecodesTo(buffer, source.text)) {
       return FileResult::kUpToDate;
     }
   }
+  std::vector<std::uint8_t>().swap(buffer);
 
   if (target == kind::Copy) {
-    return CopyFileTo(source_path, dest, false) ? FileResult::kCopied : FileResult::kUnableToSave;
+    // A pipe or /proc file cannot be read again: its copy is the bytes already read.
+    if (FileStatus(source_path).IsFile()) {
+      return CopyFileTo(source_path, dest, false) ? FileResult::kCopied : FileResult::kUnableToSave;
+    }
+    if (!source.readable) return FileResult::kUnreadable;
+    if (!WriteUnchanged(dest, source.bytes)) return FileResult::kUnableToSave;
+    if (ModifiedTime(dest) != source_time) SetModifiedTime(dest, source_time);
+    return FileResult::kCopied;
   }
   // A source that cannot be read would otherwise overwrite the copy with the output of an empty text.
   if (!source.readable) return FileResult::kUnreadable;
@@ -69,18 +89,21 @@ FileResult Convert(EncodingKind target, std::u16string_view source_path, std::u1
     DumpText(u"Can't back up the existing copy  " + dest);
     return FileResult::kBackupFailed;
   }
-  if (!WriteAs(target, dest, source.text)) return FileResult::kUnableToSave;
-
-  // Read back: the copy must give the source's text again.
+  // The copy is checked before it replaces the old one: the text read back from the new file must be
+  // the source's text, else the old copy stays and the fall-back below writes the source unchanged. A
+  // text that decoding cut at a zero byte is not the file's, and goes straight to the fall-back.
   FileResult outcome = FileResult::kConverted;
-  bool same = false;
-  if (FileExists(dest) && FileExists(source_path)) {
-    same = ReadFileBytesInto(dest, buffer) && DecodesTo(buffer, source.text);
+  CheckedWrite written = CheckedWrite::kRefused;
+  if (source.whole) {
+    written = WriteCheckedContent(dest, ContentAs(target, source.text), [&](std::span<const std::uint8_t> back) {
+      return DecodesTo(back, source.text);
+    });
   }
-  std::vector<std::uint8_t>().swap(buffer);
-  if (!same) {
-    // The target encoding lost characters: an unchanged copy keeps them all.
-    if (!CopyFileTo(source_path, dest, false)) return FileResult::kUnableToSave;
+  if (written == CheckedWrite::kFailed) return FileResult::kUnableToSave;
+  if (written == CheckedWrite::kRefused) {
+    // The target encoding lost characters, or the text is not all of the file: an unchanged copy keeps
+    // everything.
+    if (!WriteUnchanged(dest, source.bytes)) return FileResult::kUnableToSave;
     outcome = FileResult::kPlainCopy;
   }
   if (ModifiedTime(dest) != source_time) SetModifiedTime(dest, source_time);

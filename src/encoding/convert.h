@@ -14,7 +14,8 @@ namespace ocelo {
 
 /// Writes the text of `source` in the `target` encoding to the output folder under the source's file
 /// name. True when the copy is written, was already up to date, or had to fall back to a plain copy
-/// because the conversion would lose characters; false when it cannot be written. A source that cannot
+/// because the conversion would lose characters (or the text stops at a zero byte before the end of the
+/// file); false when it cannot be written. The new copy is checked before it replaces the old one. A source that cannot
 /// be read fails before the copy is touched. Targets: 0 copy, 8 UTF-8, 16 UTF-16 with mark, 74 Shift_JIS,
 /// anything else UTF-16 with mark.
 bool ConvertFile(EncodingKind target, std::u16string_view source, std::u16string_view folder);
@@ -24,7 +25,7 @@ enum class FileResult {
   kConverted,     ///< written in the target encoding
   kUpToDate,      ///< the copy already held the same text in the target encoding: nothing written
   kCopied,        ///< target Copy: copied unchanged
-  kPlainCopy,     ///< the converted text would have lost characters: copied unchanged instead
+  kPlainCopy,     ///< the converted text would have lost characters, or a zero byte cut it: copied unchanged
   kNotText,       ///< not a text file: nothing written (ConvertOne only)
   kSamePath,      ///< the file already lies where its copy would go: nothing written
   kUnreadable,    ///< the source could not be read: nothing written

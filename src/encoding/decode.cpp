@@ -78,7 +78,10 @@ std::u16string DecodeUtf32BeUnits(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-bool ReadFileBytesInto(std::u16string_view path, std::vector<std::uint8_t>& bytes) {
+namespace {
+
+// ReadFileBytesInto with a bound of its own: a stream longer than `limit` bytes is refused as too large.
+bool ReadBytesWithin(std::u16string_view path, std::vector<std::uint8_t>& bytes, std::uint64_t limit) {
   bytes.clear();
   std::FILE* stream = nullptr;
   if (!path.empty()) {
@@ -93,13 +96,19 @@ bool ReadFileBytesInto(std::u16string_view path, std::vector<std::uint8_t>& byte
     DumpText(u"Can't open rb  " + std::u16string(path));
     return false;
   }
-  // A file larger than the machine's memory is refused before any allocation: the allocation could
-  // succeed on an overcommitting system and the read then exhaust the memory.
-  const std::uint64_t memory = sys::PhysicalMemory();
-  const int error = sys::ReadWholeFile(stream, bytes, memory != 0 ? memory : UINT64_MAX);
+  // A pipe is read once its writer has come, for as long as a busy file is waited for; a device is not
+  // read at all.
+  const auto wait = Waits().open_wait * std::max(Waits().open_attempts, 1);
+  int error = sys::AwaitContent(stream, static_cast<int>(std::min<std::int64_t>(wait.count(), INT32_MAX)));
+  // The read ends where the stream ends, bounded: an endless pipe stops at the limit and is refused.
+  if (error == 0) error = sys::ReadWholeFile(stream, bytes, limit);
   std::fclose(stream);
   if (error == EFBIG || error == ENOMEM) {
     DumpText(u"Can't read, too large  " + std::u16string(path));
+    return false;
+  }
+  if (error == ENODEV) {
+    DumpText(u"Can't read, a device  " + std::u16string(path));
     return false;
   }
   if (error != 0) {
@@ -107,6 +116,15 @@ bool ReadFileBytesInto(std::u16string_view path, std::vector<std::uint8_t>& byte
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool ReadFileBytesInto(std::u16string_view path, std::vector<std::uint8_t>& bytes) {
+  // A file larger than the machine's memory is refused before any allocation: the allocation could
+  // succeed on an overcommitting system and the read then exhaust the memory.
+  const std::uint64_t memory = sys::PhysicalMemory();
+  return ReadBytesWithin(path, bytes, memory != 0 ? memory : UINT64_MAX);
 }
 
 std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path) {
@@ -118,26 +136,13 @@ std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path) {
 FileContent ReadFileContent(std::u16string_view path) {
   FileContent content;
   content.exists = FileExists(path);
+  if (!content.exists) return content;
   // Converting holds the bytes, their text (two bytes a character) and the copy read back at once: a file
-  // whose conversion cannot fit in memory is refused before anything is read.
+  // whose conversion cannot fit in memory is refused, a regular one before anything is read, a pipe once
+  // it has given that much.
   const std::uint64_t memory = sys::PhysicalMemory();
-  const std::int64_t size = FileStatus(path).Size();
-  if (content.exists && memory != 0 && size > 0 && static_cast<std::uint64_t>(size) > memory / 4) {
-    DumpText(u"Can't read, too large  " + std::u16string(path));
-    return content;
-  }
-  if (content.exists) {
-    // Room for the copy that a conversion reads back into the same memory later (UTF-16 takes up to twice
-    // the bytes): reserved pages that are never touched cost nothing, and the ones the source filled need
-    // no second first touch.
-    try {
-      if (size > 0) content.bytes.reserve(static_cast<std::size_t>(size) * 2);
-    } catch (const std::bad_alloc&) {
-    } catch (const std::length_error&) {
-    }
-    content.readable = ReadFileBytesInto(path, content.bytes);
-    content.text = DecodeBytes(content.bytes);
-  }
+  if (!ReadBytesWithin(path, content.bytes, memory != 0 ? memory / 4 : UINT64_MAX)) return content;
+  content.readable = DecodeBytesInto(content.bytes, content.text, content.whole);
   return content;
 }
 
@@ -162,28 +167,51 @@ std::u16string DecodeUtf16Be(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-std::u16string DecodeBytes(std::span<const std::uint8_t> bytes) {
+bool DecodeBytesInto(std::span<const std::uint8_t> bytes, std::u16string& text, bool& whole) {
+  text.clear();
+  whole = true;
   const Detection detection = DetectEncoding(bytes);
   const std::span<const std::uint8_t> rest = bytes.subspan(static_cast<std::size_t>(detection.mark_length));
   try {
     switch (detection.kind) {
-      case kind::Utf8:
-        return DecodeUtf8(UpToZeroByte(rest));
+      case kind::Utf8: {
+        const std::span<const std::uint8_t> used = UpToZeroByte(rest);
+        whole = used.size() == rest.size();
+        text = DecodeUtf8(used);
+        break;
+      }
       case kind::Utf16Le:
-        return DecodeUtf16Le(rest);
       case kind::Utf16Be:
-        return DecodeUtf16Be(rest);
+        // An odd last byte is no character and is dropped; a zero unit before the end cuts the text.
+        whole = UnitsBeforeZero(rest.data(), rest.size() / 2) == rest.size() / 2;
+        text = detection.kind == kind::Utf16Le ? DecodeUtf16Le(rest) : DecodeUtf16Be(rest);
+        break;
       case kind::Utf32Le:
-        return DecodeUtf32LeUnits(rest);
+        text = DecodeUtf32LeUnits(rest);
+        break;
       case kind::Utf32Be:
-        return DecodeUtf32BeUnits(rest);
-      default:  // Ascii, ShiftJis, and nothing recognised: code page 932
-        return DecodeShiftJis(UpToZeroByte(rest));
+        text = DecodeUtf32BeUnits(rest);
+        break;
+      default: {  // Ascii, ShiftJis, and nothing recognised: code page 932
+        const std::span<const std::uint8_t> used = UpToZeroByte(rest);
+        whole = used.size() == rest.size();
+        text = DecodeShiftJis(used);
+        break;
+      }
     }
   } catch (const std::bad_alloc&) {
+    std::u16string().swap(text);
     DumpText(u"Can't decode, out of memory");
-    return {};
+    return false;
   }
+  return true;
+}
+
+std::u16string DecodeBytes(std::span<const std::uint8_t> bytes) {
+  std::u16string text;
+  bool whole = true;
+  (void)DecodeBytesInto(bytes, text, whole);  // out of memory: an empty text, as described
+  return text;
 }
 
 namespace {

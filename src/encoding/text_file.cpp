@@ -30,8 +30,11 @@ bool IsTextContent(std::u16string_view path, const FileContent& content) {
   if (FindDeclaredEncoding(std::span<const std::u16string_view>(entries)) != 0) return true;
   if (FindText(text, std::u16string_view(u"\0", 1)) != std::u16string_view::npos) return false;
 
+  // The size of what was read, not what the status says: a pipe or a /proc file reports 0.
   const FileStatus status(path);
-  const std::int64_t size = status.Failed() ? 0 : status.Size();
+  const std::int64_t size = content.readable ? static_cast<std::int64_t>(content.bytes.size())
+                            : status.Failed() ? 0
+                                              : status.Size();
   if (size / 4 <= 2 * static_cast<std::int64_t>(text.size())) return true;
   // Decoding stopped early, which a zero byte does: binary when the file holds one.
   return std::find(content.bytes.begin(), content.bytes.end(), std::uint8_t{0}) == content.bytes.end();
@@ -61,7 +64,15 @@ bool IsTextFile(std::u16string_view path) {
 }
 
 bool IsTextFile(std::u16string_view path, const FileContent& content) {
-  if (IsZipHead(ReadHead(path, 10))) return false;
+  // The head of the one read, when there was one: a pipe cannot be read a second time.
+  std::vector<std::uint8_t> head;
+  if (content.readable) {
+    head.assign(content.bytes.begin(), content.bytes.begin() + std::min<std::size_t>(content.bytes.size(), 10));
+    head.resize(22, 0);
+  } else {
+    head = ReadHead(path, 10);
+  }
+  if (IsZipHead(head)) return false;
   return IsTextContent(path, content);
 }
 

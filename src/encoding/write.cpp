@@ -80,9 +80,14 @@ bool ProduceShiftJis(std::u16string_view text, const ContentSink& sink) {
   return ForEachPiece(text, [&](std::u16string_view piece) { return sink(EncodeShiftJis(piece)); });
 }
 
-bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count) {
+namespace {
+
+// The write of WriteFileContent and WriteCheckedContent; `check` may be empty.
+CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produce, const ContentCheck& check,
+                          int rewrite_count) {
   int error = EINVAL;
   std::uint64_t written = 0;
+  bool refused = false;
   if (!path.empty()) {
     // A busy target is waited for; a read-only one, a missing folder or a full disk fails at once.
     error = RetryWhileBusy([&] {
@@ -102,42 +107,82 @@ bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, 
         append_error = ENOMEM;
       }
       if (append_error == 0 && !produced) append_error = ENOMEM;
-      return append_error != 0 ? append_error : replacement.Commit();
+      if (append_error != 0) return append_error;
+      if (check) {
+        // The check reads what the disk holds; the uncommitted file goes away with `replacement`.
+        std::vector<std::uint8_t> back;
+        if (const int read_error = replacement.ReadBack(back)) return read_error;
+        try {
+          refused = !check(back);
+        } catch (const std::bad_alloc&) {
+          return ENOMEM;
+        }
+        if (refused) return 0;
+      }
+      return replacement.Commit();
     });
   }
   if (error != 0) {
     DumpText((IsWriteError(error) ? u"Can't write   " : u"Can't open wb  ") + std::u16string(path));
-    return false;
+    return CheckedWrite::kFailed;
   }
+  if (refused) return CheckedWrite::kRefused;
   // A file that reads back empty although there were bytes was emptied behind our back: write again.
   if (written > 0 && FileStatus(path).Size() == 0) {
-    if (rewrite_count > Waits().rewrite_limit) return false;
+    if (rewrite_count > Waits().rewrite_limit) return CheckedWrite::kFailed;
     Pause(Waits().rewrite_wait);
-    return WriteFileContent(path, produce, rewrite_count + 1);
+    return WriteContent(path, produce, check, rewrite_count + 1);
   }
-  return true;
+  return CheckedWrite::kWritten;
+}
+
+}  // namespace
+
+bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count) {
+  return WriteContent(path, produce, nullptr, rewrite_count) == CheckedWrite::kWritten;
+}
+
+CheckedWrite WriteCheckedContent(std::u16string_view path, const ContentProducer& produce,
+                                 const ContentCheck& check) {
+  return WriteContent(path, produce, check, 0);
 }
 
 bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> bytes, int rewrite_count) {
   return WriteFileContent(path, [&](const ContentSink& sink) { return sink(bytes); }, rewrite_count);
 }
 
+ContentProducer Utf8Content(std::u16string_view text, bool mark) {
+  return [text, mark](const ContentSink& sink) { return ProduceUtf8(UpToZeroUnit(text), mark, sink); };
+}
+
+ContentProducer Utf16Content(std::u16string_view text, bool mark) {
+  return [text, mark](const ContentSink& sink) { return ProduceUtf16(UpToZeroUnit(text), mark, sink); };
+}
+
+ContentProducer Utf16MarkedContent(std::u16string_view text) {
+  const std::size_t first = text.find_first_not_of(u'\uFEFF');
+  if (first != std::u16string_view::npos) text.remove_prefix(first);
+  return [text](const ContentSink& sink) { return ProduceUtf16(text, true, sink); };
+}
+
+ContentProducer ShiftJisContent(std::u16string_view text) {
+  return [text](const ContentSink& sink) { return ProduceShiftJis(UpToZeroUnit(text), sink); };
+}
+
 bool WriteUtf8File(std::u16string_view path, std::u16string_view text, bool mark) {
-  return WriteFileContent(path, [&](const ContentSink& sink) { return ProduceUtf8(UpToZeroUnit(text), mark, sink); });
+  return WriteFileContent(path, Utf8Content(text, mark));
 }
 
 bool WriteUtf16File(std::u16string_view path, std::u16string_view text, bool mark) {
-  return WriteFileContent(path, [&](const ContentSink& sink) { return ProduceUtf16(UpToZeroUnit(text), mark, sink); });
+  return WriteFileContent(path, Utf16Content(text, mark));
 }
 
 bool WriteUtf16MarkedFile(std::u16string_view path, std::u16string_view text) {
-  const std::size_t first = text.find_first_not_of(u'\uFEFF');
-  if (first != std::u16string_view::npos) text.remove_prefix(first);
-  return WriteFileContent(path, [&](const ContentSink& sink) { return ProduceUtf16(text, true, sink); });
+  return WriteFileContent(path, Utf16MarkedContent(text));
 }
 
 bool WriteShiftJisFile(std::u16string_view path, std::u16string_view text) {
-  return WriteFileContent(path, [&](const ContentSink& sink) { return ProduceShiftJis(UpToZeroUnit(text), sink); });
+  return WriteFileContent(path, ShiftJisContent(text));
 }
 
 }  // namespace ocelo

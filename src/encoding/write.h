@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace ocelo {
@@ -24,6 +25,28 @@ using ContentProducer = std::function<bool(const ContentSink&)>;
 /// WriteFileBytes for a content given in pieces (each writer below encodes its text this way, so no
 /// encoded copy of a whole large text is held). Same guarantees, retries and dump lines.
 [[nodiscard]] bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count = 0);
+
+/// Judges a finished content, read back from the file it was written to, before it replaces its target.
+using ContentCheck = std::function<bool(std::span<const std::uint8_t>)>;
+
+/// How a checked write ended.
+enum class CheckedWrite {
+  kWritten,  ///< the content read back passed the check and replaced the target
+  kRefused,  ///< the check refused it: the target keeps its old content, nothing else is left behind
+  kFailed,   ///< the write failed as WriteFileContent fails (same dump lines)
+};
+
+/// WriteFileContent that reads the new content back from its temporary file and hands it to `check`
+/// before the file replaces the target, so a content that lost characters or was damaged on its way to
+/// the disk is never visible at the path. A refusal writes no dump line; the caller decides.
+[[nodiscard]] CheckedWrite WriteCheckedContent(std::u16string_view path, const ContentProducer& produce,
+                                               const ContentCheck& check);
+
+/// The content each writer below writes for a text, as a producer (the text must outlive it).
+ContentProducer Utf8Content(std::u16string_view text, bool mark);
+ContentProducer Utf16Content(std::u16string_view text, bool mark);
+ContentProducer Utf16MarkedContent(std::u16string_view text);
+ContentProducer ShiftJisContent(std::u16string_view text);
 
 /// The encoding step of the writers below, producing their content piece by piece (the text as given,
 /// not cut at U+0000): UTF-8 with or without EF BB BF, UTF-16LE with or without FF FE, code page 932.

@@ -107,6 +107,9 @@ class FileReplacement {
 
   [[nodiscard]] int Begin(std::u16string_view path);              ///< 0 or the C error number
   [[nodiscard]] int Append(std::span<const std::uint8_t> bytes);  ///< 0 or the C error number
+  /// Reads what the temporary file holds now, from the file system rather than from memory, so the new
+  /// content can be checked before Commit makes it visible. 0 or the C error number (`bytes` empty then).
+  [[nodiscard]] int ReadBack(std::vector<std::uint8_t>& bytes);
   [[nodiscard]] int Commit();                                     ///< 0 or the C error number
 
  private:
@@ -163,6 +166,17 @@ struct FolderEntry {
 /// the system gives none). After a failure `bytes` is empty.
 [[nodiscard]] int ReadWholeFile(std::FILE* stream, std::vector<std::uint8_t>& bytes,
                                 std::uint64_t limit = UINT64_MAX);
+
+/// Readies a stream opened for reading for ReadWholeFile. A pipe that no writer has opened yet reads as
+/// empty, so it is waited for, up to `wait_ms` milliseconds (ETIMEDOUT when none came: there is nothing to
+/// read). A device is refused at once (ENODEV): it may never end (/dev/zero) or wait for a person (a
+/// terminal). Anything else, a regular or /proc file, is ready at once (0).
+[[nodiscard]] int AwaitContent(std::FILE* stream, int wait_ms);
+
+/// Makes a write beyond the process's file-size limit fail with EFBIG, as a full disk does, instead of
+/// ending the process with SIGXFSZ (which leaves a temporary file behind and reports nothing). Each program
+/// calls it once at start.
+void IgnoreFileSizeSignal();
 
 /// A path in the system's own form (UTF-8 bytes on POSIX) and back.
 std::string ToNativePath(std::u16string_view path);

@@ -2,18 +2,26 @@
 // cannot be read.
 #include "encoding/convert.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <optional>
+#include <thread>
 
+#include "platform/fs.h"
 #include "platform/system.h"
 #include "support/sandbox.h"
+#include "util/policy.h"
 
 namespace ocelo {
 namespace {
@@ -196,6 +204,143 @@ TEST(ConvertFile, EmptySourceConvertsToAnEmptyText) {
   const std::string source = layout.Source("empty.txt", {});
   EXPECT_TRUE(ConvertFile(kind::Utf16Le, U16(source), U16(layout.out)));
   EXPECT_EQ(test::ReadBytes(layout.out + "/empty.txt"), Hex("FF FE"));
+}
+
+// A copy holds all of its source, however the source reports its size, or the old copy stays: a pipe and a
+// /proc file are read to their end once, a device is refused, and a text that decoding cuts at a zero
+// byte is copied unchanged instead of shortened.
+TEST(ConvertOne, TheCopyHoldsAllOfTheSourceOrTheOldCopyStays) {
+  enum class Kind { kFile, kPipe, kLink };
+  struct Case {
+    const char* description;
+    Kind kind;
+    test::Bytes bytes;  // a file's or a pipe's content; for a link, what its target reads as
+    const char* link_target;
+    EncodingKind target;
+    FileResult expected;
+    bool replaced;  // the copy afterwards: the converted `converted`, or the old copy when false
+    test::Bytes converted;
+  };
+  test::Bytes cut(1000, 'a');  // a text with one zero byte at 60 %: it passes the text test
+  cut[600] = 0;
+  const test::Bytes proc_version = test::ReadBytes("/proc/version");
+  const test::Bytes keep = Hex("6B 65 65 70 20 6D 65");  // "keep me"
+  const Case cases[] = {
+      {"a pipe holding text", Kind::kPipe, Hex("82 A0 0D 0A"), nullptr, kind::Utf8, FileResult::kConverted, true,
+       Hex("E3 81 82 0D 0A")},
+      {"a pipe copied", Kind::kPipe, Hex("82 A0 0D 0A"), nullptr, kind::Copy, FileResult::kCopied, true,
+       Hex("82 A0 0D 0A")},
+      {"a /proc file, whose size reads 0", Kind::kLink, proc_version, "/proc/version", kind::Utf8,
+       FileResult::kConverted, true, proc_version},
+      {"a link to /dev/zero", Kind::kLink, {}, "/dev/zero", kind::Utf8, FileResult::kUnreadable, false, {}},
+      {"a zero byte at 60 %", Kind::kFile, cut, nullptr, kind::Utf16Le, FileResult::kPlainCopy, true, cut},
+      {"UTF-16 with U+0000 inside", Kind::kFile, Hex("FF FE 41 00 00 00 42 00"), nullptr, kind::Utf8,
+       FileResult::kPlainCopy, true, Hex("FF FE 41 00 00 00 42 00")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    Layout layout;
+    const std::string source = layout.in + "/source.txt";
+    const std::string dest = layout.out + "/source.txt";
+    test::WriteBytes(dest, keep);
+    std::optional<std::thread> writer;
+    if (c.kind == Kind::kFile) test::WriteBytes(source, c.bytes);
+    if (c.kind == Kind::kLink) {
+      ASSERT_EQ(::symlink(c.link_target, source.c_str()), 0);
+    }
+    if (c.kind == Kind::kPipe) {
+      ASSERT_EQ(::mkfifo(source.c_str(), 0600), 0);
+      // The writer comes whenever it comes: before the conversion opens the pipe or after.
+      writer.emplace([&] {
+        const int fd = ::open(source.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd >= 0 && ::write(fd, c.bytes.data(), c.bytes.size()) >= 0) ::close(fd);
+      });
+    }
+    EXPECT_EQ(ConvertOne(c.target, U16(source), U16(layout.out)), c.expected);
+    if (writer) {
+      const int unblock = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // in case nobody read
+      writer->join();
+      ::close(unblock);
+    }
+    EXPECT_EQ(test::ToHex(test::ReadBytes(dest)), test::ToHex(c.replaced ? c.converted : keep));
+    if (c.kind == Kind::kFile) {
+      EXPECT_EQ(test::ReadBytes(source), c.bytes) << "the source was changed";
+    }
+    EXPECT_EQ(CountFiles(layout.out), 1) << "something was left beside the copy";
+  }
+}
+
+// The source may be gone once it has been read: the new copy is checked against the text already read.
+TEST(ConvertFile, SourceGoneAfterItsReadStillConverts) {
+  static std::string source;
+  static std::optional<test::FileLock> lock;
+  Layout layout;
+  source = layout.Source("going.txt", Hex("82 A0"));
+  const std::string dest = layout.out + "/going.txt";
+  test::WriteText(dest, "old copy");
+  SetMTime(dest, 1700000000);  // the source's time: the up-to-date test reads the old copy, which is busy
+  lock.emplace(dest);
+  WaitPolicy policy = Waits();
+  policy.pause_hook = [](std::chrono::milliseconds) {
+    ::unlink(source.c_str());
+    lock.reset();
+  };
+  const WaitPolicy previous = SetWaits(policy);
+  const FileResult result = ConvertFileWithOutcome(kind::Utf8, U16(source), U16(layout.out));
+  SetWaits(previous);
+  ASSERT_FALSE(test::Exists(source));
+  EXPECT_EQ(result, FileResult::kConverted);
+  EXPECT_EQ(test::ReadBytes(dest), Hex("E3 81 82"));
+}
+
+// Limits the system puts on one process: a write beyond the file-size limit and memory that runs out
+// while decoding fail cleanly (the process lives on to report it), leaving the old copy and nothing else.
+TEST(ConvertFile, ResourceLimitsFailCleanly) {
+  struct Case {
+    const char* description;
+    int resource;
+    std::size_t source_size;
+    FileResult expected;
+  };
+  const Case cases[] = {
+      {"a copy larger than the file-size limit", RLIMIT_FSIZE, 300 << 10, FileResult::kUnableToSave},
+      {"memory running out while decoding", RLIMIT_AS, 64 << 20, FileResult::kUnreadable},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+#if defined(__SANITIZE_ADDRESS__)
+    if (c.resource == RLIMIT_AS) continue;  // the sanitizer's shadow memory cannot live under an address limit
+#endif
+    Layout layout;
+    const std::string source = layout.Source("big.txt", test::Bytes(c.source_size, 'a'));
+    const std::string dest = layout.out + "/big.txt";
+    test::WriteText(dest, "keep me");
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      sys::IgnoreFileSizeSignal();
+      rlimit limit{};
+      if (c.resource == RLIMIT_FSIZE) {
+        limit.rlim_cur = limit.rlim_max = 100 << 10;
+      } else {
+        // Room for the bytes and a half, not for their text (two bytes a character).
+        unsigned long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (!statm || std::fscanf(statm, "%lu", &pages) != 1) ::_exit(100);
+        std::fclose(statm);
+        limit.rlim_cur = limit.rlim_max = pages * ::sysconf(_SC_PAGESIZE) + c.source_size * 3 / 2;
+      }
+      if (::setrlimit(c.resource, &limit) != 0) ::_exit(101);
+      ::_exit(static_cast<int>(ConvertFileWithOutcome(kind::Utf16Le, U16(source), U16(layout.out))));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(c.expected));
+    EXPECT_EQ(test::ReadBytes(dest), Hex("6B 65 65 70 20 6D 65"));
+    EXPECT_EQ(test::ReadBytes(source).size(), c.source_size);
+    EXPECT_EQ(CountFiles(layout.out), 1) << "a temporary file was left behind";
+  }
 }
 
 TEST(RescueFolder, MirrorsTheAbsoluteFolderUnderTheRescueRootAndNeverLeavesIt) {

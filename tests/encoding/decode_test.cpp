@@ -22,14 +22,15 @@ TEST(DecodeBytes, EachKindAndItsZeroRule) {
     const char* description;
     const char* hex;
     std::u16string expected;
+    bool whole = true;  // the text is all of the buffer: decoding did not stop at a zero before the end
   };
   const Case cases[] = {
       {"UTF-8 mark alone", "EF BB BF", u""},
       {"UTF-16LE mark alone", "FF FE", u""},
-      {"UTF-16LE stops at U+0000", "FF FE 41 00 00 00 42 00", u"A"},
+      {"UTF-16LE stops at U+0000", "FF FE 41 00 00 00 42 00", u"A", false},
       {"UTF-16LE drops an odd last byte", "FF FE 41 00 42", u"A"},
       {"UTF-16BE equals UTF-16LE", "FE FF 30 42 00 41", u"\u3042A"},
-      {"UTF-16BE stops at U+0000", "FE FF 00 41 00 00 00 42", u"A"},
+      {"UTF-16BE stops at U+0000", "FE FF 00 41 00 00 00 42", u"A", false},
       {"UTF-32LE zero halves vanish", "FF FE 00 00 41 00 00 00 42 00 00 00", u"AB"},
       {"UTF-32LE U+0000 vanishes, no end", "FF FE 00 00 00 00 00 00 43 00 00 00", u"C"},
       {"UTF-32LE above U+FFFF: low then high half", "FF FE 00 00 00 F6 01 00", u"\xF600\x0001"},
@@ -38,14 +39,19 @@ TEST(DecodeBytes, EachKindAndItsZeroRule) {
       {"seven-bit as code page 932, backslash kept", "61 5C 62 7E 01 7F", u"a\\b~\x01\x7F"},
       {"Shift_JIS hiragana A", "82 A0", u"\u3042"},
       {"UTF-8 hiragana A", "E3 81 82", u"\u3042"},
-      {"UTF-8 stops at a zero byte", "E3 81 82 00 41", u"\u3042"},
-      {"code page 932 stops at a zero byte", "41 42 00 43", u"AB"},
+      {"UTF-8 stops at a zero byte", "E3 81 82 00 41", u"\u3042", false},
+      {"code page 932 stops at a zero byte", "41 42 00 43", u"AB", false},
       {"half-width katakana", "B1 B2", u"\uFF71\uFF72"},
       {"empty buffer", "", u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.description);
     EXPECT_EQ(DecodeBytes(Hex(c.hex)), c.expected);
+    std::u16string text = u"left over";
+    bool whole = !c.whole;
+    EXPECT_TRUE(DecodeBytesInto(Hex(c.hex), text, whole));
+    EXPECT_EQ(text, c.expected);
+    EXPECT_EQ(whole, c.whole);
   }
 }
 

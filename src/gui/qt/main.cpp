@@ -5,6 +5,7 @@
 
 #include "gui/qt/OceloDg.h"
 #include "app/string_pairs.h"
+#include "platform/fs.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ void StartupMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 }  // namespace
 
 int main(int argc, char** argv) {
+  ocelo::sys::IgnoreFileSizeSignal();  // a file-size limit is a failed save, not the end of the program
   if (!DisplayNamed()) {
     std::fputs(kNoDisplay, stderr);
     return 1;

@@ -4,6 +4,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -490,6 +492,26 @@ int FileReplacement::Append(std::span<const std::uint8_t> bytes) {
   return error;
 }
 
+int FileReplacement::ReadBack(std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  if (!state_ || !state_->fd.valid()) return EBADF;
+  // A second descriptor for reading, checked to be the very file written: the temporary name lies in a
+  // folder that others may write, and a link or a file swapped in under it must not be read instead.
+  Descriptor reader(Retry([&] {
+    return open(state_->temp_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+  }));
+  if (!reader.valid()) return errno;
+  struct stat written, opened;
+  if (fstat(state_->fd.get(), &written) != 0 || fstat(reader.get(), &opened) != 0) return errno;
+  if (written.st_dev != opened.st_dev || written.st_ino != opened.st_ino) return EBUSY;
+  std::FILE* stream = fdopen(reader.get(), "rb");
+  if (!stream) return errno;
+  reader.Release();
+  const int error = ReadWholeFile(stream, bytes);
+  std::fclose(stream);
+  return error;
+}
+
 int FileReplacement::Commit() {
   if (!state_ || !state_->fd.valid()) return EBADF;
   const int error = CommitTemp(state_->fd, state_->temp_path, state_->target, false);
@@ -689,5 +711,21 @@ int ReadWholeFile(std::FILE* stream, std::vector<std::uint8_t>& bytes, std::uint
   bytes.resize(used);
   return 0;
 }
+
+int AwaitContent(std::FILE* stream, int wait_ms) {
+  if (!stream) return EBADF;
+  struct stat st;
+  if (fstat(fileno(stream), &st) != 0) return errno;
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return ENODEV;
+  if (!S_ISFIFO(st.st_mode)) return 0;
+  // A pipe opened without waiting reports neither data nor its end until a writer has come: poll
+  // returns once one has written or come and gone.
+  pollfd entry{fileno(stream), POLLIN, 0};
+  const int ready = Retry([&] { return poll(&entry, 1, std::max(wait_ms, 0)); });
+  if (ready < 0) return errno;
+  return ready == 0 ? ETIMEDOUT : 0;
+}
+
+void IgnoreFileSizeSignal() { ::signal(SIGXFSZ, SIG_IGN); }
 
 }  // namespace ocelo::sys
