@@ -160,7 +160,9 @@ TEST(IniFile, WritesKeepWhatFollowsAZero) {
       WriteBytes(path, bytes);
       ASSERT_TRUE(ini::WriteValue(ini, c.section, c.entry, c.value));
       EXPECT_EQ(ToHex(ReadBytes(path)), ToHex(MarkedUtf16(c.after + tail)));
-      if (c.entry) EXPECT_EQ(ini::ReadValue(ini, c.section, *c.entry), std::u16string(*c.value));
+      if (c.entry) {
+        EXPECT_EQ(ini::ReadValue(ini, c.section, *c.entry), std::u16string(*c.value));
+      }
     }
   }
 }
