@@ -56,7 +56,9 @@ bool ShowFolderWindow(std::u16string_view folder) {
   return command.execute();
 }
 
-void RegisterTempFile(std::u16string_view path) { RegisteredCopies().Add(path); }
+// The copy is removed at exit only while it is still the file written here: another dialog may have
+// written its own copy of the same name into today's work folder since.
+void RegisterTempFile(std::u16string_view path) { RegisteredCopies().AddOwned(path); }
 
 void DropRun::Report(const char* head, std::u16string_view name) {
   ShowMessage(Localize(head) + std::u16string(name) + u"\r\n", 0, 0);

@@ -18,7 +18,7 @@ EncodingKind GetSelectedTarget(std::u16string_view selected_text);
 /// Opens the file manager on a folder ("explorer.exe" with the folder, through ShellCommand).
 bool ShowFolderWindow(std::u16string_view folder);
 
-/// Registers a copy for deletion when the process ends.
+/// Registers a copy for deletion when the process ends, as long as it is still the file written now.
 void RegisterTempFile(std::u16string_view path);
 
 /// The state of the drop runs of one process: the output folder, the drop counter.

@@ -1,12 +1,14 @@
 // Settings-file text: reading with the shared lock, replacing with the exclusive one, the busy-file wait.
 #include "encoding/settings_text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <vector>
 
 #include "encoding/cp932.h"
 #include "encoding/decode.h"
+#include "encoding/detect.h"
 #include "encoding/utf8.h"
 #include "platform/fs.h"
 #include "base/ascii.h"
@@ -92,6 +94,47 @@ std::span<const std::uint8_t> UpToZeroByte(std::span<const std::uint8_t> bytes) 
   return bytes;
 }
 
+// Every whole unit of UTF-16 bytes, U+0000 included; an odd last byte is no unit.
+std::u16string AllUnits(std::span<const std::uint8_t> bytes, bool big_endian) {
+  std::u16string text(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::uint8_t first = bytes[2 * i], second = bytes[2 * i + 1];
+    text[i] = static_cast<char16_t>(big_endian ? (first << 8) | second : (second << 8) | first);
+  }
+  return text;
+}
+
+// A byte form decoded piece by piece between its zero bytes, each zero a U+0000: the text before the
+// first zero is exactly what the decoder makes of it alone.
+template <typename Decode>
+std::u16string ZeroSeparatedPieces(std::span<const std::uint8_t> bytes, Decode decode) {
+  std::u16string text;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= bytes.size(); ++i) {
+    if (i < bytes.size() && bytes[i] != 0) continue;
+    text += decode(bytes.subspan(start, i - start));
+    if (i < bytes.size()) text += u'\0';
+    start = i + 1;
+  }
+  return text;
+}
+
+// Reads the file (as ReadSettingsText) and decodes it with `decode`.
+template <typename Decode>
+bool ReadAndDecode(std::u16string_view path, std::u16string& text, Decode decode) {
+  text.clear();
+  if (!HasContent(path)) return false;
+  std::FILE* stream = OpenForReading(path);
+  if (!stream) return false;
+  // Read to its end through the open stream: the file may have changed size since its status was taken.
+  std::vector<std::uint8_t> bytes;
+  const int error = sys::ReadWholeFile(stream, bytes);
+  std::fclose(stream);
+  if (error != 0) return false;
+  text = decode(bytes);
+  return true;
+}
+
 }  // namespace
 
 bool PathExists(std::u16string_view path) {
@@ -124,18 +167,42 @@ std::u16string DecodeSettingsBytes(std::span<const std::uint8_t> content) {
   }
 }
 
+std::u16string DecodeWholeSettingsBytes(std::span<const std::uint8_t> content) {
+  try {
+    if (std::find(content.begin(), content.end(), 0) == content.end()) return DecodeSettingsBytes(content);
+    const std::uint8_t b0 = content[0], b1 = content.size() > 1 ? content[1] : 0;
+    const std::uint8_t b2 = content.size() > 2 ? content[2] : 0;
+    if (b0 == 0xFF && b1 == 0xFE) return AllUnits(content.subspan(2), false);
+    if (b0 == 0xFE && b1 == 0xFF) return AllUnits(content.subspan(2), true);
+    if (b0 == 0xEF && b1 == 0xBB && b2 == 0xBF) return ZeroSeparatedPieces(content.subspan(3), DecodeUtf8);
+    // The form is judged as DecodeSettingsBytes judges it: on the content followed by two zero bytes.
+    std::vector<std::uint8_t> buffer(content.begin(), content.end());
+    buffer.push_back(0);
+    buffer.push_back(0);
+    if (DeclaredXmlEncoding(DecodeShiftJis(UpToZeroByte(buffer))) == 8) {
+      return ZeroSeparatedPieces(content, DecodeUtf8);
+    }
+    const Detection detection = DetectEncoding(buffer);
+    const std::span<const std::uint8_t> rest = content.subspan(static_cast<std::size_t>(detection.mark_length));
+    switch (detection.kind) {
+      case kind::Utf16Le: return AllUnits(rest, false);
+      case kind::Utf16Be: return AllUnits(rest, true);
+      case kind::Utf32Le:
+      case kind::Utf32Be: return DecodeSettingsBytes(content);
+      case kind::Utf8: return ZeroSeparatedPieces(rest, DecodeUtf8);
+      default: return ZeroSeparatedPieces(rest, DecodeShiftJis);
+    }
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
 bool ReadSettingsText(std::u16string_view path, std::u16string& text) {
-  text.clear();
-  if (!HasContent(path)) return false;
-  std::FILE* stream = OpenForReading(path);
-  if (!stream) return false;
-  // Read to its end through the open stream: the file may have changed size since its status was taken.
-  std::vector<std::uint8_t> bytes;
-  const int error = sys::ReadWholeFile(stream, bytes);
-  std::fclose(stream);
-  if (error != 0) return false;
-  text = DecodeSettingsBytes(bytes);
-  return true;
+  return ReadAndDecode(path, text, DecodeSettingsBytes);
+}
+
+bool ReadWholeSettingsText(std::u16string_view path, std::u16string& text) {
+  return ReadAndDecode(path, text, DecodeWholeSettingsBytes);
 }
 
 bool WriteSettingsText(std::u16string_view path, std::u16string_view text) {
@@ -164,10 +231,8 @@ bool ConvertToUtf16File(std::u16string_view path) {
   std::u16string text;
   // A file with content that cannot be read stays as it is: rewriting it from an empty text would
   // throw its settings away.
-  if (!ReadSettingsText(path, text) && HasContent(path)) return false;
+  if (!ReadWholeSettingsText(path, text) && HasContent(path)) return false;
   if (path.empty()) return false;
-  const std::size_t zero = text.find(u'\0');
-  if (zero != std::u16string::npos) text.resize(zero);
   return WriteSettingsText(path, text);
 }
 

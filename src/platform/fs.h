@@ -87,12 +87,25 @@ struct OpenResult {
 /// The system's file handle under a stream, for size queries of the open file.
 int StreamHandle(std::FILE* stream);
 
+/// Whose file a write makes. A user's file is written where its name leads: a link at the name is followed
+/// and stays, and a new file gets the usual mode (0666 less the umask). The program's own working files
+/// under its temporary root (Rescue backups, the page cache, command scripts) are never written through a
+/// link, whoever planted it: a link at the name is replaced by the new file, which is created 0600.
+enum class WriteKind { kUserFile, kWorkingFile };
+
+/// Every write below goes through a temporary file ".<name>.ocelo-XXXXXX" beside its target, created
+/// with O_EXCL | O_NOFOLLOW and locked while it is written. The first write of a process into a folder
+/// removes the temporary files there that killed runs left behind: names of that form, regular files of
+/// the calling user that nobody holds, last modified more than a day ago by the system's clock (which
+/// stamped them). Nothing else is removed.
+
 /// Replaces a file's whole content atomically: the bytes go to a new file beside the target, which is
 /// then renamed over it, so readers see the old or the new content, never a mix. A target that exists
 /// keeps its permission bits. Fails, leaving the target untouched, when the target is read-only
 /// (kAttrReadOnly), locked by another process (EBUSY), its folder is missing or not writable, or
 /// the write fails (disk full). Returns 0 or the C error number.
-[[nodiscard]] int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes);
+[[nodiscard]] int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes,
+                              WriteKind kind = WriteKind::kUserFile);
 
 /// ReplaceFile with the content given in pieces, so that a large content never has to be held whole:
 /// Begin checks and locks the target and creates the temporary file, each Append adds a piece, Commit
@@ -105,7 +118,7 @@ class FileReplacement {
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
 
-  [[nodiscard]] int Begin(std::u16string_view path);              ///< 0 or the C error number
+  [[nodiscard]] int Begin(std::u16string_view path, WriteKind kind = WriteKind::kUserFile);  ///< 0 or the C error number
   [[nodiscard]] int Append(std::span<const std::uint8_t> bytes);  ///< 0 or the C error number
   /// Reads what the temporary file holds now, from the file system rather than from memory, so the new
   /// content can be checked before Commit makes it visible. 0 or the C error number (`bytes` empty then).
@@ -138,8 +151,9 @@ class FileReplacement {
 /// `CopyFileW`: copies a file's content and permission bits and keeps its access and modification times,
 /// as the system's copy does. With `fail_if_exists`, an existing target is an error. The target is
 /// written beside itself and renamed into place, so a failed copy leaves an existing target intact.
-/// Returns 0 or the C error number.
-[[nodiscard]] int CopyFile(std::u16string_view source, std::u16string_view target, bool fail_if_exists);
+/// A working file (`kind`) is made 0600 whatever the source's permission bits. Returns 0 or the C error number.
+[[nodiscard]] int CopyFile(std::u16string_view source, std::u16string_view target, bool fail_if_exists,
+                           WriteKind kind = WriteKind::kUserFile);
 
 /// `MoveFileW`: renames a file or folder; an existing target is an error. Returns 0 or the error number.
 [[nodiscard]] int MoveFile(std::u16string_view source, std::u16string_view target);

@@ -8,8 +8,10 @@
 
 namespace ocelo::sys {
 
-/// `GetTempPathW`: the folder for temporary files, with a trailing separator. `$TMPDIR` when it is set,
-/// else a folder private to the user (`${XDG_CACHE_HOME:-$HOME/.cache}/`), never one that other users can write.
+/// `GetTempPathW`: the folder for temporary files, with a trailing separator, never one that other users
+/// can write: `$TMPDIR` when it is a folder of the user's own closed to others, else the user's private
+/// `ocelo-<uid>` folder inside it (created 0700); without `$TMPDIR`, or when neither will do, the per-user
+/// cache folder `${XDG_CACHE_HOME:-$HOME/.cache}/`.
 std::u16string TempPath();
 
 /// Shell folder identifiers the program asks for.

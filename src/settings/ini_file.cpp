@@ -222,18 +222,23 @@ std::optional<std::u16string> ReadValue(std::u16string_view path, std::u16string
 bool WriteValue(std::u16string_view path, std::u16string_view section, TextArg entry, TextArg value) {
   if (path.empty() || !CanStore(section, entry, value)) return false;
   return WithWriteLock(path, [&] {
-    std::u16string text;
-    if (!ReadSettingsText(path, text)) {
+    std::u16string whole;
+    if (!ReadWholeSettingsText(path, whole)) {
       // Only a missing or empty file may start from an empty text; one that cannot be read would be lost.
       sys::StatRecord record;
       if (sys::Stat(path, record) == 0 && record.size > 0) return false;
     }
     try {
+      // Reads see the text up to a U+0000 (what a crash can leave), so the edit is made there; what
+      // follows the zero is written back as it was, never dropped.
+      const std::size_t zero = whole.find(u'\0');
+      std::u16string text = whole.substr(0, zero);
       if (!EditText(text, section, entry, value)) return true;
+      if (zero != std::u16string::npos) text.append(whole, zero);
+      return WriteSettingsText(path, text);
     } catch (const std::bad_alloc&) {
       return false;
     }
-    return WriteSettingsText(path, text);
   });
 }
 

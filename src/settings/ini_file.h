@@ -54,7 +54,8 @@ std::optional<std::u16string> ReadValue(std::u16string_view path, std::u16string
 /// section: under the write lock, reads the file, edits its text and writes it back whole (not at all when
 /// nothing changed, so deleting from a missing file creates none). False when the names or the value
 /// cannot be stored (CanStore), the lock cannot be had, or the file cannot be written; the file is
-/// then unchanged.
+/// then unchanged. A U+0000 that a crash left in the file ends what reads see, so the edit is made
+/// before it; the zero and everything after it are written back as they were.
 bool WriteValue(std::u16string_view path, std::u16string_view section, TextArg entry, TextArg value);
 
 }  // namespace ocelo::ini

@@ -34,7 +34,7 @@ void ConvertLegacyFile(const std::u16string& path) {
   ini::WithWriteLock(path, [&] {
     if (HasUtf16Mark(path)) return true;
     std::u16string text;
-    if (!ReadSettingsText(path, text)) {
+    if (!ReadWholeSettingsText(path, text)) {
       // A file with content that cannot be read is left alone rather than replaced by a bare header.
       sys::StatRecord record;
       if (sys::Stat(path, record) == 0 && record.size > 0) return false;

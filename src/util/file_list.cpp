@@ -113,7 +113,8 @@ bool CopyFileTo(std::u16string_view source, std::u16string_view target, bool fai
     if (exists) return false;
   }
   if (!EnsureFolderOf(target)) return false;
-  return sys::CopyFile(source, target, fail_if_exists) == 0;
+  const sys::WriteKind kind = IsInTempFolder(target) ? sys::WriteKind::kWorkingFile : sys::WriteKind::kUserFile;
+  return sys::CopyFile(source, target, fail_if_exists, kind) == 0;
 }
 
 TempFileList& OldFileList() {
@@ -166,6 +167,15 @@ bool TempFileList::AddPair(std::u16string_view path, std::u16string_view target)
   return true;
 }
 
+bool TempFileList::AddOwned(std::u16string_view path) {
+  sys::StatRecord record;
+  if (sys::Stat(path, record) != 0) return false;
+  const std::u16string key(path);
+  owned_[key] = {record.device, record.inode, record.size, record.modify_time};
+  paths_.push_back(key);
+  return true;
+}
+
 bool TempFileList::CopyBack() {
   const std::size_t count = std::min(paths_.size(), targets_.size());
   for (std::size_t i = 0; i < count; ++i) {
@@ -189,6 +199,12 @@ bool TempFileList::RemoveAll() {
     const std::u16string path = StripSlash(entry);
     entry.clear();
     if (!FileExists(path)) continue;
+    if (const auto owned = owned_.find(path); owned != owned_.end()) {
+      sys::StatRecord now;
+      const bool same = sys::Stat(path, now) == 0 &&
+                        owned->second == Identity{now.device, now.inode, now.size, now.modify_time};
+      if (!same) continue;  // another process's file now: not ours to remove
+    }
     if (FileStatus(path).IsFolder()) {
       // A removal that fails leaves the entry for whoever cleans up next; there is nobody to tell.
       if (IsFolderEmpty(path)) (void)sys::RemoveFolder(path);
@@ -197,6 +213,7 @@ bool TempFileList::RemoveAll() {
     }
   }
   paths_.clear();
+  owned_.clear();
   return true;
 }
 

@@ -2,6 +2,8 @@
 // `TempFileList`, the paths removed (optionally after a copy-back) when the list is destroyed.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +30,8 @@ bool FileExists(std::u16string_view path, bool non_empty = false);
 bool IsFolderEmpty(std::u16string_view path);
 
 /// Copies a file, creating the target's folder first; keeps the source's times. False when the source is
-/// missing, when `fail_if_exists` is set and the target exists, or when the copy fails.
+/// missing, when `fail_if_exists` is set and the target exists, or when the copy fails. A target inside
+/// the temporary root (a Rescue backup) is one of our working files: made 0600, never written through a link.
 [[nodiscard]] bool CopyFileTo(std::u16string_view source, std::u16string_view target, bool fail_if_exists);
 
 /// Registers every file named like "<title>*.<extension>" in the path's folder that is not read-only and
@@ -55,12 +58,27 @@ class TempFileList {
   virtual bool CopyBack();
   virtual bool RemoveAll();
 
+  /// Adds a file this process has just written, to be removed only while it is still that file: one that
+  /// another process has since put in its place (another inode, size or modification time) stays. False,
+  /// registering nothing, when the file cannot be looked at now.
+  bool AddOwned(std::u16string_view path);
+
   const std::vector<std::u16string>& Paths() const { return paths_; }
   const std::vector<std::u16string>& Targets() const { return targets_; }
 
  private:
+  // What a file was when it was registered with AddOwned.
+  struct Identity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modify_time = 0;
+    bool operator==(const Identity&) const = default;
+  };
+
   std::vector<std::u16string> paths_;
   std::vector<std::u16string> targets_;
+  std::map<std::u16string, Identity> owned_;
 };
 
 }  // namespace ocelo

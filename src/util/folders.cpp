@@ -30,9 +30,12 @@ bool IsServerOrShare(std::u16string_view prefix, char16_t separator) {
 
 bool CreateTree(std::u16string_view path, bool private_folders) {
   if (IsExistingFolder(StripSlash(path))) return true;
+  // Asked before TempFolder is, which may itself create a private folder (and so come back here).
+  const bool working = !private_folders && IsInTempFolder(path);
   for (const std::u16string& prefix : FolderTreePrefixes(path)) {
     if (IsExistingFolder(prefix)) continue;
-    const int error = private_folders ? sys::MakePrivateFolder(prefix) : sys::MakeFolder(prefix);
+    const bool private_prefix = private_folders || (working && IsInTempFolder(prefix));
+    const int error = private_prefix ? sys::MakePrivateFolder(prefix) : sys::MakeFolder(prefix);
     // Another process may create the same folder at the same moment; what counts is that it exists.
     if (error == 0 || IsExistingFolder(prefix)) continue;
     LogError(u"Can't create " + prefix);
@@ -96,6 +99,21 @@ std::u16string TempFolder() {
   std::u16string folder = PrivateUserFolder(CurrentFolder());
   if (!folder.empty()) return folder;
   return AddSlash(CurrentFolder(), kPathSeparator) + UserPart();
+}
+
+bool IsInTempFolder(std::u16string_view path) {
+  const std::u16string root = AddSlash(NormalizePath(TempFolder()), kPathSeparator);
+  const std::u16string normal = NormalizePath(path);
+  if (root.size() < 2 || normal.size() <= root.size() || !normal.starts_with(root)) return false;
+  // A plain split: a quote is an ordinary character of a file name here.
+  const std::u16string_view rest = std::u16string_view(normal).substr(root.size());
+  for (std::size_t start = 0; start <= rest.size();) {
+    std::size_t end = rest.find(kPathSeparator, start);
+    if (end == std::u16string_view::npos) end = rest.size();
+    if (rest.substr(start, end - start) == u"..") return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 std::u16string PrivateUserFolder(std::u16string_view base) {

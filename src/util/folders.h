@@ -14,8 +14,14 @@ namespace ocelo {
 /// system's temporary folder with its trailing separator; never fails.
 std::u16string TempFolder();
 
+/// True when the path lies inside the program's temporary root (TempFolder), where its own working files
+/// live; a path with a ".." step is never taken to lie there.
+///   <temp>/Rescue/x => true      <temp> => false      <temp>/../x => false      /home/u/x => false
+bool IsInTempFolder(std::u16string_view path);
+
 /// Creates every missing folder of the path; true when the folder exists afterwards. Stops at the first
-/// folder it cannot create, with the dump line "Can't create " + that prefix.
+/// folder it cannot create, with the dump line "Can't create " + that prefix. Folders it creates inside
+/// the temporary root (IsInTempFolder) are private to the user (0700 on POSIX), as all our working folders are.
 bool CreateFolderTree(std::u16string_view path);
 
 /// As CreateFolderTree, but every folder it creates is private to the user (0700 on POSIX): the dump

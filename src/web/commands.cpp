@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "encoding/decode.h"
-#include "encoding/write.h"
 #include "platform/command_line.h"
 #include "platform/fs.h"
 #include "util/dump.h"
@@ -85,7 +84,11 @@ bool run_command(std::u16string_view command) {
   const std::string script = sys::CommandScript(command);
   const std::vector<std::uint8_t> bytes(script.begin(), script.end());
   // A script that could not be written must not run: an older one of the same name may still be there.
-  if (!WriteFileBytes(path, bytes)) return false;
+  // It is one of our working files, never written through a link someone put at its name.
+  if (RetryWhileBusy([&] { return sys::ReplaceFile(path, bytes, sys::WriteKind::kWorkingFile); }) != 0) {
+    DumpText(u"Can't open wb  " + path);
+    return false;
+  }
   ShellCommand shell;
   shell.set_show_mode(0);
   shell.set_file(path);

@@ -132,10 +132,25 @@ bool ParseUrl(CURLU* url, const std::string& text, UrlParts& parts) {
   return ok;
 }
 
-// Saves the body whole, retrying a busy file as every file open does.
+// Saves the body whole, retrying a busy file as every file open does. A cache file is one of our working
+// files: never written through a link that someone put in its place.
 bool SaveBody(std::u16string_view file, std::span<const std::uint8_t> bytes) {
   if (file.empty()) return false;
-  return RetryWhileBusy([&] { return sys::ReplaceFile(file, bytes); }) == 0;
+  return RetryWhileBusy([&] { return sys::ReplaceFile(file, bytes, sys::WriteKind::kWorkingFile); }) == 0;
+}
+
+// fetch_page, telling where the earlier copy went (empty when none was moved aside).
+std::u16string FetchPage(std::u16string_view url, std::u16string& aside) {
+  std::u16string address = replace_all(replace_all(url, u"https:", u""), u"http:", u"");
+  if (address.rfind(u"//", 0) != 0) address.insert(0, address.rfind(u"/", 0) == 0 ? u"/" : u"//");
+  const std::u16string file = page_cache_path(url);
+  aside = numbered_backup_name(file, true);
+  if (!move_file_aside(file, aside)) aside.clear();
+  // The downloads run even when the old copy could not be moved aside (every numbered name taken):
+  // that copy is replaced, rather than every later download being skipped for good.
+  const bool saved = http_get_to_file(u"https:", address, file);
+  if (!saved || IsMissingOrEmpty(file)) http_get_to_file(u"http:", address, file);
+  return file;
 }
 
 }  // namespace
@@ -307,15 +322,20 @@ bool http_get_to_file(std::u16string_view scheme, std::u16string_view address, s
 }
 
 std::u16string fetch_page(std::u16string_view url) {
-  std::u16string address = replace_all(replace_all(url, u"https:", u""), u"http:", u"");
-  if (address.rfind(u"//", 0) != 0) address.insert(0, address.rfind(u"/", 0) == 0 ? u"/" : u"//");
-  const std::u16string file = page_cache_path(url);
-  move_file_aside(file, numbered_backup_name(file, true));
-  // The downloads run even when the old copy could not be moved aside (every numbered name taken):
-  // that copy is replaced, rather than every later download being skipped for good.
-  const bool saved = http_get_to_file(u"https:", address, file);
-  if (!saved || IsMissingOrEmpty(file)) http_get_to_file(u"http:", address, file);
-  return file;
+  std::u16string aside;
+  return FetchPage(url, aside);
+}
+
+bool refresh_page(std::u16string_view url) {
+  std::u16string aside;
+  const std::u16string file = FetchPage(url, aside);
+  if (!IsMissingOrEmpty(file)) return true;
+  if (!aside.empty() && FileExists(aside)) {
+    // The rename keeps the earlier copy's times, so the next start still sees that no page came today.
+    (void)sys::RemoveFile(file);  // an empty body, if one was saved
+    if (sys::MoveFile(aside, file) != 0) ReportError(u"Can't restore " + std::u16string(file));
+  }
+  return false;
 }
 
 }  // namespace ocelo

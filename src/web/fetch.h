@@ -63,4 +63,9 @@ bool http_get_to_file(std::u16string_view scheme, std::u16string_view address, s
 /// Returns the cache file's path; callers judge the download by that file's size.
 std::u16string fetch_page(std::u16string_view url);
 
+/// fetch_page for a caller that compares the page with its earlier copy: when the download leaves the
+/// cache file missing or empty, the earlier copy is moved back in its place (with its times), so it stays
+/// what the next download is compared with. True when a page was downloaded.
+bool refresh_page(std::u16string_view url);
+
 }  // namespace ocelo

@@ -90,7 +90,8 @@ bool check_update() {
   if (!today.empty() && last == today) return false;
 
   const std::u16string previous = ReadTextFile(page);
-  const std::u16string current = ReadTextFile(fetch_page(url));
+  // A failed download leaves the earlier page in place: the next good one is compared with it.
+  const std::u16string current = refresh_page(url) ? ReadTextFile(page) : std::u16string();
   bool changed = false;
   if (current.empty()) {
     // A failed download says nothing about the page: it is noted, and neither compared nor counted.

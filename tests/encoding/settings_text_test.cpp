@@ -14,6 +14,7 @@ namespace ocelo {
 namespace {
 
 using namespace test;
+using namespace std::literals;
 
 TEST(SettingsText, DecodesEachFormOfASettingsFile) {
   std::string ten_lines;
@@ -76,6 +77,9 @@ TEST(SettingsText, ConvertsOnlyFilesWithoutUtf16Mark) {
       {"be", Hex("FE FF 00 41"), true, Hex("FE FF 00 41")},
       {"mark-only", Hex("FF FE"), true, Hex("FF FE")},
       {"one-byte", Hex("FF"), false, MarkedUtf16(u"\uF8F3")},  // code page 932 maps FF to U+F8F3
+      // A zero that a crash left: the text after it is kept, the zero too.
+      {"zero", Raw("[S]\r\nk=\x82\xA0\r\n", Hex("00 5B 54 5D")), false, MarkedUtf16(u"[S]\r\nk=\u3042\r\n\0[T]"sv)},
+      {"utf8-zero", Raw("\xEF\xBB\xBFk=\xC3\xA9", Hex("00 78")), false, MarkedUtf16(u"k=\u00E9\0x"sv)},
       {"empty", {}, false, Hex("FF FE")},
   };
   for (const Case& c : cases) {

@@ -13,8 +13,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "support/sandbox.h"
 
@@ -338,6 +341,57 @@ TEST(Fs, ReplaceAndCopyKeepModesTimesAndLinks) {
   EXPECT_EQ(st.st_mtim.tv_nsec, times[1].tv_nsec);
   EXPECT_TRUE(ReadBytes(target) == content);
   EXPECT_FALSE(HasTempFiles(folder));
+}
+
+// Temporary files that killed runs left behind go at the first write into their folder; whatever may
+// belong to a live run, or is not ours, stays.
+TEST(Fs, FirstWriteIntoAFolderRemovesStaleTemporaryFiles) {
+  const std::string folder = test::TestFolder();
+  const std::int64_t two_days_ago = time(nullptr) - 2 * 24 * 60 * 60;
+  WriteText(folder + "/victim", "old file a link points to");
+  ASSERT_EQ(SetFileTimes(U16(folder + "/victim"), two_days_ago, two_days_ago), 0);
+  const struct {
+    const char* name;
+    const char* shape;  // file, folder, link (to the old victim), held (by a live writer's lock)
+    bool old;
+    bool removed;
+  } cases[] = {
+      {".t.txt.ocelo-AbC123", "file", true, true},
+      {".other name.ocelo-000000", "file", true, true},
+      {".t.txt.ocelo-XyZ789", "file", false, false},  // may be a live run's
+      {".t.txt.ocelo-Held00", "held", true, false},
+      {".t.txt.ocelo-AbC12", "file", true, false},  // five characters: not our name
+      {".t.txt.ocelo-AbC12_", "file", true, false},
+      {"t.txt.ocelo-AbC123", "file", true, false},  // no leading dot
+      {".ocelo-AbC123", "file", true, false},       // no name before it
+      {".t.txt.ocelo-Dir000", "folder", true, false},
+      {".t.txt.ocelo-Link00", "link", true, false},
+  };
+  std::vector<std::unique_ptr<LockHolder>> holders;
+  for (const auto& c : cases) {
+    const std::string path = folder + "/" + c.name;
+    const std::string shape = c.shape;
+    if (shape == "folder") {
+      std::filesystem::create_directory(path);
+    } else if (shape == "link") {
+      ASSERT_EQ(symlink("victim", path.c_str()), 0);
+    } else {
+      WriteText(path, "partial");
+    }
+    if (shape == "held") holders.push_back(std::make_unique<LockHolder>(path, LOCK_EX));
+    if (c.old) {
+      const timespec times[2] = {{two_days_ago, 0}, {two_days_ago, 0}};
+      ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    }
+  }
+  ASSERT_EQ(ReplaceFile(U16(folder + "/t.txt"), B("new")), 0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(std::filesystem::symlink_status(folder + "/" + c.name).type() == std::filesystem::file_type::not_found,
+              c.removed);
+  }
+  EXPECT_EQ(ReadBytes(folder + "/victim"), B("old file a link points to"));
+  EXPECT_EQ(ReadBytes(folder + "/t.txt"), B("new"));
 }
 
 // A whole file is read to its end, whatever its status says, and a read that fails is a failure.

@@ -64,6 +64,18 @@ constexpr int kTempPath = -1;  // the query is TempPath, not a special folder
 TEST(System, FoldersFromTheEnvironment) {
   const std::string folder = test::TestFolder();
   const std::string home = folder + "/home";
+  const std::string own = "/ocelo-" + std::to_string(geteuid());
+  // Temporary folders: the user's own closed one, one that others may write (as /tmp), and one that
+  // others may write where a link or another's folder already stands at the private name.
+  std::filesystem::create_directories(folder + "/closed");
+  chmod((folder + "/closed").c_str(), 0700);
+  for (const char* open : {"/open", "/open-linked", "/open-taken"}) {
+    std::filesystem::create_directories(folder + open);
+    chmod((folder + open).c_str(), 0777);
+  }
+  std::filesystem::create_directory_symlink(folder + "/closed", folder + "/open-linked" + own);
+  std::filesystem::create_directories(folder + "/open-taken" + own);
+  chmod((folder + "/open-taken" + own).c_str(), 0777);
   struct Case {
     int csidl;
     const char* variable;  // the one variable set besides HOME
@@ -72,8 +84,13 @@ TEST(System, FoldersFromTheEnvironment) {
     bool created;  // else: the query leaves the folder as it was
   };
   const Case cases[] = {
-      {kTempPath, "TMPDIR", "/var/x", "/var/x/", false},
-      {kTempPath, "TMPDIR", "/var/x/", "/var/x/", false},
+      {kTempPath, "TMPDIR", folder + "/closed", folder + "/closed/", false},
+      {kTempPath, "TMPDIR", folder + "/closed/", folder + "/closed/", false},
+      {kTempPath, "TMPDIR", folder + "/open", folder + "/open" + own + "/", true},
+      {kTempPath, "TMPDIR", folder + "/open//", folder + "/open" + own + "/", true},
+      {kTempPath, "TMPDIR", folder + "/open-linked", home + "/.cache/", true},  // the link is not followed
+      {kTempPath, "TMPDIR", folder + "/open-taken", home + "/.cache/", true},
+      {kTempPath, "TMPDIR", "/var/x-missing", home + "/.cache/", true},
       {kTempPath, "TMPDIR", "", home + "/.cache/", true},
       {kTempPath, "XDG_CACHE_HOME", folder + "/c/deeper", folder + "/c/deeper/", true},
       {kTempPath, "XDG_CACHE_HOME", "relative", home + "/.cache/", true},  // relative: ignored

@@ -128,6 +128,45 @@ TEST(IniFile, WritesUtf16WithMarkAndReadsBack) {
   EXPECT_FALSE(Exists(path + ".none"));
 }
 
+// A zero that a crash left in the file ends what reads see; a write edits the text before it and keeps
+// the zero and everything after it, in whichever form the file came.
+TEST(IniFile, WritesKeepWhatFollowsAZero) {
+  using namespace std::string_literals;
+  const std::string path = TestFolder() + "/crashed.ini";
+  const std::u16string ini = U16(path);
+  const std::u16string head = u"[A]\r\na=1\r\n", tail = u"\0[B]\r\nb=2\r\n[C]\r\nc=3\r\n"s;
+  const struct {
+    const char* description;
+    const char16_t* section;
+    TextArg entry, value;
+    std::u16string after;  // the text before the zero afterwards
+  } cases[] = {
+      {"new entry", u"A", u"x", u"9", u"[A]\r\na=1\r\nx=9\r\n"},
+      {"changed entry", u"A", u"a", u"5", u"[A]\r\na=5\r\n"},
+      {"section seen only after the zero", u"B", u"b", u"5", head + u"[B]\r\nb=5\r\n"},
+      {"deleted section", u"A", std::nullopt, std::nullopt, u""},
+  };
+  auto big_endian = [](std::u16string_view text) {
+    Bytes bytes = MarkedUtf16(text);
+    for (std::size_t i = 0; i < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+    return bytes;
+  };
+  auto utf8_marked = [](std::u16string_view text) { return Raw("\xEF\xBB\xBF" + U8(text)); };
+  for (const auto& c : cases) {
+    for (const auto& [form, bytes] : {std::pair{"UTF-16LE", MarkedUtf16(head + tail)},
+                                      std::pair{"UTF-16BE", big_endian(head + tail)},
+                                      std::pair{"UTF-8", utf8_marked(head + tail)}}) {
+      SCOPED_TRACE(std::string(c.description) + ", " + form);
+      WriteBytes(path, bytes);
+      ASSERT_TRUE(ini::WriteValue(ini, c.section, c.entry, c.value));
+      EXPECT_EQ(ToHex(ReadBytes(path)), ToHex(MarkedUtf16(c.after + tail)));
+      if (c.entry) {
+        EXPECT_EQ(ini::ReadValue(ini, c.section, *c.entry), std::u16string(*c.value));
+      }
+    }
+  }
+}
+
 std::u16string EntryName(int writer, int entry) {
   std::string name = "W";
   name += std::to_string(writer);

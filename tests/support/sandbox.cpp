@@ -24,6 +24,8 @@ std::string MakeSandbox() {
   const std::string root = pattern;
   for (const char* sub : {"/home", "/tmp", "/data", "/config", "/cache", "/work"}) {
     fs::create_directories(root + sub);
+    // The user's own and closed to others whatever the umask, so that TMPDIR is used as it is.
+    fs::permissions(root + sub, fs::perms::owner_all);
   }
   // No test ever starts the real xdg-open: a fake one first on PATH records what it was asked to open.
   fs::create_directories(root + "/bin");

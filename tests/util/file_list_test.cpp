@@ -145,6 +145,49 @@ TEST(TempFileList, RemovesFilesBeforeTheirFolders) {
   EXPECT_FALSE(test::Exists(root + "/kept/mine.txt"));
 }
 
+// Two dialogs write the same copy into today's work folder: the one closing first removes only a copy
+// that is still the file it wrote itself.
+TEST(TempFileList, OwnedCopyIsRemovedOnlyWhileItIsTheFileWritten) {
+  const std::string root = test::TestFolder();
+  const struct {
+    const char* description;
+    void (*after_registration)(const std::string& path);
+    bool removed;
+  } cases[] = {
+      {"unchanged", [](const std::string&) {}, true},
+      {"another process's copy renamed over it",
+       [](const std::string& path) {
+         test::WriteText(path + ".new", "the second dialog's copy");
+         fs::rename(path + ".new", path);
+       },
+       false},
+      {"rewritten in place", [](const std::string& path) { test::WriteText(path, "the second dialog's copy"); },
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.description);
+    const std::string path = root + "/copy.txt";
+    test::WriteText(path, "the first dialog's copy");
+    {
+      TempFileList list;
+      ASSERT_TRUE(list.AddOwned(U16(path)));
+      c.after_registration(path);
+    }
+    EXPECT_EQ(test::Exists(path), !c.removed);
+  }
+  // A path added as a plain entry goes whatever it has become, as the list's other users expect.
+  test::WriteText(root + "/plain.txt", "x");
+  {
+    TempFileList list;
+    list.Add(U16(root + "/plain.txt"));
+    test::WriteText(root + "/plain.txt", "replaced");
+  }
+  EXPECT_FALSE(test::Exists(root + "/plain.txt"));
+  TempFileList list;
+  EXPECT_FALSE(list.AddOwned(U16(root + "/missing.txt")));
+  EXPECT_TRUE(list.Paths().empty());
+}
+
 TEST(TempFileList, CopyBackFirstAndKeepWhatCouldNotBeCopied) {
   const std::string root = test::TestFolder();
   test::DumpCapture dump(root);

@@ -109,6 +109,8 @@ TEST(TempFolder, SystemFolderOrSharedDocuments) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tmpdir);
+    std::filesystem::create_directories(c.tmpdir);  // the user's own, closed to others: used as it is
+    chmod(c.tmpdir.c_str(), 0700);
     ScopedEnv tmpdir("TMPDIR", c.tmpdir);
     EXPECT_EQ(TempFolder(), c.expected);
   }

@@ -4,11 +4,21 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <functional>
+
+#include "encoding/convert.h"
+#include "platform/command_line.h"
 #include "support/sandbox.h"
 #include "util/dump_capture.h"
+#include "util/folders.h"
 #include "util/policy.h"
+#include "web/commands.h"
+#include "web/fetch.h"
+#include "web/page_server.h"
 
 namespace ocelo {
 namespace {
@@ -35,6 +45,56 @@ TEST(FamilyFolders, PathsUnderTheTemporaryFolderAreCreated) {
   SetClockOffset(previous);
   EXPECT_NE(tomorrow, today);
   EXPECT_EQ(tomorrow.substr(0, work.size()), work);
+}
+
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Our working files under the temporary root: a link that another user put where one of them goes never
+// leads the write to the file it names, and what we write there is ours alone (0600, in folders of 0700).
+TEST(FamilyFolders, WorkingFilesAreNeverWrittenThroughAPlantedLink) {
+  const std::string root = test::TestFolder();
+  const std::string victim = root + "/victim";
+  fs::create_directories(root + "/out");
+  test::WriteText(root + "/out/notes.txt", "the old copy");
+  test::PageServer server;
+  server.SetPage("/page.txt", "the page");
+  const std::string url = "http://" + server.Host() + "/page.txt";
+  const struct {
+    const char* where;
+    std::string path;  // where the link is planted
+    std::function<void()> write;
+    std::string content;
+  } cases[] = {
+      {"Rescue backup", U8(RescueFolder(U16(root + "/out/notes.txt"), true)) + "/notes.txt",
+       [&] { BackupToRescue(U16(root + "/out/notes.txt")); }, "the old copy"},
+      {"page cache", U8(page_cache_path(U16(url))), [&] { fetch_page(U16(url)); }, "the page"},
+      {"command script", U8(batch_file_for(u"true")), [] { run_command(u"true"); },
+       sys::CommandScript(u"true")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.where);
+    test::WriteText(victim, "the victim's own");
+    chmod(victim.c_str(), 0600);
+    fs::remove(c.path);
+    ASSERT_EQ(symlink(victim.c_str(), c.path.c_str()), 0);
+    c.write();
+    const test::Bytes left = test::ReadBytes(victim);
+    EXPECT_EQ(std::string(left.begin(), left.end()), "the victim's own");
+    EXPECT_EQ(ModeOf(victim), 0600u);
+    EXPECT_FALSE(fs::is_symlink(c.path)) << "the link is replaced by our own file";
+    const test::Bytes written = test::ReadBytes(c.path);
+    EXPECT_EQ(std::string(written.begin(), written.end()), c.content);
+    EXPECT_EQ(ModeOf(c.path), 0600u);
+    // Every folder from the temporary root down to the file is private.
+    const std::string temp = U8(StripSlash(TempFolder()));
+    for (fs::path folder = fs::path(c.path).parent_path(); folder.string().size() > temp.size();
+         folder = folder.parent_path()) {
+      EXPECT_EQ(ModeOf(folder.string()), 0700u) << folder;
+    }
+  }
 }
 
 TEST(FamilyFolders, WorkFolderFallsBackToTheDocumentsFolder) {

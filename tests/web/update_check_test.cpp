@@ -145,11 +145,16 @@ TEST_F(UpdateCheckTest, DailyChecksCountChangesAndOpenTheBrowser) {
   EXPECT_EQ(Count(), 0);
   EXPECT_TRUE(Opened(0).empty());
 
-  // With no page cached, the same day's next start tries again.
+  // The failed download left the last good page in place, with its own date: the same day's next start
+  // tries again and compares with it, and a later change is counted.
+  EXPECT_EQ(test::ReadBytes(page), test::Bytes({'<', 'p', '>', 'v', '3', '<', '/', 'p', '>', '\r', '\n'}));
   server_.SetPage("/Vexo/download/", "<p>v3</p>\r\n");
   EXPECT_FALSE(Check(4, errors));
-  EXPECT_EQ(errors, secure_refused + "new\n");
+  EXPECT_EQ(errors, secure_refused + "no update\n");
   EXPECT_EQ(Downloads(), 6u);
+  server_.SetPage("/Vexo/download/", "<p>v4</p>\r\n");
+  EXPECT_TRUE(Check(5, errors));
+  EXPECT_EQ(Count(), 1);
 }
 
 }  // namespace

@@ -16,7 +16,9 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
+#include <mutex>
 #include <new>
+#include <set>
 
 #include "platform/posix/native.h"
 
@@ -94,10 +96,15 @@ int WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
+constexpr char kSuffixChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::string_view kTempMarker = ".ocelo-";
+constexpr std::size_t kRandomLength = 6;
+constexpr std::int64_t kStaleAge = 24 * 60 * 60;
+
 // A name part for temporary files that other processes are unlikely to pick at the same moment.
 std::string RandomSuffix() {
-  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char bytes[6];
+  static const char* const kChars = kSuffixChars;
+  unsigned char bytes[kRandomLength];
   if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
     static unsigned counter = 0;
     timespec now{};
@@ -111,26 +118,75 @@ std::string RandomSuffix() {
     }
   }
   std::string out;
-  for (unsigned char b : bytes) out += kChars[b % (sizeof kChars - 1)];
+  for (unsigned char b : bytes) out += kChars[b % (sizeof kSuffixChars - 1)];
   return out;
 }
 
-// A temporary file beside `target`, ".<name>.ocelo-XXXXXX", opened for writing, close-on-exec.
-// The system applies the umask to its 0666, which is the mode a new target gets.
-int CreateTempBeside(const std::string& target, std::string& temp_path, Descriptor& fd) {
+// Whether a name is one of our temporary files: ".<name>.ocelo-XXXXXX" with six letters or digits.
+bool IsTempName(std::string_view name) {
+  constexpr std::size_t kTail = kTempMarker.size() + kRandomLength;
+  if (name.size() < 2 + kTail || name[0] != '.') return false;
+  const std::string_view tail = name.substr(name.size() - kTail);
+  if (!tail.starts_with(kTempMarker)) return false;
+  return tail.substr(kTempMarker.size()).find_first_not_of(kSuffixChars) == std::string_view::npos;
+}
+
+// Removes the temporary files that killed runs left in a folder ("" is the current one): our names,
+// regular files of this user, unchanged for a day, and not held by a live writer (which keeps its
+// temporary file locked). Each folder is looked at once per process, so writing many files into one
+// folder lists it only once.
+void RemoveStaleTemps(const std::string& folder) {
+  static std::mutex mutex;
+  static std::set<std::string> visited;
+  try {
+    const std::lock_guard<std::mutex> guard(mutex);
+    if (!visited.insert(folder).second) return;
+  } catch (const std::bad_alloc&) {
+    return;  // a sweep is a courtesy: without memory for it the write goes on
+  }
+  Descriptor dir_fd(Retry([&] {
+    return open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }));
+  if (!dir_fd.valid()) return;
+  DIR* dir = fdopendir(dir_fd.get());
+  if (!dir) return;
+  const int dfd = dir_fd.Release();
+  const std::int64_t cutoff = static_cast<std::int64_t>(std::time(nullptr)) - kStaleAge;
+  while (const dirent* entry = readdir(dir)) {
+    if (!IsTempName(entry->d_name)) continue;
+    Descriptor file(openat(dfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat st;
+    if (!file.valid() || fstat(file.get(), &st) != 0) continue;
+    if (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_mtim.tv_sec >= cutoff) continue;
+    if (flock(file.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) continue;
+    // Still the file just looked at under that name: then it goes.
+    struct stat named;
+    if (fstatat(dfd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (named.st_dev == st.st_dev && named.st_ino == st.st_ino) unlinkat(dfd, entry->d_name, 0);
+  }
+  closedir(dir);
+}
+
+// A temporary file beside `target`, ".<name>.ocelo-XXXXXX", opened for writing, close-on-exec, never
+// through a link, and locked so that no other run takes it for a stale one. For a user's file the system
+// applies the umask to its 0666, which is the mode a new target gets; a working file is 0600.
+int CreateTempBeside(const std::string& target, std::string& temp_path, Descriptor& fd, WriteKind kind) {
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  RemoveStaleTemps(folder);
+  const mode_t mode = kind == WriteKind::kWorkingFile ? 0600 : 0666;
   std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   // Keep the temporary name within the usual 255-byte limit of one name.
-  constexpr std::size_t kSuffix = sizeof(".ocelo-XXXXXX") - 1;
+  constexpr std::size_t kSuffix = kTempMarker.size() + kRandomLength;
   if (name.size() > 255 - 1 - kSuffix) name.resize(255 - 1 - kSuffix);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_path = folder + "." + name + ".ocelo-" + RandomSuffix();
+    temp_path = folder + "." + name + std::string(kTempMarker) + RandomSuffix();
     const int created = Retry([&] {
-      return open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+      return open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
     });
     if (created >= 0) {
       fd.Reset(created);
+      (void)flock(created, LOCK_EX | LOCK_NB);  // a new file: nobody else holds it
       return 0;
     }
     if (errno != EEXIST) return errno;
@@ -155,13 +211,20 @@ bool StillNamed(const std::string& path, const struct stat& st) {
 }
 
 // Checks an existing target before its content is replaced and locks it for the time of the
-// replacement. Sets `exists` and, for an existing target, its status.
-int PrepareTarget(const std::string& target, bool& exists, struct stat& st, Descriptor& lock) {
+// replacement. Sets `exists` and, for an existing target, its status. A link at a working file's name
+// is not followed: it counts as no target, and the rename puts the new file in its place.
+int PrepareTarget(const std::string& target, bool& exists, struct stat& st, Descriptor& lock, WriteKind kind) {
+  const bool follow = kind == WriteKind::kUserFile;
+  const int no_follow = follow ? 0 : O_NOFOLLOW;
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     exists = false;
-    lock.Reset(Retry([&] { return open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
-    const int status = lock.valid() ? fstat(lock.get(), &st) : stat(target.c_str(), &st);
+    lock.Reset(
+        Retry([&] { return open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | no_follow); }));
+    const int status = lock.valid() ? fstat(lock.get(), &st)
+                       : follow     ? stat(target.c_str(), &st)
+                                    : lstat(target.c_str(), &st);
     if (status != 0) return errno == ENOENT ? 0 : errno;
+    if (!follow && S_ISLNK(st.st_mode)) return 0;
     exists = true;
     if (S_ISDIR(st.st_mode)) return EISDIR;
     // Renaming over a device, pipe or socket would take the node away from everyone who uses it.
@@ -212,12 +275,12 @@ int CommitTemp(Descriptor& fd, const std::string& temp_path, const std::string& 
   return 0;
 }
 
-// The native target of a write: links followed, a trailing slash refused as a folder.
-int WriteTarget(std::u16string_view path, std::string& target) {
+// The native target of a write: a user's file's links followed, a trailing slash refused as a folder.
+int WriteTarget(std::u16string_view path, std::string& target, WriteKind kind) {
   if (!NativeArg(path, target)) return errno;
   if (target.empty()) return ENOENT;
   if (target.back() == '/') return EISDIR;
-  return ResolveLinks(target);
+  return kind == WriteKind::kUserFile ? ResolveLinks(target) : 0;
 }
 
 // Copies the rest of one file into another: in the kernel where it can, else through a 1 MiB buffer.
@@ -458,18 +521,18 @@ FileReplacement::~FileReplacement() {
   delete state_;
 }
 
-int FileReplacement::Begin(std::u16string_view path) {
+int FileReplacement::Begin(std::u16string_view path, WriteKind kind) {
   delete state_;
   state_ = new (std::nothrow) State;
   if (!state_) return ENOMEM;
   State& s = *state_;
-  if (const int error = WriteTarget(path, s.target)) return error;
+  if (const int error = WriteTarget(path, s.target, kind)) return error;
   bool exists = false;
   struct stat st;
-  if (const int error = PrepareTarget(s.target, exists, st, s.lock)) return error;
-  if (const int error = CreateTempBeside(s.target, s.temp_path, s.fd)) return error;
+  if (const int error = PrepareTarget(s.target, exists, st, s.lock, kind)) return error;
+  if (const int error = CreateTempBeside(s.target, s.temp_path, s.fd, kind)) return error;
   int error = 0;
-  if (exists) {
+  if (exists && kind == WriteKind::kUserFile) {
     // The old file's owner and permission bits, set before any byte is written, so the content is
     // never readable by more users than the old file allowed. Only root may give a file away.
     if (fchown(s.fd.get(), st.st_uid, st.st_gid) != 0 && errno != EPERM) error = errno;
@@ -519,9 +582,9 @@ int FileReplacement::Commit() {
   return error;
 }
 
-int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes) {
+int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes, WriteKind kind) {
   FileReplacement replacement;
-  if (const int error = replacement.Begin(path)) return error;
+  if (const int error = replacement.Begin(path, kind)) return error;
   if (const int error = replacement.Append(bytes)) return error;
   return replacement.Commit();
 }
@@ -561,7 +624,7 @@ int RemoveFolder(std::u16string_view path) {
   return rmdir(native.c_str()) == 0 ? 0 : errno;
 }
 
-int CopyFile(std::u16string_view source, std::u16string_view target_path, bool fail_if_exists) {
+int CopyFile(std::u16string_view source, std::u16string_view target_path, bool fail_if_exists, WriteKind kind) {
   std::string from;
   if (!NativeArg(source, from)) return errno;
   Descriptor in(Retry([&] { return open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
@@ -576,18 +639,18 @@ int CopyFile(std::u16string_view source, std::u16string_view target_path, bool f
   if (!NativeArg(target_path, target)) return errno;
   struct stat st;
   if (fail_if_exists && lstat(target.c_str(), &st) == 0) return EEXIST;
-  if (const int error = WriteTarget(target_path, target)) return error;
+  if (const int error = WriteTarget(target_path, target, kind)) return error;
   bool exists = false;
   Descriptor lock;
   if (!fail_if_exists) {
-    if (const int error = PrepareTarget(target, exists, st, lock)) return error;
+    if (const int error = PrepareTarget(target, exists, st, lock, kind)) return error;
   }
 
   std::string temp_path;
   Descriptor fd;
-  if (const int error = CreateTempBeside(target, temp_path, fd)) return error;
+  if (const int error = CreateTempBeside(target, temp_path, fd, kind)) return error;
   int error = 0;
-  if (fchmod(fd.get(), source_st.st_mode & kPermissionBits) != 0) error = errno;
+  if (kind == WriteKind::kUserFile && fchmod(fd.get(), source_st.st_mode & kPermissionBits) != 0) error = errno;
   if (error == 0) error = CopyData(in.get(), fd.get());
   if (error == 0) {
     const timespec times[2] = {source_st.st_atim, source_st.st_mtim};

@@ -36,4 +36,8 @@ class Descriptor {
 /// Creates a folder and every missing parent with the given mode. Returns 0 or the C error number.
 int MakeFolderTree(const std::string& native, unsigned mode);
 
+/// True when the path is a folder itself (not a link to one), owned by the calling user, and writable by
+/// nobody else. Trailing slashes do not count (a slash would make the system follow a link).
+bool IsPrivateNativeFolder(std::string native);
+
 }  // namespace ocelo::sys::posix

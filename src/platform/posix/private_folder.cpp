@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 
 #include "platform/fs.h"
 #include "platform/posix/native.h"
@@ -19,9 +20,13 @@ int MakePrivateFolder(std::u16string_view path) {
 
 bool IsPrivateFolder(std::u16string_view path) {
   std::string native;
-  if (!posix::NativeArg(path, native)) return false;
+  return posix::NativeArg(path, native) && posix::IsPrivateNativeFolder(std::move(native));
+}
+
+bool posix::IsPrivateNativeFolder(std::string native) {
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
   struct stat record {};
-  if (::lstat(native.c_str(), &record) != 0) return false;
+  if (native.empty() || ::lstat(native.c_str(), &record) != 0) return false;
   return S_ISDIR(record.st_mode) && record.st_uid == ::geteuid() && (record.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 

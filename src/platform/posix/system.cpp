@@ -3,6 +3,7 @@
 #include "platform/system.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -65,10 +66,23 @@ std::string XdgFolder(const char* variable, const char* below_home) {
   return (home == "/" ? "" : home) + "/" + below_home;
 }
 
+// $TMPDIR when it is a folder of the user's own that nobody else can write. A folder that others can
+// write (/tmp itself) lets them plant links where our files will go, so inside it the user's own
+// "ocelo-<uid>" folder is used, made 0700 and checked to be a real folder of the user's that nobody else
+// can write (not a link, not another user's). Empty when neither will do (also when $TMPDIR is unset).
+std::string TempFolderFromVariable() {
+  const std::string variable = StripTrailingSlashes(Variable("TMPDIR"));
+  if (variable.empty()) return {};
+  if (posix::IsPrivateNativeFolder(variable)) return variable;
+  const std::string own = (variable == "/" ? "" : variable) + "/ocelo-" + std::to_string(geteuid());
+  ::mkdir(own.c_str(), 0700);  // it may exist already: what counts is the check
+  return posix::IsPrivateNativeFolder(own) ? own : std::string();
+}
+
 }  // namespace
 
 std::u16string TempPath() {
-  std::string folder = Variable("TMPDIR");
+  std::string folder = TempFolderFromVariable();
   if (folder.empty()) {
     folder = XdgFolder("XDG_CACHE_HOME", ".cache");
     if (folder.empty()) return {};
