@@ -10,6 +10,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "platform/process.h"
 #include "util/policy.h"
 
 namespace ocelo::test {
@@ -45,6 +46,9 @@ std::string MakeSandbox() {
   waits.rewrite_wait = std::chrono::milliseconds(0);
   waits.program_lookup = std::chrono::milliseconds(200);
   SetWaits(waits);
+  // The fake opener answers at once; waiting for its verdict until it does keeps a busy machine from turning
+  // a failure it reports into "still running, so opened".
+  sys::SetOpenerWait(std::chrono::seconds(60));
   return root;
 }
 
@@ -208,7 +212,8 @@ std::string DumpLog() {
 std::vector<std::string> OpenedByShell(std::size_t expected) {
   const std::string log = SandboxRoot() + "/xdg-open.log";
   std::vector<std::string> lines;
-  for (int waited = 0; waited < 300; ++waited) {  // the opener runs detached: give it up to 3 s
+  // The opener runs detached: give it up to a minute, a bound only a lost request reaches.
+  for (int waited = 0; waited < 6000; ++waited) {
     lines.clear();
     std::ifstream in(log);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
