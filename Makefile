@@ -68,10 +68,12 @@ fuzz: deps check-deps
 
 # The house layout (.clang-format): `format` rewrites the files, `format-check` lists what it would change.
 format: check-deps
-	clang-format -i $(FORMAT_FILES)
+	@echo "clang-format -i: $(words $(FORMAT_FILES)) files"
+	@clang-format -i $(FORMAT_FILES)
 
 format-check: check-deps
-	clang-format --dry-run -Werror $(FORMAT_FILES)
+	@echo "clang-format --dry-run -Werror: $(words $(FORMAT_FILES)) files"
+	@clang-format --dry-run -Werror $(FORMAT_FILES)
 
 bench: deps
 	cmake --preset bench

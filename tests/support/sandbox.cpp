@@ -44,7 +44,7 @@ std::string MakeSandbox() {
   WaitPolicy waits;
   waits.open_wait = std::chrono::milliseconds(1);
   waits.rewrite_wait = std::chrono::milliseconds(0);
-  waits.program_lookup = std::chrono::milliseconds(200);
+  waits.program_lookup = std::chrono::seconds(60);  // a look-up ends on its answer; this only bounds a lost one
   SetWaits(waits);
   // The fake opener answers at once; waiting for its verdict until it does keeps a busy machine from turning
   // a failure it reports into "still running, so opened".
