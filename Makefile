@@ -1,22 +1,39 @@
-# Thin wrapper over CMake: deps, build, run, test, bench.
+# Thin wrapper over CMake: deps, build, run, test, bench, and the checks CI runs beyond the suite.
 SHELL := /bin/bash
 DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libsqlite3-dev libgtest-dev \
         libgmock-dev libbenchmark-dev xdg-utils fonts-ipafont-gothic nkf
+# Only the checks need these: clang with libFuzzer's run-time (which clang-14 merely recommends) for
+# `make fuzz`, and clang-format for `make format-check`.
+CHECK_DEPS := clang libclang-rt-14-dev clang-format
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
+# CI builds treat every compiler warning as an error; a developer's build keeps warnings warnings.
+WERROR := $(if $(filter true,$(CI)),ON,OFF)
+FUZZ_TARGETS := cp932_fuzz detect_fuzz ini_fuzz utf8_fuzz version_block_fuzz
+FUZZ_SECONDS ?= 30
+# Every C++ file of ours; the generated code page 932 tables keep the generator's layout.
+FORMAT_FILES = $(shell find src tests bench fuzz tools -name '*.h' -o -name '*.cpp' | \
+                 grep -v '^src/encoding/cp932_tables.inc$$' | sort)
 
-.PHONY: deps build run test test-asan bench bench-e2e clean
+.PHONY: deps check-deps build run test test-asan fuzz format format-check bench bench-e2e clean
 
 # Installs only what is missing, so a prepared machine does not touch the network.
-deps:
-	@missing=$$(for p in $(DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+define install_missing
+	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:" $$missing; \
 	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(DEPS))
+
+check-deps:
+	$(call install_missing,$(CHECK_DEPS))
 
 build: deps
-	cmake --preset default
+	cmake --preset default -DOCELO_WERROR=$(WERROR)
 	cmake --build --preset default -j $(JOBS)
 
 run: build
@@ -24,13 +41,39 @@ run: build
 	  echo "The dialog is not built yet; the terminal program is: build/default/ocelo-cli --help"; \
 	  [ -x build/default/ocelo-cli ] && build/default/ocelo-cli --help || true; fi
 
+# The suite runs four tests at a time on two cores, each test twice: a test that needs a quiet machine fails here.
 test: build
 	ctest --preset default
 
 test-asan: deps
-	cmake --preset asan-ubsan
+	cmake --preset asan-ubsan -DOCELO_WERROR=$(WERROR)
 	cmake --build --preset asan-ubsan -j $(JOBS)
 	ctest --preset asan-ubsan
+
+# Each libFuzzer target for FUZZ_SECONDS; a crash, a leak or a sanitizer report fails the run and leaves the
+# input in build/fuzz/crashes/.
+fuzz: deps check-deps
+	cmake --preset fuzz -DOCELO_WERROR=$(WERROR)
+	cmake --build --preset fuzz -j $(JOBS)
+	@mkdir -p build/fuzz/crashes
+	@for target in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/corpus/$$target; \
+	  echo "== $$target, $(FUZZ_SECONDS) s"; \
+	  if ! build/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/crashes/$$target- \
+	       build/fuzz/corpus/$$target > build/fuzz/$$target.log 2>&1; then \
+	    tail -n 60 build/fuzz/$$target.log; echo "$$target failed; its input is in build/fuzz/crashes/"; exit 1; \
+	  fi; \
+	  grep -E '^Done [0-9]+ runs' build/fuzz/$$target.log; \
+	done
+
+# The house layout (.clang-format): `format` rewrites the files, `format-check` lists what it would change.
+format: check-deps
+	@echo "clang-format -i: $(words $(FORMAT_FILES)) files"
+	@clang-format -i $(FORMAT_FILES)
+
+format-check: check-deps
+	@echo "clang-format --dry-run -Werror: $(words $(FORMAT_FILES)) files"
+	@clang-format --dry-run -Werror $(FORMAT_FILES)
 
 bench: deps
 	cmake --preset bench

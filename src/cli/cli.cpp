@@ -111,7 +111,16 @@ class Progress {
     std::string name = Native(FileName(path));
     if (name.size() > 50) name = name.substr(0, 47) + "...";
     std::lock_guard<std::mutex> lock(mutex_);
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+// GCC 12 warns of an overlapping copy inside the inlined concatenation of a literal, a new string and a
+// literal (GCC bug 105651); the strings are distinct buffers.
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
     line_ = "[" + std::to_string(index + 1) + "/" + std::to_string(total_) + "] " + name;
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
   }
 
   void Clear() {

@@ -50,7 +50,16 @@ std::u16string FirstLine(std::u16string_view text) {
 std::u16string quote_if_needed(std::u16string_view text) {
   if (text.find_first_of(u", \t\r\n") == std::u16string_view::npos) return std::u16string(text);
   if (IsEnclosedInQuotes(text)) return std::u16string(text);
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+// GCC 12 warns of an overlapping copy inside the inlined concatenation of a literal, a new string and a
+// literal (GCC bug 105651); the strings are distinct buffers.
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
   return u"\"" + std::u16string(text) + u"\"";
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 }
 
 std::u16string unquote(std::u16string_view text) {

@@ -108,7 +108,7 @@ TEST(SettingsText, WaitsForABusyFileButNotForOtherFailures) {
   const std::string path = folder + "/held.ini";
   WriteBytes(path, MarkedUtf16(u"k=v"));
   {
-    ScopedWaits waits(400, std::chrono::milliseconds(5));
+    ScopedWaits waits(12000, std::chrono::milliseconds(5));  // ends on the release; a minute is only a bound
     auto lock = std::make_unique<FileLock>(path);
     std::thread release([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));

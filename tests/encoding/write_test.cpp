@@ -128,6 +128,7 @@ TEST(WriteFileBytes, FailuresLeaveTheOldContentAndOneDumpLine) {
 
 TEST(WriteFileBytes, WaitsForABusyFileToBeReleased) {
   WaitPolicy waits = Waits();
+  waits.open_attempts = 12000;  // ends on the release; a minute is only a bound
   waits.open_wait = std::chrono::milliseconds(5);
   const WaitPolicy previous = SetWaits(waits);
   const std::string path = test::TestFolder() + "/busy.txt";

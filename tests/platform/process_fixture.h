@@ -28,9 +28,9 @@ class ScriptFolder {
   }
 
   /// The content of a file a detached script writes (it writes a temporary file and renames it, so the
-  /// file is whole once it exists); empty after five seconds without it.
+  /// file is whole once it exists); empty after a minute without it, a bound only a broken start reaches.
   std::string WaitFor(const std::string& path) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!Exists(path)) {
       if (std::chrono::steady_clock::now() > deadline) return {};
       std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "platform/process.h"
 #include "util/policy.h"
 
 namespace ocelo::test {
@@ -45,8 +46,11 @@ std::string MakeSandbox() {
   WaitPolicy waits;
   waits.open_wait = std::chrono::milliseconds(1);
   waits.rewrite_wait = std::chrono::milliseconds(0);
-  waits.program_lookup = std::chrono::milliseconds(200);
+  waits.program_lookup = std::chrono::seconds(60);  // a look-up ends on its answer; this only bounds a lost one
   SetWaits(waits);
+  // The fake opener answers at once; waiting for its verdict until it does keeps a busy machine from turning
+  // a failure it reports into "still running, so opened".
+  sys::SetOpenerWait(std::chrono::seconds(60));
   return root;
 }
 
@@ -211,7 +215,8 @@ std::string DumpLog() {
 std::vector<std::string> OpenedByShell(std::size_t expected) {
   const std::string log = SandboxRoot() + "/xdg-open.log";
   std::vector<std::string> lines;
-  for (int waited = 0; waited < 300; ++waited) {  // the opener runs detached: give it up to 3 s
+  // The opener runs detached: give it up to a minute, a bound only a lost request reaches.
+  for (int waited = 0; waited < 6000; ++waited) {
     lines.clear();
     std::ifstream in(log);
     for (std::string line; std::getline(in, line);) lines.push_back(line);

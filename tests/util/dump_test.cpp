@@ -156,7 +156,7 @@ TEST(AppendDump, ConcurrentProcessesKeepEveryLine) {
   MidHourClock clock;
   WaitPolicy waits = Waits();
   const WaitPolicy previous = SetWaits([&] {
-    waits.open_attempts = 5000;  // the test is about lost lines, not about giving up
+    waits.open_attempts = 60000;  // the test is about lost lines, not about giving up
     waits.open_wait = std::chrono::milliseconds(1);
     return waits;
   }());
