@@ -51,10 +51,14 @@ std::u16string MakeLine(Generator& g) {
     std::uint32_t length = 1 + g.Next(5);
     for (std::uint32_t i = 0; i < length; ++i) {
       if (kind < 8) line += kKanji[g.Next(sizeof(kKanji) / 2 - 1)];
-      else if (kind < 14) line += static_cast<char16_t>(0x3041 + g.Next(0x53));  // hiragana
-      else if (kind < 17) line += static_cast<char16_t>(0x30A1 + g.Next(0x56));  // katakana
-      else if (kind < 18) line += static_cast<char16_t>(0xFF66 + g.Next(0x38));  // half-width katakana
-      else line += static_cast<char16_t>(u'a' + g.Next(26));                     // ASCII words
+      else if (kind < 14)
+        line += static_cast<char16_t>(0x3041 + g.Next(0x53));  // hiragana
+      else if (kind < 17)
+        line += static_cast<char16_t>(0x30A1 + g.Next(0x56));  // katakana
+      else if (kind < 18)
+        line += static_cast<char16_t>(0xFF66 + g.Next(0x38));  // half-width katakana
+      else
+        line += static_cast<char16_t>(u'a' + g.Next(26));  // ASCII words
     }
     if (g.Next(4) == 0) line += kPunctuation[g.Next(sizeof(kPunctuation) / 2 - 1)];
   }

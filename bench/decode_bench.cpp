@@ -74,7 +74,8 @@ void BM_WriterEncodingShiftJis(benchmark::State& state) {
   WriterEncoding(state, [](std::u16string_view text, const ContentSink& sink) { return ProduceShiftJis(text, sink); });
 }
 void BM_WriterEncodingUtf8(benchmark::State& state) {
-  WriterEncoding(state, [](std::u16string_view text, const ContentSink& sink) { return ProduceUtf8(text, false, sink); });
+  WriterEncoding(state,
+                 [](std::u16string_view text, const ContentSink& sink) { return ProduceUtf8(text, false, sink); });
 }
 
 BENCHMARK(BM_WriterEncodingShiftJis)->Unit(benchmark::kMillisecond);

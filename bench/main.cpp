@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::string_view(argv[1]).starts_with(kWriteCorpus)) {
     return WriteCorpus(argv[1] + kWriteCorpus.size());
   }
-  std::printf("corpus: %zu characters; Shift_JIS %zu bytes, UTF-8 %zu bytes, UTF-16LE %zu bytes\n",
-              CorpusText().size(), CorpusShiftJis().size(), CorpusUtf8().size(), CorpusUtf16Le().size());
+  std::printf("corpus: %zu characters; Shift_JIS %zu bytes, UTF-8 %zu bytes, UTF-16LE %zu bytes\n", CorpusText().size(),
+              CorpusShiftJis().size(), CorpusUtf8().size(), CorpusUtf16Le().size());
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

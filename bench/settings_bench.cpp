@@ -46,8 +46,7 @@ std::u16string LargeIniFile(const char* title) {
   for (int s = 0; s < 10; ++s) {
     text += u"[Section" + Widen(std::to_string(s)) + u"]\r\n";
     for (int e = 0; e < kEntries / 10; ++e) {
-      text += u"Entry" + Widen(std::to_string(e)) + u"=value number " + Widen(std::to_string(s * 1000 + e)) +
-              u"\r\n";
+      text += u"Entry" + Widen(std::to_string(e)) + u"=value number " + Widen(std::to_string(s * 1000 + e)) + u"\r\n";
     }
   }
   if (!WriteSettingsText(Widen(base + ".ini"), text)) std::abort();

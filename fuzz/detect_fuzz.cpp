@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::u16string> lines(1);
   for (char16_t unit : text) {
     if (unit == u'\n') lines.emplace_back();
-    else lines.back() += unit;
+    else
+      lines.back() += unit;
   }
   ocelo::EncodingKind declared = ocelo::FindDeclaredEncoding(lines);
   if (declared != 0 && declared != 8 && declared != 16 && declared != 74) std::abort();

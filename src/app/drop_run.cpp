@@ -7,14 +7,14 @@
 #include <memory>
 #include <set>
 
+#include "app/string_pairs.h"
+#include "base/paths.h"
 #include "encoding/convert.h"
 #include "platform/fs.h"
-#include "util/message.h"
-#include "app/string_pairs.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
-#include "base/paths.h"
+#include "util/message.h"
 #include "web/family_folders.h"
 #include "web/shell_command.h"
 

@@ -126,8 +126,7 @@ std::u16string FileExtension(std::u16string_view path, PathStyle style) {
   return dot == std::u16string::npos ? std::u16string() : name.substr(dot + 1);
 }
 
-std::vector<std::u16string> SplitText(std::u16string_view text, std::u16string_view delimiters,
-                                      bool whole) {
+std::vector<std::u16string> SplitText(std::u16string_view text, std::u16string_view delimiters, bool whole) {
   std::vector<std::u16string> pieces;
   if (delimiters.empty()) {
     if (!text.empty()) pieces.emplace_back(text);
@@ -143,8 +142,7 @@ std::vector<std::u16string> SplitText(std::u16string_view text, std::u16string_v
       if (close == std::u16string_view::npos) break;
       search_from = close + 1;
     }
-    std::size_t end = whole ? text.find(delimiters, search_from)
-                            : text.find_first_of(delimiters, search_from);
+    std::size_t end = whole ? text.find(delimiters, search_from) : text.find_first_of(delimiters, search_from);
     if (end == std::u16string_view::npos) break;
     pieces.emplace_back(text.substr(pos, end - pos));
     pos = end + step;
@@ -192,12 +190,8 @@ std::u16string AbsolutePath(std::u16string_view path, std::u16string_view base, 
   std::vector<std::u16string> pieces;
   const Anchored outer = AnchorOf(base, style);
   switch (own.anchor) {
-    case Anchor::kRooted:
-      root = own.root;
-      break;
-    case Anchor::kBaseRoot:
-      root = outer.anchor == Anchor::kRooted ? outer.root : own.root;
-      break;
+    case Anchor::kRooted: root = own.root; break;
+    case Anchor::kBaseRoot: root = outer.anchor == Anchor::kRooted ? outer.root : own.root; break;
     case Anchor::kDriveRelative:
       // Read inside `base` when that lies on the same drive, else at the drive's root.
       if (outer.anchor == Anchor::kRooted && UpperAscii(outer.root[0]) == UpperAscii(own.root[0]) &&

@@ -20,9 +20,7 @@ inline constexpr char16_t kPathSeparator = u'/';
 #endif
 
 /// The separator a style writes between pieces.
-constexpr char16_t PreferredSeparator(PathStyle style) {
-  return style == PathStyle::kWindows ? u'\\' : u'/';
-}
+constexpr char16_t PreferredSeparator(PathStyle style) { return style == PathStyle::kWindows ? u'\\' : u'/'; }
 
 /// True when the character separates path pieces in the style.
 constexpr bool IsSeparator(char16_t c, PathStyle style = kNativeStyle) {
@@ -35,8 +33,7 @@ bool IsNetworkPath(std::u16string_view path, PathStyle style = kNativeStyle);
 
 /// The path with `separator` appended when its last character is not a separator; empty stays empty.
 ///   C:\x => C:\x\      C:\x\ => C:\x\      C:\x/ => C:\x/      (empty) => (empty)
-std::u16string AddSlash(std::u16string_view path, char16_t separator = kPathSeparator,
-                        PathStyle style = kNativeStyle);
+std::u16string AddSlash(std::u16string_view path, char16_t separator = kPathSeparator, PathStyle style = kNativeStyle);
 
 /// The path with one trailing separator removed (only one).
 ///   C:\x\\ => C:\x\      C:\x/ => C:\x      C:\x => C:\x
@@ -63,8 +60,7 @@ std::u16string FileExtension(std::u16string_view path, PathStyle style = kNative
 /// true it is one multi-character delimiter. A piece opening with a double or single quote runs to the
 /// closing quote (quotes kept); a leading delimiter gives an empty first piece, a trailing one no last piece.
 ///   a\b\ at \ => [a, b]      \a at \ => [, a]      "x\y"\z at \ => ["x\y", z]
-std::vector<std::u16string> SplitText(std::u16string_view text, std::u16string_view delimiters,
-                                      bool whole = false);
+std::vector<std::u16string> SplitText(std::u16string_view text, std::u16string_view delimiters, bool whole = false);
 
 /// The pieces with `separator` between each two; an empty list gives an empty text.
 std::u16string JoinText(const std::vector<std::u16string>& pieces, std::u16string_view separator);
@@ -85,7 +81,6 @@ std::u16string NormalizePath(std::u16string_view path, char16_t separator = kPat
 ///                      dir/../dir/a.txt => /w/dir/a.txt      /a/../../b => /b      //x/ => /x      .. => /
 ///   Windows, base C:\w: a\..\b.txt => C:\w\b.txt      D:/x//y/ => D:\x\y      \x => C:\x      C:x => C:\w\x
 ///                      \\srv\share\..\x => \\srv\share\x      E:x => E:\x
-std::u16string AbsolutePath(std::u16string_view path, std::u16string_view base,
-                            PathStyle style = kNativeStyle);
+std::u16string AbsolutePath(std::u16string_view path, std::u16string_view base, PathStyle style = kNativeStyle);
 
 }  // namespace ocelo

@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "base/ascii.h"
+#include "base/paths.h"
 #include "encoding/convert.h"
 #include "encoding/decode.h"
 #include "encoding/detect.h"
@@ -18,8 +20,6 @@
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
-#include "base/ascii.h"
-#include "base/paths.h"
 #include "util/strings.h"
 #include "version/version_info.h"
 
@@ -62,10 +62,10 @@ std::optional<EncodingKind> ParseTarget(const std::string& text) {
     const char* name;
     EncodingKind kind;
   };
-  static const Name kNames[] = {{"copy", kind::Copy},       {"0", kind::Copy},
-                                {"utf-8", kind::Utf8},      {"utf8", kind::Utf8},      {"8", kind::Utf8},
-                                {"utf-16", kind::Utf16Le},  {"utf16", kind::Utf16Le},  {"16", kind::Utf16Le},
-                                {"shift_jis", kind::ShiftJis}, {"sjis", kind::ShiftJis}, {"74", kind::ShiftJis}};
+  static const Name kNames[] = {{"copy", kind::Copy},     {"0", kind::Copy},     {"utf-8", kind::Utf8},
+                                {"utf8", kind::Utf8},     {"8", kind::Utf8},     {"utf-16", kind::Utf16Le},
+                                {"utf16", kind::Utf16Le}, {"16", kind::Utf16Le}, {"shift_jis", kind::ShiftJis},
+                                {"sjis", kind::ShiftJis}, {"74", kind::ShiftJis}};
   const std::string lower = ToLowerAscii(text);
   for (const Name& n : kNames) {
     if (lower == n.name) return n.kind;
@@ -278,8 +278,8 @@ int Detect(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const EncodingKind declared = FindDeclaredEncoding(lines);
     const bool is_text = IsTextFile(path);
     progress.Clear();
-    out << args[i] << ": " << KindName(detection.kind) << " (" << detection.kind << "), mark "
-        << detection.mark_length << ", " << (is_text ? "text" : "not text") << ", declared ";
+    out << args[i] << ": " << KindName(detection.kind) << " (" << detection.kind << "), mark " << detection.mark_length
+        << ", " << (is_text ? "text" : "not text") << ", declared ";
     if (declared != 0) {
       out << KindName(declared) << " (" << declared << ")\n";
     } else {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/paths.h"
 #include "encoding/decode.h"
 #include "encoding/detect.h"
 #include "encoding/text_file.h"
@@ -18,7 +19,6 @@
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
-#include "base/paths.h"
 #include "util/policy.h"
 #include "util/strings.h"
 
@@ -34,12 +34,9 @@ std::int64_t ModifiedTime(std::u16string_view path) {
 // The content of the writer that the target picks.
 ContentProducer ContentAs(EncodingKind target, std::u16string_view text) {
   switch (target) {
-    case kind::Utf8:
-      return Utf8Content(text, false);
-    case kind::Utf16Le:
-      return Utf16Content(text, true);
-    case kind::ShiftJis:
-      return ShiftJisContent(text);
+    case kind::Utf8: return Utf8Content(text, false);
+    case kind::Utf16Le: return Utf16Content(text, true);
+    case kind::ShiftJis: return ShiftJisContent(text);
     default:  // no selection (-1) and unknown kinds
       return Utf16MarkedContent(text);
   }
@@ -56,7 +53,7 @@ bool WriteUnchanged(std::u16string_view dest, std::span<const std::uint8_t> byte
 }
 
 FileResult Convert(EncodingKind target, std::u16string_view source_path, std::u16string_view folder,
-                       FileContent source) {
+                   FileContent source) {
   const std::u16string dest = AddSlash(folder, kPathSeparator) + FileName(source_path);
   const std::int64_t source_time = ModifiedTime(source_path);
   std::vector<std::uint8_t> buffer;
@@ -95,9 +92,8 @@ FileResult Convert(EncodingKind target, std::u16string_view source_path, std::u1
   FileResult outcome = FileResult::kConverted;
   CheckedWrite written = CheckedWrite::kRefused;
   if (source.whole) {
-    written = WriteCheckedContent(dest, ContentAs(target, source.text), [&](std::span<const std::uint8_t> back) {
-      return DecodesTo(back, source.text);
-    });
+    written = WriteCheckedContent(dest, ContentAs(target, source.text),
+                                  [&](std::span<const std::uint8_t> back) { return DecodesTo(back, source.text); });
   }
   if (written == CheckedWrite::kFailed) return FileResult::kUnableToSave;
   if (written == CheckedWrite::kRefused) {
@@ -166,10 +162,9 @@ std::u16string BackupName(std::u16string_view stamp, std::u16string_view name) {
   // One name may take 255 bytes in the system's form (NAME_MAX on Linux, 255 UTF-16 units on Windows).
   // The plain backup keeps the name itself: it is the name of the copy that exists, so it fits already.
   constexpr std::size_t kNameMax = 255;
-  const auto fits = [](std::u16string_view a, std::u16string_view b, std::u16string_view c,
-                       std::u16string_view d) {
-    return sys::ToNativePath(std::u16string(a) + std::u16string(b) + std::u16string(c) + std::u16string(d))
-               .size() <= kNameMax;
+  const auto fits = [](std::u16string_view a, std::u16string_view b, std::u16string_view c, std::u16string_view d) {
+    return sys::ToNativePath(std::u16string(a) + std::u16string(b) + std::u16string(c) + std::u16string(d)).size() <=
+           kNameMax;
   };
   if (fits(stamp, name, {}, {})) return std::u16string(stamp) + std::u16string(name);
   // Takes the last character off a text, both halves of a surrogate pair at once.
@@ -200,9 +195,8 @@ std::u16string BackupToRescue(std::u16string_view path) {
   const std::u16string folder = RescueFolder(path, true);
   if (folder.empty()) return {};
   const std::u16string plain = AddSlash(folder, kPathSeparator) + FileName(path);
-  const std::u16string stamped =
-      AddSlash(folder, kPathSeparator) +
-      BackupName(FormatTime(ModifiedTime(path), u"%Y%m%d_%H%M%S."), FileName(path));
+  const std::u16string stamped = AddSlash(folder, kPathSeparator) +
+                                 BackupName(FormatTime(ModifiedTime(path), u"%Y%m%d_%H%M%S."), FileName(path));
   // A backup counts once it holds as many bytes as the file (a full disk may leave a short one).
   const std::int64_t size = FileStatus(path).Size();
   for (const std::u16string& backup : {stamped, plain}) {

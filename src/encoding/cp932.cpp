@@ -82,13 +82,13 @@ inline __m128i LeadLanes(__m128i v) {
 
 // Trail bytes as 0xFF lanes: 0x40..0x7E (64..126) and 0x80..0xFC (-128..-4).
 inline __m128i TrailLanes(__m128i v) {
-  const __m128i seven_bit = _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)), _mm_cmpgt_epi8(v, _mm_set1_epi8(0x3F)));
+  const __m128i seven_bit = _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
+                                             _mm_cmpgt_epi8(v, _mm_set1_epi8(0x3F)));
   return _mm_or_si128(seven_bit, _mm_cmpgt_epi8(_mm_set1_epi8(-3), v));
 }
 
 inline BlockMasks Classify(const __m128i v[4]) {
-  return {Bits(v[0], v[1], v[2], v[3]),
-          Bits(LeadLanes(v[0]), LeadLanes(v[1]), LeadLanes(v[2]), LeadLanes(v[3])),
+  return {Bits(v[0], v[1], v[2], v[3]), Bits(LeadLanes(v[0]), LeadLanes(v[1]), LeadLanes(v[2]), LeadLanes(v[3])),
           Bits(TrailLanes(v[0]), TrailLanes(v[1]), TrailLanes(v[2]), TrailLanes(v[3]))};
 }
 
@@ -114,8 +114,8 @@ inline void DecodeIndices(const std::uint8_t* block, const __m128i v[4], std::ui
   for (int k = 0; k < 4; ++k) {
     const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * k + 1));
     const __m128i lead = LeadLanes(v[k]);
-    const __m128i row = _mm_and_si128(lead, _mm_sub_epi8(_mm_xor_si128(v[k], _mm_set1_epi8(0x20)),
-                                                         _mm_set1_epi8(static_cast<char>(0xA0))));
+    const __m128i row = _mm_and_si128(
+        lead, _mm_sub_epi8(_mm_xor_si128(v[k], _mm_set1_epi8(0x20)), _mm_set1_epi8(static_cast<char>(0xA0))));
     const __m128i column = _mm_or_si128(_mm_and_si128(lead, next), _mm_andnot_si128(lead, v[k]));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(index + 16 * k), _mm_unpacklo_epi8(column, row));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(index + 16 * k + 8), _mm_unpackhi_epi8(column, row));

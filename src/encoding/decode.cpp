@@ -6,10 +6,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <utility>
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "encoding/cp932.h"
 #include "encoding/detect.h"
@@ -186,12 +186,8 @@ bool DecodeBytesInto(std::span<const std::uint8_t> bytes, std::u16string& text, 
         whole = UnitsBeforeZero(rest.data(), rest.size() / 2) == rest.size() / 2;
         text = detection.kind == kind::Utf16Le ? DecodeUtf16Le(rest) : DecodeUtf16Be(rest);
         break;
-      case kind::Utf32Le:
-        text = DecodeUtf32LeUnits(rest);
-        break;
-      case kind::Utf32Be:
-        text = DecodeUtf32BeUnits(rest);
-        break;
+      case kind::Utf32Le: text = DecodeUtf32LeUnits(rest); break;
+      case kind::Utf32Be: text = DecodeUtf32BeUnits(rest); break;
       default: {  // Ascii, ShiftJis, and nothing recognised: code page 932
         const std::span<const std::uint8_t> used = UpToZeroByte(rest);
         whole = used.size() == rest.size();
@@ -259,8 +255,7 @@ bool DecodesTo(std::span<const std::uint8_t> bytes, std::u16string_view text) {
       }
       case kind::Utf16Be:
       case kind::Utf32Le:
-      case kind::Utf32Be:
-        return DecodeBytes(bytes) == text;
+      case kind::Utf32Be: return DecodeBytes(bytes) == text;
       default:
         // After a byte below 0x40, which is neither a lead nor a trail byte, a new character starts.
         return DecodesPiecewiseTo(UpToZeroByte(rest), text, DecodeShiftJis,

@@ -19,11 +19,11 @@ std::vector<std::uint8_t> ReadFileBytes(std::u16string_view path);
 
 /// A file read once for everything that looks at its content: the text-file test, the conversion.
 struct FileContent {
-  bool exists = false;    ///< FileExists of the path
-  bool readable = false;  ///< the whole file was read (an empty file too) and decoded
-  bool whole = true;      ///< the text is all of the file: decoding did not stop at a zero before the end
+  bool exists = false;              ///< FileExists of the path
+  bool readable = false;            ///< the whole file was read (an empty file too) and decoded
+  bool whole = true;                ///< the text is all of the file: decoding did not stop at a zero before the end
   std::vector<std::uint8_t> bytes;  ///< everything the one read found, whatever the status size said
-  std::u16string text;    ///< DecodeBytes of the bytes
+  std::u16string text;              ///< DecodeBytes of the bytes
 };
 
 /// The file's bytes and text, as ReadTextFile reads them, from one read to the end (a pipe or a /proc

@@ -181,8 +181,7 @@ EncodingKind FindDeclaration(std::span<const std::u16string_view> entries, std::
     std::size_t at_key = FindText(entry, key, at_tag + tag.size());
     if (at_key == npos) continue;
     std::size_t at_equals = FindText(entry, u"=", at_key + key.size());
-    return KindOfValue(at_equals == npos ? entry.substr(0, kValueWindow)
-                                         : entry.substr(at_equals + 1, kValueWindow));
+    return KindOfValue(at_equals == npos ? entry.substr(0, kValueWindow) : entry.substr(at_equals + 1, kValueWindow));
   }
   return kind::Copy;
 }
@@ -215,12 +214,9 @@ Detection DetectEncoding(std::span<const std::uint8_t> bytes) {
 
 EncodingKind GuessEncoding(std::span<const std::uint8_t> bytes) {
   switch (ScanShiftJisPairs(bytes.data(), bytes.size())) {
-    case PairScan::kShiftJis:
-      return kind::ShiftJis;
-    case PairScan::kSevenBit:
-      return kind::Ascii;
-    case PairScan::kHighBytes:
-      break;
+    case PairScan::kShiftJis: return kind::ShiftJis;
+    case PairScan::kSevenBit: return kind::Ascii;
+    case PairScan::kHighBytes: break;
   }
   return CountsAsUtf8(bytes.data(), bytes.size()) ? kind::Utf8 : kind::Copy;
 }

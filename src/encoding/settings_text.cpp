@@ -6,13 +6,13 @@
 #include <new>
 #include <vector>
 
+#include "base/ascii.h"
+#include "base/paths.h"
 #include "encoding/cp932.h"
 #include "encoding/decode.h"
 #include "encoding/detect.h"
 #include "encoding/utf8.h"
 #include "platform/fs.h"
-#include "base/ascii.h"
-#include "base/paths.h"
 #include "util/policy.h"
 
 namespace ocelo {

@@ -32,7 +32,7 @@ bool IsTextContent(std::u16string_view path, const FileContent& content) {
 
   // The size of what was read, not what the status says: a pipe or a /proc file reports 0.
   const FileStatus status(path);
-  const std::int64_t size = content.readable ? static_cast<std::int64_t>(content.bytes.size())
+  const std::int64_t size = content.readable  ? static_cast<std::int64_t>(content.bytes.size())
                             : status.Failed() ? 0
                                               : status.Size();
   if (size / 4 <= 2 * static_cast<std::int64_t>(text.size())) return true;
@@ -52,7 +52,8 @@ std::vector<std::uint8_t> ReadHead(std::u16string_view path, int n) {
   const std::size_t count = static_cast<std::size_t>(std::max(n, 0));
   std::vector<std::uint8_t> head(2 * count + 2, 0);
   const std::int64_t size = FileStatus(path).Size();
-  const std::size_t wanted = static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, static_cast<std::int64_t>(count)));
+  const std::size_t wanted = static_cast<std::size_t>(
+      std::clamp<std::int64_t>(size, 0, static_cast<std::int64_t>(count)));
   if (wanted) (void)std::fread(head.data(), 1, wanted, stream);
   std::fclose(stream);
   return head;

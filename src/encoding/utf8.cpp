@@ -146,10 +146,9 @@ inline __m128i DecodeFourThreeByte(const std::uint8_t* p, __m128i& ok) {
   __m128i lanes = _mm_or_si128(_mm_and_si128(x, _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF)),
                                _mm_and_si128(_mm_slli_epi64(x, 8), _mm_set_epi32(0xFFFFFF, 0, 0xFFFFFF, 0)));
   __m128i shape = _mm_cmpeq_epi32(_mm_and_si128(lanes, _mm_set1_epi32(0xC0C0F0)), _mm_set1_epi32(0x8080E0));
-  __m128i code = _mm_or_si128(
-      _mm_or_si128(_mm_slli_epi32(_mm_and_si128(lanes, _mm_set1_epi32(0x0F)), 12),
-                   _mm_srli_epi32(_mm_and_si128(lanes, _mm_set1_epi32(0x3F00)), 2)),
-      _mm_and_si128(_mm_srli_epi32(lanes, 16), _mm_set1_epi32(0x3F)));
+  __m128i code = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(_mm_and_si128(lanes, _mm_set1_epi32(0x0F)), 12),
+                                           _mm_srli_epi32(_mm_and_si128(lanes, _mm_set1_epi32(0x3F00)), 2)),
+                              _mm_and_si128(_mm_srli_epi32(lanes, 16), _mm_set1_epi32(0x3F)));
   __m128i not_overlong = _mm_cmpgt_epi32(code, _mm_set1_epi32(0x7FF));
   __m128i surrogate = _mm_cmpeq_epi32(_mm_and_si128(code, _mm_set1_epi32(0xF800)), _mm_set1_epi32(0xD800));
   ok = _mm_andnot_si128(surrogate, _mm_and_si128(shape, not_overlong));

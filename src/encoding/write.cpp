@@ -1,9 +1,9 @@
 // Writing text files: the atomic byte writer with its retries, and one writer per target encoding.
 #include "encoding/write.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -142,13 +142,13 @@ bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, 
   return WriteContent(path, produce, nullptr, rewrite_count) == CheckedWrite::kWritten;
 }
 
-CheckedWrite WriteCheckedContent(std::u16string_view path, const ContentProducer& produce,
-                                 const ContentCheck& check) {
+CheckedWrite WriteCheckedContent(std::u16string_view path, const ContentProducer& produce, const ContentCheck& check) {
   return WriteContent(path, produce, check, 0);
 }
 
 bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> bytes, int rewrite_count) {
-  return WriteFileContent(path, [&](const ContentSink& sink) { return sink(bytes); }, rewrite_count);
+  return WriteFileContent(
+      path, [&](const ContentSink& sink) { return sink(bytes); }, rewrite_count);
 }
 
 ContentProducer Utf8Content(std::u16string_view text, bool mark) {

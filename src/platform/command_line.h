@@ -30,8 +30,7 @@ std::u16string CompareProgram();
 
 /// The command line that writes the comparison of two UTF-16 files (with mark) into `listing`; the
 /// listing shows their lines as UTF-8.
-std::u16string CompareCommand(std::u16string_view old_file, std::u16string_view new_file,
-                              std::u16string_view listing);
+std::u16string CompareCommand(std::u16string_view old_file, std::u16string_view new_file, std::u16string_view listing);
 
 /// Runs a command line with the command processor (/bin/sh -c), as `_wsystem` does, but waits at most
 /// `watch` for it to end; a line still running then goes on unwatched.

@@ -7,8 +7,8 @@
 // out-parameter or, for a stream, into OpenResult. errno itself carries nothing across this interface.
 #pragma once
 
-#include <cstdint>
 #include <compare>
+#include <cstdint>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -53,11 +53,11 @@ struct FileId {
 [[nodiscard]] int SameFile(std::u16string_view a, std::u16string_view b, bool& same);
 
 /// Windows file attribute bits, derived from the system's view of a path.
-inline constexpr std::uint32_t kAttrReadOnly = 0x1;   ///< no write permission for anyone
-inline constexpr std::uint32_t kAttrHidden = 0x2;     ///< name starts with "."
-inline constexpr std::uint32_t kAttrSystem = 0x4;     ///< never set on POSIX
+inline constexpr std::uint32_t kAttrReadOnly = 0x1;  ///< no write permission for anyone
+inline constexpr std::uint32_t kAttrHidden = 0x2;    ///< name starts with "."
+inline constexpr std::uint32_t kAttrSystem = 0x4;    ///< never set on POSIX
 inline constexpr std::uint32_t kAttrDirectory = 0x10;
-inline constexpr std::uint32_t kAttrNormal = 0x80;    ///< a file with none of the above
+inline constexpr std::uint32_t kAttrNormal = 0x80;  ///< a file with none of the above
 inline constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFF;
 
 /// Reads the attribute word of a path into `attributes`. Returns 0 or the C error number; after a
@@ -118,12 +118,13 @@ class FileReplacement {
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
 
-  [[nodiscard]] int Begin(std::u16string_view path, WriteKind kind = WriteKind::kUserFile);  ///< 0 or the C error number
-  [[nodiscard]] int Append(std::span<const std::uint8_t> bytes);  ///< 0 or the C error number
+  [[nodiscard]] int Begin(std::u16string_view path,
+                          WriteKind kind = WriteKind::kUserFile);  ///< 0 or the C error number
+  [[nodiscard]] int Append(std::span<const std::uint8_t> bytes);   ///< 0 or the C error number
   /// Reads what the temporary file holds now, from the file system rather than from memory, so the new
   /// content can be checked before Commit makes it visible. 0 or the C error number (`bytes` empty then).
   [[nodiscard]] int ReadBack(std::vector<std::uint8_t>& bytes);
-  [[nodiscard]] int Commit();                                     ///< 0 or the C error number
+  [[nodiscard]] int Commit();  ///< 0 or the C error number
 
  private:
   struct State;
@@ -178,8 +179,7 @@ struct FolderEntry {
 /// more than `limit` bytes (or a regular file whose status already says so, before anything is
 /// allocated) is EFBIG; memory running out is ENOMEM; a failed read is its C error number (EIO when
 /// the system gives none). After a failure `bytes` is empty.
-[[nodiscard]] int ReadWholeFile(std::FILE* stream, std::vector<std::uint8_t>& bytes,
-                                std::uint64_t limit = UINT64_MAX);
+[[nodiscard]] int ReadWholeFile(std::FILE* stream, std::vector<std::uint8_t>& bytes, std::uint64_t limit = UINT64_MAX);
 
 /// Readies a stream opened for reading for ReadWholeFile. A pipe that no writer has opened yet reads as
 /// empty, so it is waited for, up to `wait_ms` milliseconds (ETIMEDOUT when none came: there is nothing to

@@ -21,7 +21,7 @@ struct StartResult {
 /// `folder` (the current folder when empty). Waits at most `watch` for the program to end, to learn its
 /// exit status; a program still running then runs on unwatched. No child is left behind to be reaped.
 [[nodiscard]] StartResult StartDetached(const std::vector<std::u16string>& argv, std::u16string_view folder,
-                          std::chrono::milliseconds watch);
+                                        std::chrono::milliseconds watch);
 
 /// The full path of an executable file of that name in a folder of $PATH (empty entries are skipped);
 /// empty when there is none or the name holds a separator.
@@ -49,7 +49,7 @@ inline constexpr int kShellOk = 42;
 /// xdg-open is watched for at most the opener wait: exit 0 is success, 2 not found, 5 access denied,
 /// any other failure 31 (no handler); still running then counts as success. A missing xdg-open is 31.
 [[nodiscard]] int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string_view parameters,
-              std::u16string_view folder, int show_mode);
+                            std::u16string_view folder, int show_mode);
 
 /// How long ShellOpen waits for xdg-open's verdict (1 second unless changed); returns the previous wait.
 std::chrono::milliseconds SetOpenerWait(std::chrono::milliseconds wait);

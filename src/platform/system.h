@@ -16,10 +16,10 @@ std::u16string TempPath();
 
 /// Shell folder identifiers the program asks for.
 inline constexpr int kCsidlCommonDocuments = 0x2E;  ///< shared documents: `${XDG_DATA_HOME:-$HOME/.local/share}`
-inline constexpr int kCsidlAppData = 0x1A;           ///< per-user settings: `${XDG_CONFIG_HOME:-$HOME/.config}`
-inline constexpr int kCsidlLocalAppData = 0x1C;      ///< per-user cache: `${XDG_CACHE_HOME:-$HOME/.cache}`
-inline constexpr int kCsidlPersonal = 0x05;          ///< documents: `$HOME`
-inline constexpr int kCsidlFlagCreate = 0x8000;      ///< create the folder when missing
+inline constexpr int kCsidlAppData = 0x1A;          ///< per-user settings: `${XDG_CONFIG_HOME:-$HOME/.config}`
+inline constexpr int kCsidlLocalAppData = 0x1C;     ///< per-user cache: `${XDG_CACHE_HOME:-$HOME/.cache}`
+inline constexpr int kCsidlPersonal = 0x05;         ///< documents: `$HOME`
+inline constexpr int kCsidlFlagCreate = 0x8000;     ///< create the folder when missing
 
 /// `SHGetSpecialFolderPathW`: the folder for an identifier (the create flag may be added), without a
 /// trailing separator; empty when the system has none.

@@ -57,11 +57,11 @@ std::optional<std::u16string> RegistryText(std::u16string_view key, std::u16stri
   return second;
 }
 
-void LogRead(const Profile& profile, std::u16string_view tag, std::u16string_view section,
-             std::u16string_view entry, std::u16string_view default_text, std::u16string_view result) {
+void LogRead(const Profile& profile, std::u16string_view tag, std::u16string_view section, std::u16string_view entry,
+             std::u16string_view default_text, std::u16string_view result) {
   if (!profile.LogsReads()) return;
-  profile_cache::LogLine(std::u16string(tag) + u"\t " + profile.Name() + u"\t " + std::u16string(section) +
-                         u"\t " + std::u16string(entry) + u"\t " + std::u16string(default_text) + u"\t " +
+  profile_cache::LogLine(std::u16string(tag) + u"\t " + profile.Name() + u"\t " + std::u16string(section) + u"\t " +
+                         std::u16string(entry) + u"\t " + std::u16string(default_text) + u"\t " +
                          std::u16string(result));
 }
 
@@ -99,15 +99,14 @@ std::int32_t ReadInt(const Profile& profile, std::u16string_view section, std::u
   return result;
 }
 
-bool StoreInt(const Profile& profile, std::u16string_view section, std::u16string_view entry,
-              std::int32_t value) {
+bool StoreInt(const Profile& profile, std::u16string_view section, std::u16string_view entry, std::int32_t value) {
   CacheInt(profile, section, entry, value);
   // A text read of the same entry must not find the text cached before this write.
   profile_cache::Forget(profile.Name(), section, entry, profile_cache::Kind::kText);
-  const bool stored =
-      OnRegistryRoute()
-          ? RegistryStore().WriteInt(kHkeyCurrentUser, SectionKey(profile, section), entry, value)
-          : ini::WriteValue(profile.Name(), UpToNull(section), UpToNull(entry), value_text::FormatInt(value));
+  const bool stored = OnRegistryRoute()
+                          ? RegistryStore().WriteInt(kHkeyCurrentUser, SectionKey(profile, section), entry, value)
+                          : ini::WriteValue(profile.Name(), UpToNull(section), UpToNull(entry),
+                                            value_text::FormatInt(value));
   // The cache never answers with a value that the storage refused.
   if (!stored) profile_cache::Forget(profile.Name(), section, entry);
   return stored;
@@ -162,8 +161,7 @@ int FindCachedString(const Profile& profile, std::u16string_view section, std::u
   return profile_cache::Find(profile_cache::Kind::kText, profile.Name(), section, entry);
 }
 
-bool CacheInt(const Profile& profile, std::u16string_view section, std::u16string_view entry,
-              std::int32_t value) {
+bool CacheInt(const Profile& profile, std::u16string_view section, std::u16string_view entry, std::int32_t value) {
   return profile_cache::StoreInt(profile.Name(), section, entry, value, profile.LogsReads());
 }
 

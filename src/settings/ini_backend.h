@@ -36,8 +36,7 @@ std::int32_t ReadInt(const Profile& profile, std::u16string_view section, std::u
 
 /// Stores the number ("%d"); fills the cache first (and drops a cached text of the entry). A write that
 /// fails takes the entry out of the cache again.
-bool StoreInt(const Profile& profile, std::u16string_view section, std::u16string_view entry,
-              std::int32_t value);
+bool StoreInt(const Profile& profile, std::u16string_view section, std::u16string_view entry, std::int32_t value);
 
 /// The stored text of the entry (surrounding quotes removed), or the default; either cut to 9999
 /// characters. Cached as ReadInt is.
@@ -53,8 +52,7 @@ bool StoreString(const Profile& profile, std::u16string_view section, TextArg en
 /// The read cache. Section and entry are present; the profile's Name() is part of the key.
 int FindCachedInt(const Profile& profile, std::u16string_view section, std::u16string_view entry);
 int FindCachedString(const Profile& profile, std::u16string_view section, std::u16string_view entry);
-bool CacheInt(const Profile& profile, std::u16string_view section, std::u16string_view entry,
-              std::int32_t value);
+bool CacheInt(const Profile& profile, std::u16string_view section, std::u16string_view entry, std::int32_t value);
 bool CacheString(const Profile& profile, std::u16string_view section, std::u16string_view entry,
                  std::u16string_view value);
 bool AgeCache(const Profile& profile);

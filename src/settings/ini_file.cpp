@@ -78,12 +78,12 @@ class LineScanner {
 // Where a section and one of its entries sit in the text.
 struct Location {
   bool section_found = false;
-  Line header;                   // the section's header line
-  std::size_t section_end = 0;   // where the next section starts (or the end of the text)
-  std::size_t insert_at = 0;     // after the section's last entry, or after its header
+  Line header;                      // the section's header line
+  std::size_t section_end = 0;      // where the next section starts (or the end of the text)
+  std::size_t insert_at = 0;        // after the section's last entry, or after its header
   bool insert_needs_break = false;  // the line there has no line end of its own
   bool entry_found = false;
-  Line entry;                    // the entry's line
+  Line entry;  // the entry's line
 };
 
 Location Locate(std::u16string_view text, std::u16string_view section, std::u16string_view entry) {

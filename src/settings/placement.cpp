@@ -62,8 +62,12 @@ const Monitor* PrimaryOf(const std::vector<Monitor>& monitors) {
 
 // The distance of a point from a rectangle, squared; 0 inside it.
 std::int64_t DistanceSquared(const Rect& r, Point p) {
-  const std::int64_t dx = p.x < r.left ? std::int64_t{r.left} - p.x : p.x >= r.right ? std::int64_t{p.x} - r.right + 1 : 0;
-  const std::int64_t dy = p.y < r.top ? std::int64_t{r.top} - p.y : p.y >= r.bottom ? std::int64_t{p.y} - r.bottom + 1 : 0;
+  const std::int64_t dx = p.x < r.left     ? std::int64_t{r.left} - p.x
+                          : p.x >= r.right ? std::int64_t{p.x} - r.right + 1
+                                           : 0;
+  const std::int64_t dy = p.y < r.top       ? std::int64_t{r.top} - p.y
+                          : p.y >= r.bottom ? std::int64_t{p.y} - r.bottom + 1
+                                            : 0;
   return dx * dx + dy * dy;
 }
 
@@ -86,8 +90,8 @@ int WindowDpi(const Displays& displays, const PlacementWindow* window) {
   return window && window->HasNativeHandle() ? window->Dpi() : displays.DesktopDpi();
 }
 
-bool SaveDialogPosition(Profile& profile, const Displays& displays, PlacementWindow* window,
-                        std::u16string_view key, const std::optional<Rect>& rect) {
+bool SaveDialogPosition(Profile& profile, const Displays& displays, PlacementWindow* window, std::u16string_view key,
+                        const std::optional<Rect>& rect) {
   profile.WriteInt(kPositionSection, kDpiEntry, WindowDpi(displays, window));
   if (!window || !window->HasNativeHandle()) return false;
   const std::u16string entry = DialogEntry(*window, key);
@@ -235,8 +239,8 @@ void ResetLayoutsOnDpiChange(const Displays& displays, const PlacementWindow* wi
   if (ApplicationRegistryKey().empty()) return;
   std::vector<std::u16string> doomed;
   for (std::u16string_view section : {u"Position", u"Bar", u"WindowLayout"}) {
-    const std::vector<std::u16string> keys =
-        ListSubkeys(kHkeyCurrentUser, ApplicationSectionKey(ApplicationProfileName(), section));
+    const std::vector<std::u16string> keys = ListSubkeys(kHkeyCurrentUser,
+                                                         ApplicationSectionKey(ApplicationProfileName(), section));
     doomed.insert(doomed.end(), keys.begin(), keys.end());
   }
   // Parents come before their children, so a key that still has subkeys stays.

@@ -91,8 +91,8 @@ int WindowDpi(const Displays& displays, const PlacementWindow* window);
 /// Records the scale ("Position"/"DPI_"), then stores the dialog's rectangle (or `rect` when given) as
 /// "Position_" + key + "_" + class name in "Position\Dialog". False, after recording the scale, without a
 /// window, and for a minimized dialog when no rectangle is given (its last normal rectangle stays).
-bool SaveDialogPosition(Profile& profile, const Displays& displays, PlacementWindow* window,
-                        std::u16string_view key, const std::optional<Rect>& rect = std::nullopt);
+bool SaveDialogPosition(Profile& profile, const Displays& displays, PlacementWindow* window, std::u16string_view key,
+                        const std::optional<Rect>& rect = std::nullopt);
 
 /// Records the scale, then stores `rect`, or the frame's placement: the flags "Iconic" and "Maximized"
 /// and, unless the frame is minimized, its normal rectangle as "Position199902" in "Position\MainFrame".

@@ -6,9 +6,9 @@
 #include <limits>
 #include <system_error>
 
+#include "base/paths.h"
 #include "settings/ini_backend.h"
 #include "settings/profile_lock.h"
-#include "base/paths.h"
 
 namespace ocelo {
 
@@ -76,7 +76,7 @@ Int ParseSaturating(std::u16string_view text) {
   }
   if (!negative) return static_cast<Int>(magnitude);
   return magnitude == Unsigned(std::numeric_limits<Int>::max()) + 1u ? std::numeric_limits<Int>::min()
-                                                                      : -static_cast<Int>(magnitude);
+                                                                     : -static_cast<Int>(magnitude);
 }
 
 // Whether an out-of-range number text (digits, point, exponent) is too large rather than too small: the
@@ -138,9 +138,7 @@ std::u16string FormatRectCopy(const Rect& rect) {
                FormatInt(rect.bottom));
 }
 
-std::u16string FormatPointCopy(const Point& point) {
-  return Quote(FormatInt(point.x) + u' ' + FormatInt(point.y));
-}
+std::u16string FormatPointCopy(const Point& point) { return Quote(FormatInt(point.x) + u' ' + FormatInt(point.y)); }
 
 std::u16string Quote(std::u16string_view text) {
   if (text.find_first_of(u", \t") == std::u16string_view::npos) return std::u16string(text);
@@ -417,8 +415,7 @@ bool Profile::StoreInt(TextArg section, TextArg entry, std::int32_t value) {
 
 std::u16string Profile::ReadString(TextArg section, TextArg entry, TextArg default_text) {
   if (!section || !entry) return std::u16string(default_text.value_or(u""));
-  return ini_backend::ReadString(*this, *section, *entry, default_text.value_or(u""),
-                                 ini_backend::CacheUse::kUse);
+  return ini_backend::ReadString(*this, *section, *entry, default_text.value_or(u""), ini_backend::CacheUse::kUse);
 }
 
 bool Profile::StoreString(TextArg section, TextArg entry, TextArg value) {

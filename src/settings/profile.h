@@ -36,12 +36,12 @@ struct Point {
 /// after the caller's entry plus one of these suffixes.
 namespace value_text {
 
-inline constexpr std::u16string_view kHighSuffix = u"_H";        ///< high 32 bits of a 64-bit integer
-inline constexpr std::u16string_view kLowSuffix = u"_L";         ///< low 32 bits of a 64-bit integer
-inline constexpr std::u16string_view kInt64Suffix = u"_I64_";    ///< readable copy of a 64-bit integer
-inline constexpr std::u16string_view kDoubleSuffix = u"_Flt_";   ///< readable copy of a double, "%.20g"
-inline constexpr std::u16string_view kRectSuffix = u"_LTRB";     ///< readable copy of a rectangle
-inline constexpr std::u16string_view kPointSuffix = u"_L_XY";    ///< readable copy of a point
+inline constexpr std::u16string_view kHighSuffix = u"_H";       ///< high 32 bits of a 64-bit integer
+inline constexpr std::u16string_view kLowSuffix = u"_L";        ///< low 32 bits of a 64-bit integer
+inline constexpr std::u16string_view kInt64Suffix = u"_I64_";   ///< readable copy of a 64-bit integer
+inline constexpr std::u16string_view kDoubleSuffix = u"_Flt_";  ///< readable copy of a double, "%.20g"
+inline constexpr std::u16string_view kRectSuffix = u"_LTRB";    ///< readable copy of a rectangle
+inline constexpr std::u16string_view kPointSuffix = u"_L_XY";   ///< readable copy of a point
 
 /// "%d".
 std::u16string FormatInt(std::int32_t value);

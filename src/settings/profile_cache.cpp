@@ -48,9 +48,9 @@ void ReportAndFlush(std::vector<CacheEntry>& array, bool report) {
   if (report) {
     if (Cache().flush_signal) Cache().flush_signal();
     for (const CacheEntry& entry : array) {
-      profile_cache::LogLine(u"Cache \t " + entry.ProfileName() + u"\t " + entry.Section() + u"\t " +
-                             entry.Entry() + u"\t " + value_text::FormatInt(entry.IntValue()) + u"\t " +
-                             entry.TextValue() + u"\t " + value_text::FormatInt(entry.Hits()));
+      profile_cache::LogLine(u"Cache \t " + entry.ProfileName() + u"\t " + entry.Section() + u"\t " + entry.Entry() +
+                             u"\t " + value_text::FormatInt(entry.IntValue()) + u"\t " + entry.TextValue() + u"\t " +
+                             value_text::FormatInt(entry.Hits()));
     }
   }
   array.clear();
@@ -60,7 +60,8 @@ void ReportAndFlush(std::vector<CacheEntry>& array, bool report) {
 
 bool CacheEntry::Matches(std::u16string_view profile_name, std::u16string_view section,
                          std::u16string_view entry) const {
-  return EqualsIgnoringAsciiCase(entry_, entry) && EqualsIgnoringAsciiCase(section_, section) && EqualsIgnoringAsciiCase(profile_name_, profile_name);
+  return EqualsIgnoringAsciiCase(entry_, entry) && EqualsIgnoringAsciiCase(section_, section) &&
+         EqualsIgnoringAsciiCase(profile_name_, profile_name);
 }
 
 namespace profile_cache {
@@ -135,14 +136,15 @@ bool StoreText(std::u16string_view profile_name, std::u16string_view section, st
   return true;
 }
 
-void Forget(std::u16string_view profile_name, std::u16string_view section,
-            std::optional<std::u16string_view> entry, std::optional<Kind> kind) {
+void Forget(std::u16string_view profile_name, std::u16string_view section, std::optional<std::u16string_view> entry,
+            std::optional<Kind> kind) {
   ProfileLockScope lock;
   for (Kind k : {Kind::kInt, Kind::kText}) {
     if (kind && *kind != k) continue;
     std::erase_if(Array(k), [&](const CacheEntry& cached) {
       return entry ? cached.Matches(profile_name, section, *entry)
-                   : EqualsIgnoringAsciiCase(cached.Section(), section) && EqualsIgnoringAsciiCase(cached.ProfileName(), profile_name);
+                   : EqualsIgnoringAsciiCase(cached.Section(), section) &&
+                         EqualsIgnoringAsciiCase(cached.ProfileName(), profile_name);
     });
   }
 }

@@ -17,11 +17,21 @@ class CacheEntry {
  public:
   CacheEntry(std::u16string_view profile_name, std::u16string_view section, std::u16string_view entry,
              std::int32_t int_value, std::u16string_view text_value, bool stored = true)
-      : profile_name_(profile_name), section_(section), entry_(entry), int_value_(int_value),
-        text_value_(text_value), stored_(stored) {}
+      : profile_name_(profile_name),
+        section_(section),
+        entry_(entry),
+        int_value_(int_value),
+        text_value_(text_value),
+        stored_(stored) {}
 
-  void SetIntValue(std::int32_t value) { int_value_ = value; stored_ = true; }
-  void SetTextValue(std::u16string_view value) { text_value_ = value; stored_ = true; }
+  void SetIntValue(std::int32_t value) {
+    int_value_ = value;
+    stored_ = true;
+  }
+  void SetTextValue(std::u16string_view value) {
+    text_value_ = value;
+    stored_ = true;
+  }
   /// Records that the storage holds no value; the values stay (the defaults read), for the flush report.
   void SetMissing() { stored_ = false; }
   void AddHit() { ++hits_; }
@@ -78,8 +88,8 @@ bool StoreText(std::u16string_view profile_name, std::u16string_view section, st
 
 /// Removes cached values of the profile: of one entry from one array or from both (`kind` nullopt), or
 /// of every entry of a section (`entry` nullopt) from both.
-void Forget(std::u16string_view profile_name, std::u16string_view section,
-            std::optional<std::u16string_view> entry, std::optional<Kind> kind = std::nullopt);
+void Forget(std::u16string_view profile_name, std::u16string_view section, std::optional<std::u16string_view> entry,
+            std::optional<Kind> kind = std::nullopt);
 
 /// Flushes both arrays when more than ten seconds (of the program's clock) have passed since the last
 /// flush: with `report` on, the flush first signals once per array (see SetFlushSignal) and writes one

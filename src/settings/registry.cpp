@@ -7,10 +7,10 @@
 #include <climits>
 #include <cstring>
 
+#include "base/paths.h"
 #include "platform/fs.h"
 #include "platform/private_access.h"
 #include "platform/system.h"
-#include "base/paths.h"
 #include "util/strings.h"
 
 namespace ocelo {
@@ -81,8 +81,8 @@ class Statement {
     static const char16_t kEmpty[1] = {0};  // an empty text is text, not NULL
     if (text.size() > INT_MAX / 2) ok_ = false;
     const void* data = text.empty() ? kEmpty : text.data();
-    if (ok_ && sqlite3_bind_text16(stmt_, index, data, static_cast<int>(text.size() * 2), SQLITE_TRANSIENT) !=
-                   SQLITE_OK) {
+    if (ok_ &&
+        sqlite3_bind_text16(stmt_, index, data, static_cast<int>(text.size() * 2), SQLITE_TRANSIENT) != SQLITE_OK) {
       ok_ = false;
     }
     return *this;
@@ -160,8 +160,8 @@ bool LookupValue(sqlite3* db, RegistryKey key, std::u16string_view name, StoredV
   return true;
 }
 
-bool StoreValue(sqlite3* db, RegistryKey key, std::u16string_view name, std::uint32_t type,
-                std::int32_t number, std::u16string_view text) {
+bool StoreValue(sqlite3* db, RegistryKey key, std::u16string_view name, std::uint32_t type, std::int32_t number,
+                std::u16string_view text) {
   if (name.size() > kMaxValueNameLength) return false;
   // A value written again keeps its place in the enumeration and the case of its first name.
   Statement upsert(db,
@@ -398,9 +398,8 @@ bool RegistryStore::EnumKeys(RegistryRoot root, TextArg path, std::vector<std::u
   while (names.Step() == SQLITE_ROW) all.push_back(names.Text(0));
   Close();
   // In name order without case, code unit by code unit, as a registry lists subkeys.
-  std::stable_sort(all.begin(), all.end(), [](const std::u16string& a, const std::u16string& b) {
-    return ToLower(a) < ToLower(b);
-  });
+  std::stable_sort(all.begin(), all.end(),
+                   [](const std::u16string& a, const std::u16string& b) { return ToLower(a) < ToLower(b); });
   for (std::u16string& name : all) {
     if (name.size() >= kEnumNameBuffer) break;
     list.push_back(std::move(name));
@@ -425,8 +424,7 @@ bool RegistryStore::EnumValues(RegistryRoot root, TextArg path, std::vector<std:
 
 // --- typed values ------------------------------------------------------------------------------------------
 
-std::int64_t RegistryStore::GetInt64Split(RegistryRoot root, TextArg path, TextArg name,
-                                          std::int64_t default_value) {
+std::int64_t RegistryStore::GetInt64Split(RegistryRoot root, TextArg path, TextArg name, std::int64_t default_value) {
   if (!path || !name) return default_value;
   std::int32_t high = GetInt(root, path, Suffixed(name, kHighSuffix), HighHalf(default_value));
   std::int32_t low = GetInt(root, path, Suffixed(name, kLowSuffix), LowHalf(default_value));

@@ -6,11 +6,11 @@
 #include <ctime>
 #include <mutex>
 
+#include "base/paths.h"
 #include "platform/system.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
-#include "base/paths.h"
 #include "util/policy.h"
 #include "util/strings.h"
 

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "base/paths.h"
 #include "platform/fs.h"
 #include "util/file_status.h"
 #include "util/folders.h"
-#include "base/paths.h"
 #include "util/policy.h"
 #include "util/strings.h"
 
@@ -151,9 +151,7 @@ bool TempFileList::Add(std::u16string_view path) {
   return true;
 }
 
-bool TempFileList::Add(const char16_t* path) {
-  return Add(path ? std::u16string_view(path) : std::u16string_view());
-}
+bool TempFileList::Add(const char16_t* path) { return Add(path ? std::u16string_view(path) : std::u16string_view()); }
 
 bool TempFileList::AddList(const std::vector<std::u16string>& paths) {
   paths_.insert(paths_.end(), paths.begin(), paths.end());

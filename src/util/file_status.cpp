@@ -21,13 +21,9 @@ FileAttributes::FileAttributes(std::u16string_view path) {
   if (sys::GetAttributes(normalized, attributes_) == 0) path_ = std::move(normalized);
 }
 
-bool FileAttributes::Clear(std::uint32_t mask) {
-  return sys::SetAttributes(path_, attributes_ & ~mask) == 0;
-}
+bool FileAttributes::Clear(std::uint32_t mask) { return sys::SetAttributes(path_, attributes_ & ~mask) == 0; }
 
-bool FileAttributes::Set(std::uint32_t mask) {
-  return sys::SetAttributes(path_, attributes_ | mask) == 0;
-}
+bool FileAttributes::Set(std::uint32_t mask) { return sys::SetAttributes(path_, attributes_ | mask) == 0; }
 
 bool FileAttributes::ClearIfSet(std::uint32_t mask) {
   if (Has(mask) == 0) return true;
@@ -49,8 +45,6 @@ std::FILE* OpenFile(std::u16string_view path, const char* mode, int& error) {
   return opened.stream;
 }
 
-std::vector<std::uint8_t> ToBytes(std::string_view text) {
-  return std::vector<std::uint8_t>(text.begin(), text.end());
-}
+std::vector<std::uint8_t> ToBytes(std::string_view text) { return std::vector<std::uint8_t>(text.begin(), text.end()); }
 
 }  // namespace ocelo

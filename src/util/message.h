@@ -10,10 +10,9 @@ namespace ocelo {
 /// Message-box type words, as on Windows: buttons (type & 0x0F), icon (type & 0xF0), default button
 /// (type & 0xF00).
 namespace mb {
-inline constexpr unsigned kOk = 0x0, kOkCancel = 0x1, kAbortRetryIgnore = 0x2, kYesNoCancel = 0x3,
-                          kYesNo = 0x4, kRetryCancel = 0x5;
-inline constexpr unsigned kIconStop = 0x10, kIconQuestion = 0x20, kIconExclamation = 0x30,
-                          kIconInformation = 0x40;
+inline constexpr unsigned kOk = 0x0, kOkCancel = 0x1, kAbortRetryIgnore = 0x2, kYesNoCancel = 0x3, kYesNo = 0x4,
+                          kRetryCancel = 0x5;
+inline constexpr unsigned kIconStop = 0x10, kIconQuestion = 0x20, kIconExclamation = 0x30, kIconInformation = 0x40;
 inline constexpr unsigned kDefButton1 = 0x000, kDefButton2 = 0x100, kDefButton3 = 0x200;
 }  // namespace mb
 

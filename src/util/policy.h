@@ -9,13 +9,13 @@ namespace ocelo {
 
 /// How long the program waits for busy files and slow helpers.
 struct WaitPolicy {
-  int open_attempts = 100;                             ///< opening a busy file: attempts...
-  std::chrono::milliseconds open_wait{100};            ///< ...and the pause after each failed one
-  int rewrite_limit = 10;                              ///< a write that reads back empty: rewrites after the first...
-  std::chrono::milliseconds rewrite_wait{10};          ///< ...each after this pause
-  std::chrono::milliseconds program_lookup{10000};     ///< the longest wait for a program lookup
-  std::chrono::milliseconds connect_timeout{5000};     ///< a web download: connecting to the server...
-  std::chrono::milliseconds transfer_timeout{30000};   ///< ...and the whole transfer, connection included
+  int open_attempts = 100;                            ///< opening a busy file: attempts...
+  std::chrono::milliseconds open_wait{100};           ///< ...and the pause after each failed one
+  int rewrite_limit = 10;                             ///< a write that reads back empty: rewrites after the first...
+  std::chrono::milliseconds rewrite_wait{10};         ///< ...each after this pause
+  std::chrono::milliseconds program_lookup{10000};    ///< the longest wait for a program lookup
+  std::chrono::milliseconds connect_timeout{5000};    ///< a web download: connecting to the server...
+  std::chrono::milliseconds transfer_timeout{30000};  ///< ...and the whole transfer, connection included
   void (*pause_hook)(std::chrono::milliseconds) = nullptr;  ///< tests: sees each Pause instead of sleeping it
 };
 
@@ -64,7 +64,7 @@ class BusyWait {
 
  private:
   BusyPauses pauses_;
-  int attempts_ = 1;                 ///< attempts made so far
+  int attempts_ = 1;  ///< attempts made so far
   std::chrono::milliseconds waited_{0};
   std::chrono::milliseconds pause_{1};
 };

@@ -1,12 +1,12 @@
 // Small text helpers: lower-casing, extensions, UTF-8 conversions, and the settings store's folder paths.
 #include "util/strings.h"
 
-#include "platform/fs.h"
-#include "util/dump.h"
-#include "util/file_status.h"
 #include "base/ascii.h"
 #include "base/paths.h"
 #include "base/utf.h"
+#include "platform/fs.h"
+#include "util/dump.h"
+#include "util/file_status.h"
 
 namespace ocelo {
 namespace {

@@ -39,9 +39,7 @@ class BlockReader {
     return true;
   }
   // Each entry of a count takes at least `bytes_each`; a count beyond what is left is damage.
-  bool Fits(std::uint32_t count, std::size_t bytes_each) const {
-    return count <= (bytes_.size() - pos_) / bytes_each;
-  }
+  bool Fits(std::uint32_t count, std::size_t bytes_each) const { return count <= (bytes_.size() - pos_) / bytes_each; }
 
  private:
   std::span<const std::uint8_t> bytes_;
@@ -90,7 +88,7 @@ class ElfFile {
 
 // Where the fields of the ELF header and of a section header lie, for 32- and 64-bit files.
 struct ElfLayout {
-  int addr;            // width of addresses and offsets
+  int addr;  // width of addresses and offsets
   std::uint64_t shoff, shentsize, shnum, shstrndx;
   std::uint64_t header_size;
   std::uint64_t sh_type, sh_offset, sh_size, sh_link;
@@ -132,8 +130,7 @@ std::optional<ParsedVersionBlock> ParseVersionBlock(std::span<const std::uint8_t
   block.tables.resize(count);
   for (ParsedStringTable& table : block.tables) {
     std::uint32_t language = 0, code_page = 0, strings = 0;
-    if (!reader.Read16(language) || !reader.Read16(code_page) || !reader.Read32(strings) ||
-        !reader.Fits(strings, 4)) {
+    if (!reader.Read16(language) || !reader.Read16(code_page) || !reader.Read32(strings) || !reader.Fits(strings, 4)) {
       return std::nullopt;
     }
     table.key = {static_cast<std::uint16_t>(language), static_cast<std::uint16_t>(code_page)};
@@ -153,7 +150,11 @@ std::optional<ElfSection> FindElfSection(std::u16string_view path, std::string_v
   ElfFile file(path);
   if (!file.Open()) return std::nullopt;
   std::uint8_t ident[16];
-  if (!file.ReadBytes(0, ident, sizeof ident) || std::memcmp(ident, "\x7F" "ELF", 4) != 0) return std::nullopt;
+  if (!file.ReadBytes(0, ident, sizeof ident) || std::memcmp(ident,
+                                                             "\x7F"
+                                                             "ELF",
+                                                             4) != 0)
+    return std::nullopt;
   if (ident[4] != 1 && ident[4] != 2) return std::nullopt;
   if (ident[5] != 1 && ident[5] != 2) return std::nullopt;
   const ElfLayout& elf = ident[4] == 1 ? kElf32 : kElf64;

@@ -20,8 +20,7 @@ void ReportError(std::u16string_view line) {
 }
 
 std::u16string TablePrefix(VersionTranslation key) {
-  return u"\\StringFileInfo\\" + format_number(key.language, 16, 4) + format_number(key.code_page, 16, 4) +
-         u"\\";
+  return u"\\StringFileInfo\\" + format_number(key.language, 16, 4) + format_number(key.code_page, 16, 4) + u"\\";
 }
 
 // Lower-case ASCII comparison: the hexadecimal digits of a prefix may be written either way.

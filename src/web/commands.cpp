@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/paths.h"
 #include "encoding/decode.h"
 #include "platform/command_line.h"
 #include "platform/fs.h"
@@ -12,7 +13,6 @@
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
-#include "base/paths.h"
 #include "util/policy.h"
 #include "web/family_folders.h"
 #include "web/shell_command.h"

@@ -3,10 +3,10 @@
 
 #include <cwctype>
 
+#include "base/paths.h"
 #include "platform/system.h"
 #include "util/dump.h"
 #include "util/folders.h"
-#include "base/paths.h"
 #include "util/strings.h"
 #include "version/version_info.h"
 

@@ -194,7 +194,7 @@ std::u16string url_to_relative_path(std::u16string_view url) {
   std::u16string p = StripSlash(url, kUrlStyle);
   const std::u16string ext = ToLower(FileExtension(url, kUrlStyle));
   static constexpr std::array<std::u16string_view, 16> kPageExtensions = {
-      u"htm", u"html", u"css", u"js",  u"xml", u"txt", u"svg", u"ico",
+      u"htm", u"html", u"css",  u"js",  u"xml", u"txt", u"svg", u"ico",
       u"png", u"jpg",  u"jpeg", u"gif", u"bmp", u"emf", u"zip", u"msi"};
   if (ext.empty()) {
     p += u"/_.htm";
@@ -203,14 +203,18 @@ std::u16string url_to_relative_path(std::u16string_view url) {
   }
   p = Normalize(p);
   for (const auto& [from, to] : {std::pair<std::u16string_view, std::u16string_view>{u"https:", u"//"},
-                                 {u"http:", u"//"}, {u"+", u"/"}, {u"&", u"/"}, {u"?", u"/"}, {u":", u"/"}}) {
+                                 {u"http:", u"//"},
+                                 {u"+", u"/"},
+                                 {u"&", u"/"},
+                                 {u"?", u"/"},
+                                 {u":", u"/"}}) {
     p = replace_all(p, from, to);
   }
   p = Normalize(p);
   p = compact_path(p, 100);
   // "%" as a separator and ".." collapsed: no escape or parent step survives into a file name.
-  for (const auto& [from, to] : {std::pair<std::u16string_view, std::u16string_view>{u"=", u"."},
-                                 {u"%", u"/"}, {u"..", u"."}}) {
+  for (const auto& [from, to] :
+       {std::pair<std::u16string_view, std::u16string_view>{u"=", u"."}, {u"%", u"/"}, {u"..", u"."}}) {
     p = replace_all(p, from, to);
   }
   if (!p.empty() && IsAnySeparator(p.front())) p.erase(0, 1);
@@ -221,8 +225,7 @@ std::u16string url_to_relative_path(std::u16string_view url) {
 }
 
 std::u16string page_cache_path(std::u16string_view url) {
-  const std::u16string path =
-      NormalizePath(family_temp_folder(u"Pramo") + kPathSeparator + url_to_relative_path(url));
+  const std::u16string path = NormalizePath(family_temp_folder(u"Pramo") + kPathSeparator + url_to_relative_path(url));
   CreateFolderTree(FolderPart(path));
   return path;
 }
@@ -304,8 +307,7 @@ bool http_get_to_file(std::u16string_view scheme, std::u16string_view address, s
     } else if (body.too_large || result == CURLE_FILESIZE_EXCEEDED) {
       ReportError(where + u"The page is larger than " + Widen(std::to_string(kMaxPageBytes)) + u" bytes.");
     } else if (body.headers_too_large) {
-      ReportError(where + u"The page's headers are larger than " + Widen(std::to_string(kMaxHeaderBytes)) +
-                  u" bytes.");
+      ReportError(where + u"The page's headers are larger than " + Widen(std::to_string(kMaxHeaderBytes)) + u" bytes.");
     } else if (body.no_memory) {
       ReportError(where + u"Not enough memory for the page.");
     } else {

@@ -8,11 +8,11 @@
 #include <new>
 #include <string>
 
+#include "base/paths.h"
 #include "encoding/decode.h"
 #include "encoding/write.h"
 #include "platform/command_line.h"
 #include "util/dump.h"
-#include "base/paths.h"
 #include "util/policy.h"
 #include "util/strings.h"
 #include "version/format_number.h"
@@ -48,11 +48,21 @@ bool same_page_lines(std::u16string_view old_page, std::u16string_view new_page)
 
 std::u16string html_line_breaks(std::u16string_view text) {
   static constexpr std::u16string_view kBreaks[][2] = {
-      {u"</div>", u"</div>\r\n"},   {u"</script>", u"</script>\r\n"}, {u"</span>", u"</span>\r\n"},
-      {u"</li>", u"</li>\r\n"},     {u"</a>", u"</a>\r\n"},           {u"><div", u">\r\n<div"},
-      {u"><script", u">\r\n<script"}, {u"><span", u">\r\n<span"},     {u"><style", u">\r\n<style"},
-      {u"><img", u">\r\n<img"},     {u"><li", u">\r\n<li"},           {u"><ul", u">\r\n<ul"},
-      {u"><ol", u">\r\n<ol"},       {u"/><", u"/>\r\n<"},             {u");", u");\r\n"},
+      {u"</div>", u"</div>\r\n"},
+      {u"</script>", u"</script>\r\n"},
+      {u"</span>", u"</span>\r\n"},
+      {u"</li>", u"</li>\r\n"},
+      {u"</a>", u"</a>\r\n"},
+      {u"><div", u">\r\n<div"},
+      {u"><script", u">\r\n<script"},
+      {u"><span", u">\r\n<span"},
+      {u"><style", u">\r\n<style"},
+      {u"><img", u">\r\n<img"},
+      {u"><li", u">\r\n<li"},
+      {u"><ul", u">\r\n<ul"},
+      {u"><ol", u">\r\n<ol"},
+      {u"/><", u"/>\r\n<"},
+      {u");", u");\r\n"},
   };
   std::u16string result(text);
   for (const auto& pair : kBreaks) result = replace_all(result, pair[0], pair[1]);

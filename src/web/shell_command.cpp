@@ -1,12 +1,12 @@
 // Shell open: the settings of one call, running it, its failure messages, and the program look-up.
 #include "web/shell_command.h"
 
-#include "util/message.h"
+#include "base/paths.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
-#include "base/paths.h"
+#include "util/message.h"
 #include "util/strings.h"
 
 namespace ocelo {
@@ -71,8 +71,8 @@ bool ShellCommand::execute() {
     file = parameters;
     parameters = {};
   }
-  const int code = sys::ShellOpen(verb_set_ ? std::u16string_view(verb_) : std::u16string_view(), file,
-                                  parameters, folder_, show_mode_);
+  const int code = sys::ShellOpen(verb_set_ ? std::u16string_view(verb_) : std::u16string_view(), file, parameters,
+                                  folder_, show_mode_);
   if (code > 32) return true;
   ShowMessage(shell_error_message(code, verb_, file_, parameters_), 0, 0);
   return false;

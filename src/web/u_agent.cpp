@@ -9,10 +9,10 @@
 #include <string>
 #include <system_error>
 
+#include "base/paths.h"
 #include "platform/system.h"
 #include "util/dump.h"
 #include "util/folders.h"
-#include "base/paths.h"
 #include "util/strings.h"
 #include "version/version_info.h"
 #include "web/family_folders.h"

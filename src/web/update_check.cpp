@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/paths.h"
 #include "encoding/decode.h"
 #include "encoding/write.h"
 #include "settings/profile.h"
 #include "util/dump.h"
 #include "util/file_status.h"
-#include "base/paths.h"
 #include "util/strings.h"
 #include "web/fetch.h"
 #include "web/page_compare.h"

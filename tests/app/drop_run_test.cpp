@@ -8,9 +8,9 @@
 
 #include <filesystem>
 
-#include "util/message.h"
 #include "app/string_pairs.h"
 #include "support/sandbox.h"
+#include "util/message.h"
 #include "web/family_folders.h"
 
 namespace ocelo {
@@ -27,9 +27,11 @@ TEST(GetSelectedTarget, ReadsTheLeadingNumberOfTheEntry) {
     EncodingKind kind;
   };
   const Case cases[] = {
-      {u"  0 : Copy", 0},   {u"  8 : UTF-8", 8},  {u" 16 : UTF-16", 16}, {u" 74 : ShiftJIS", 74},
-      {u"", -1},            {u"Copy", 0},         {u"\t-3x", -3},        {u"70000", 70000 - 65536},
-      {u"99999999999", -1},  // wcstol saturates at 2147483647, whose low 16 bits read as -1
+      {u"  0 : Copy", 0}, {u"  8 : UTF-8", 8}, {u" 16 : UTF-16", 16},     {u" 74 : ShiftJIS", 74}, {u"", -1},
+      {u"Copy", 0},       {u"\t-3x", -3},      {u"70000", 70000 - 65536}, {u"99999999999", -1},  // wcstol saturates at
+                                                                                                 // 2147483647, whose
+                                                                                                 // low 16 bits read as
+                                                                                                 // -1
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(U8(c.text));
@@ -111,7 +113,8 @@ TEST_F(DropRunTest, FirstProblemStopsTheRunWithOneReport) {
   ASSERT_EQ(presenter_.shown.size(), 1u);
   EXPECT_EQ(presenter_.shown[0], u"テキストファイルではありません．\r\nbin.dat\r\n");
   // The summary's line breaks show as tabs in the dump line.
-  EXPECT_NE(test::DumpLog().find("\t---- OK              Button1  [OK]    \t\t\tテキストファイルではありません．\t\tbin.dat\t\t\t\t\r\n"),
+  EXPECT_NE(test::DumpLog().find("\t---- OK              Button1  [OK]    "
+                                 "\t\t\tテキストファイルではありません．\t\tbin.dat\t\t\t\t\r\n"),
             std::string::npos)
       << test::DumpLog();
 }
@@ -133,7 +136,7 @@ TEST_F(DropRunTest, EverySpellingOfTheFileItselfIsTheSamePathAndOtherCaseIsAnoth
       {"/out/.", "/out/Notes.TXT", u"same Notes.TXT\r\n"},
       {"/out", "/out//Notes.TXT", u"same Notes.TXT\r\n"},
       {"/out", "/in/../out/./Notes.TXT", u"same Notes.TXT\r\n"},
-      {"/link", "/out/Notes.TXT", u"same Notes.TXT\r\n"},    // the output folder is a link to the file's
+      {"/link", "/out/Notes.TXT", u"same Notes.TXT\r\n"},  // the output folder is a link to the file's
       {"/out", "/link/Notes.TXT", u"same Notes.TXT\r\n"},
       {"/copies", "/out/Notes.TXT", u"same Notes.TXT\r\n"},  // the copy is a link to the file
       {"/hard", "/out/Notes.TXT", u"same Notes.TXT\r\n"},    // ... or a hard link

@@ -18,8 +18,8 @@ TEST(Ascii, OnlyAToZChange) {
       {u"Section", u"sECTION", true},
       {u"", u"", true},
       {u"ab", u"abc", false},
-      {u"@", u"`", false},   // one apart like A and a, but not letters
-      {u"Ä", u"ä", false},   // not ASCII
+      {u"@", u"`", false},  // one apart like A and a, but not letters
+      {u"Ä", u"ä", false},  // not ASCII
       {u"Ａ", u"ａ", false},
   };
   for (const auto& c : cases) {

@@ -73,8 +73,8 @@ TEST(Paths, SplitText) {
   EXPECT_EQ(SplitText(U16(R"("x\y"\z)"), u"\\"), (Pieces{U16(R"("x\y")"), u"z"}));
   EXPECT_EQ(SplitText(U16(R"('x\y'\z)"), u"\\"), (Pieces{U16(R"('x\y')"), u"z"}));
   EXPECT_EQ(SplitText(U16(R"(a\\b)"), u"\\"), (Pieces{u"a", u"", u"b"}));
-  EXPECT_EQ(SplitText(u"a, b,c", u", "), (Pieces{u"a", u"", u"b", u"c"}));       // a set of characters
-  EXPECT_EQ(SplitText(u"a, b,c", u", ", true), (Pieces{u"a", u"b,c"}));          // one delimiter
+  EXPECT_EQ(SplitText(u"a, b,c", u", "), (Pieces{u"a", u"", u"b", u"c"}));      // a set of characters
+  EXPECT_EQ(SplitText(u"a, b,c", u", ", true), (Pieces{u"a", u"b,c"}));         // one delimiter
   EXPECT_EQ(SplitText(U16(R"("open\a)"), u"\\"), (Pieces{U16(R"("open\a)")}));  // unclosed quote ends it
   EXPECT_EQ(SplitText(u"", u"\\"), Pieces{});
   EXPECT_EQ(JoinText({u"a", u"", u"b"}, u"--"), u"a----b");

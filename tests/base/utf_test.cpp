@@ -27,8 +27,8 @@ TEST(DecodeUtf8Char, BoundariesAndIllFormedSubparts) {
       {"F0 90 80 80", 0x10000, 4, true},
       {"F4 8F BF BF", 0x10FFFF, 4, true},
       {"E3 81 82 41", 0x3042, 3, true},  // stops after the character
-      {"80", 0xFFFD, 1, false},           // stray continuation byte
-      {"C0 80", 0xFFFD, 1, false},        // overlong 2-byte lead
+      {"80", 0xFFFD, 1, false},          // stray continuation byte
+      {"C0 80", 0xFFFD, 1, false},       // overlong 2-byte lead
       {"C1 BF", 0xFFFD, 1, false},
       {"E0 9F BF", 0xFFFD, 1, false},     // overlong 3-byte form
       {"F0 8F BF BF", 0xFFFD, 1, false},  // overlong 4-byte form
@@ -37,10 +37,10 @@ TEST(DecodeUtf8Char, BoundariesAndIllFormedSubparts) {
       {"F4 90 80 80", 0xFFFD, 1, false},  // above U+10FFFF
       {"F5 80 80 80", 0xFFFD, 1, false},
       {"FF", 0xFFFD, 1, false},
-      {"C3", 0xFFFD, 1, false},           // cut short by the end
+      {"C3", 0xFFFD, 1, false},  // cut short by the end
       {"E3 81", 0xFFFD, 2, false},
       {"F0 9F 98", 0xFFFD, 3, false},
-      {"E3 81 41", 0xFFFD, 2, false},     // broken by a byte that is not a continuation
+      {"E3 81 41", 0xFFFD, 2, false},  // broken by a byte that is not a continuation
       {"F0 9F 41 80", 0xFFFD, 2, false},
       {"E3 C3 A9", 0xFFFD, 1, false},
   };
@@ -66,8 +66,8 @@ TEST(DecodeUtf16Char, PairsAndLoneSurrogates) {
       {{0xE000}, 0xE000, 1, true},
       {{0xD800, 0xDC00}, 0x10000, 2, true},
       {{0xDBFF, 0xDFFF}, 0x10FFFF, 2, true},
-      {{0xD83D}, 0xD83D, 1, false},          // high surrogate at the end
-      {{0xD83D, u'A'}, 0xD83D, 1, false},    // high surrogate without its low half
+      {{0xD83D}, 0xD83D, 1, false},        // high surrogate at the end
+      {{0xD83D, u'A'}, 0xD83D, 1, false},  // high surrogate without its low half
       {{0xD83D, 0xD83D}, 0xD83D, 1, false},
       {{0xDE00, 0xD83D}, 0xDE00, 1, false},  // low surrogate first
   };
@@ -85,7 +85,10 @@ TEST(Utf, EveryScalarValueRoundTripsThroughBothForms) {
     if (IsSurrogate(cp)) continue;
     std::uint8_t bytes[4];
     const std::size_t byte_count = EncodeUtf8Char(cp, bytes);
-    ASSERT_EQ(byte_count, cp < 0x80 ? 1u : cp < 0x800 ? 2u : cp < 0x10000 ? 3u : 4u)
+    ASSERT_EQ(byte_count, cp < 0x80      ? 1u
+                          : cp < 0x800   ? 2u
+                          : cp < 0x10000 ? 3u
+                                         : 4u)
         << std::hex << static_cast<unsigned>(cp);
     const DecodedChar from_bytes = DecodeUtf8Char(bytes, bytes + byte_count);
     ASSERT_TRUE(from_bytes.valid && from_bytes.code_point == cp && from_bytes.length == byte_count)

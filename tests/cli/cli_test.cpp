@@ -59,7 +59,7 @@ TEST(Cli, ConvertGoesOnAfterAProblemAndReportsEachFile) {
   test::WriteBytes(root + "/image.bin", Hex("50 4B 03 04 00 00"));
   test::WriteBytes(root + "/last.txt", Hex("41 42"));
   CliRun run = Cli({"convert", "--to", "shift_jis", "--out", out, root + "/kana.txt", root + "/image.bin",
-                 root + "/cafe.txt", root + "/last.txt"});
+                    root + "/cafe.txt", root + "/last.txt"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, root + "/kana.txt: converted\n" + root + "/image.bin: not a text file\n" + root +
                          "/cafe.txt: copied unchanged: the target encoding would lose characters\n" + root +
@@ -77,9 +77,11 @@ TEST(Cli, NeverConvertsInPlaceAndNeverOverwritesItsOwnCopy) {
   namespace fs = std::filesystem;
   const std::string root = test::TestFolder();
   const test::Bytes lossy = Hex("63 61 66 C3 A9 20 E3 81 82");  // "café あ": é has no Shift_JIS form
-  const std::vector<std::pair<std::string, test::Bytes>> sources = {
-      {"notes.txt", lossy}, {"dir/a.txt", lossy}, {"cs/x.txt", lossy}, {"c1/x.txt", Hex("31")},
-      {"c2/x.txt", Hex("32")}};
+  const std::vector<std::pair<std::string, test::Bytes>> sources = {{"notes.txt", lossy},
+                                                                    {"dir/a.txt", lossy},
+                                                                    {"cs/x.txt", lossy},
+                                                                    {"c1/x.txt", Hex("31")},
+                                                                    {"c2/x.txt", Hex("32")}};
   for (const auto& [name, bytes] : sources) {
     fs::create_directories(fs::path(root + "/" + name).parent_path());
     test::WriteBytes(root + "/" + name, bytes);
@@ -101,7 +103,8 @@ TEST(Cli, NeverConvertsInPlaceAndNeverOverwritesItsOwnCopy) {
       {{"--to", "shift_jis", "--out", "link", "dir/a.txt"}, 1, "dir/a.txt" + same},
       {{"--to", "copy", "--out", "dir", "link/a.txt"}, 1, "link/a.txt" + same},
       {{"--to", "utf-16", "--out", "CS", "cs/x.txt"}, 0, "cs/x.txt: converted\n"},
-      {{"--to", "copy", "--out", "o", "c1/x.txt", "c2/x.txt"}, 1,
+      {{"--to", "copy", "--out", "o", "c1/x.txt", "c2/x.txt"},
+       1,
        "c1/x.txt: copied\nc2/x.txt: skipped: a file of the same name was written from c1/x.txt\n"},
   };
   for (const Case& c : cases) {

@@ -45,9 +45,7 @@ void SetMTime(const std::string& path, std::int64_t time) {
   ::utime(path.c_str(), &times);
 }
 
-std::string RescueOf(const std::string& folder) {
-  return test::SandboxRoot() + "/tmp/Rescue" + folder;
-}
+std::string RescueOf(const std::string& folder) { return test::SandboxRoot() + "/tmp/Rescue" + folder; }
 
 int CountFiles(const std::string& folder) {
   std::error_code ignored;
@@ -79,12 +77,9 @@ TEST(ConvertFile, WritesEachTargetAndCopiesTheTime) {
     const char* expected;
   };
   const Case cases[] = {
-      {kind::Utf8, "E3 81 82 0D 0A"},
-      {kind::Utf16Le, "FF FE 42 30 0D 00 0A 00"},
-      {kind::ShiftJis, "82 A0 0D 0A"},
-      {-1, "FF FE 42 30 0D 00 0A 00"},
-      {99, "FF FE 42 30 0D 00 0A 00"},
-      {kind::Copy, "82 A0 0D 0A"},
+      {kind::Utf8, "E3 81 82 0D 0A"},  {kind::Utf16Le, "FF FE 42 30 0D 00 0A 00"},
+      {kind::ShiftJis, "82 A0 0D 0A"}, {-1, "FF FE 42 30 0D 00 0A 00"},
+      {99, "FF FE 42 30 0D 00 0A 00"}, {kind::Copy, "82 A0 0D 0A"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
@@ -357,9 +352,9 @@ TEST(RescueFolder, MirrorsTheAbsoluteFolderUnderTheRescueRootAndNeverLeavesIt) {
       {"/home/u/in/notes.txt", root + "/home/u/in"},
       {"/srv//a:b%c/x.txt", root + "/srv/a/b/c"},
       {"/srv/x/../y/./n.txt", root + "/srv/y"},
-      {"notes.txt", root + folder + "/a/b"},  // not the Rescue root itself
+      {"notes.txt", root + folder + "/a/b"},            // not the Rescue root itself
       {"../../notes/a.txt", root + folder + "/notes"},  // not <temp>/../notes
-      {"/srv/a:../x.txt", ""},  // the mirror would hold ".."
+      {"/srv/a:../x.txt", ""},                          // the mirror would hold ".."
       {"/srv/b%./x.txt", ""},
   };
   for (const Case& c : cases) {
@@ -389,8 +384,7 @@ TEST(ConvertFile, AnExistingCopyIsReplacedOnlyOnceItsBackupIsSafe) {
   const Case cases[] = {
       // The time-stamped name would take 266 bytes: it is shortened, keeping stamp and extension.
       {"250-byte name", repeat("a", 246) + ".txt", Rescue::kFolder, 0, FileResult::kConverted},
-      {"250-byte name of 82 kana", repeat("\xE3\x81\x82", 82) + ".txt", Rescue::kFolder, 0,
-       FileResult::kConverted},
+      {"250-byte name of 82 kana", repeat("\xE3\x81\x82", 82) + ".txt", Rescue::kFolder, 0, FileResult::kConverted},
       {"Rescue root is a file", "n.txt", Rescue::kFile, 0, FileResult::kBackupFailed},
       {"output folder near PATH_MAX", "n.txt", Rescue::kFolder, 4040, FileResult::kBackupFailed},
       {"disk full under the temporary root", "n.txt", Rescue::kFullDisk, 0, FileResult::kBackupFailed},

@@ -61,7 +61,8 @@ std::optional<std::u16string> IconvDecode(Iconv& decode, const Bytes& bytes) {
   std::optional<Bytes> utf16 = decode(bytes.data(), bytes.size());
   if (!utf16) return std::nullopt;
   std::u16string text;
-  for (std::size_t i = 0; i + 1 < utf16->size(); i += 2) text += static_cast<char16_t>((*utf16)[i] | (*utf16)[i + 1] << 8);
+  for (std::size_t i = 0; i + 1 < utf16->size(); i += 2)
+    text += static_cast<char16_t>((*utf16)[i] | (*utf16)[i + 1] << 8);
   return text;
 }
 
@@ -103,7 +104,8 @@ TEST(Cp932, DecodingAgreesWithIconvOnEveryOneAndTwoByteSequence) {
       if (expected && expected->size() == 1) ++pairs;
       // iconv rejects: a lead byte with a byte of the trail range is one U+30FB, otherwise each byte
       // decodes by itself.
-      if (!expected) expected = IsLead(first) && IsTrail(second) ? u"\u30FB" : std::u16string{single[first], single[second]};
+      if (!expected)
+        expected = IsLead(first) && IsTrail(second) ? u"\u30FB" : std::u16string{single[first], single[second]};
       const std::u16string actual = Decode(bytes);
       if (actual != *expected) {
         ADD_FAILURE() << ToHex(bytes) << " => " << UnitsHex(actual) << ", expected " << UnitsHex(*expected);
@@ -121,7 +123,8 @@ TEST(Cp932, EncodingAgreesWithIconvOnEveryCharacterThatSomeSequenceDecodesTo) {
   std::set<char16_t> decodable;
   for (unsigned first = 0; first < 256; ++first) {
     for (unsigned second = 0; second < 256; ++second) {
-      for (char16_t u : Decode({static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(second)})) decodable.insert(u);
+      for (char16_t u : Decode({static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(second)}))
+        decodable.insert(u);
     }
   }
   std::u16string one_way;  // encoded by iconv, decoded from nothing
@@ -159,7 +162,9 @@ TEST(Cp932, DecodesWindowsAdditionsAndStrayLeadBytes) {
   const Case cases[] = {
       {"bytes iconv rejects", "80 A0 FD FE FF", u"\u0080\uF8F0\uF8F1\uF8F2\uF8F3"},
       {"lead byte at the end", "41 81", u"A\u30FB"},
-      {"undefined pair with a 7-bit trail is one unit", "85 41 42", u"\u30FB" u"B"},
+      {"undefined pair with a 7-bit trail is one unit", "85 41 42",
+       u"\u30FB"
+       u"B"},
       {"undefined pair with a high trail", "EB 9F 41", u"\u30FBA"},
       {"lead before a line end keeps it", "81 0D 0A", u"\u30FB\r\n"},
       {"lead before 0x7F", "81 7F", u"\u30FB\u007F"},
@@ -184,12 +189,16 @@ TEST(Cp932, EncodesUnmappableUnitsAsOneUnderscore) {
     const char* expected;
   };
   const Case cases[] = {
-      {"lone surrogates", u"a\xD800" u"b\xDFFF", "61 5F 62 5F"},
+      {"lone surrogates",
+       u"a\xD800"
+       u"b\xDFFF",
+       "61 5F 62 5F"},
       {"each half of a pair", u"\U0001F600", "5F 5F"},
       {"one-way in iconv", u"\u301C\u2014\u2212\u00A5", "5F 5F 5F 5F"},
       {"no best fit", u"\u00E9\u00A0", "5F 5F"},
       {"Windows additions back to their bytes", u"\u0080\uF8F0\uF8F1\uF8F2\uF8F3", "80 A0 FD FE FF"},
-      {"duplicates: NEC row 13 and IBM extensions as iconv picks", u"\u2252\u2160\u2170\uFFE2\u7E8A", "81 E0 87 54 FA 40 81 CA FA 5C"},
+      {"duplicates: NEC row 13 and IBM extensions as iconv picks", u"\u2252\u2160\u2170\uFFE2\u7E8A",
+       "81 E0 87 54 FA 40 81 CA FA 5C"},
       {"zero unit is a zero byte", std::u16string(u"\u3042\0A", 3), "82 A0 00 41"},
   };
   for (const Case& c : cases) {
@@ -208,7 +217,7 @@ Bytes MixedBytes(std::size_t size, std::uint32_t seed) {
     switch (random() % 8) {
       case 0: bytes.push_back(static_cast<std::uint8_t>(0x20 + random() % 0x5F)); break;  // ASCII
       case 1: bytes.push_back(static_cast<std::uint8_t>(0xA1 + random() % 0x3F)); break;  // half-width
-      case 2:  // a lead byte and any byte
+      case 2:                                                                             // a lead byte and any byte
         bytes.push_back(random() % 2 ? 0x81 + random() % 0x1F : 0xE0 + random() % 0x1D);
         bytes.push_back(static_cast<std::uint8_t>(random()));
         break;
@@ -241,7 +250,7 @@ std::u16string RandomText(std::size_t size, std::uint32_t seed) {
   while (text.size() < size) {
     switch (random() % 6) {
       case 0: text += static_cast<char16_t>(random() % 0x80); break;
-      case 1: text += static_cast<char16_t>(random()); break;  // mostly unmappable, surrogates too
+      case 1: text += static_cast<char16_t>(random()); break;                    // mostly unmappable, surrogates too
       case 2: text += static_cast<char16_t>(0x4E00 + random() % 0x5200); break;  // CJK, mapped or not
       case 3: text += static_cast<char16_t>(0xFF61 + random() % 0x3F); break;
       case 4:

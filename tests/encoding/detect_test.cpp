@@ -140,8 +140,8 @@ TEST(GuessEncoding, RealText) {
   };
   for (const Fault& fault : faults) {
     Bytes inserted = Hex(fault.bytes);
-    for (std::size_t at : {std::size_t{0}, std::size_t{3}, std::size_t{1000}, std::size_t{1001},
-                           std::size_t{1002}, utf8.size() - 16, utf8.size() - 2, utf8.size()}) {
+    for (std::size_t at : {std::size_t{0}, std::size_t{3}, std::size_t{1000}, std::size_t{1001}, std::size_t{1002},
+                           utf8.size() - 16, utf8.size() - 2, utf8.size()}) {
       // Step back to a character start so only the inserted bytes are out of place.
       while (at > 0 && at < utf8.size() && (utf8[at] & 0xC0) == 0x80) --at;
       SCOPED_TRACE(std::string(fault.description) + " at " + std::to_string(at));
@@ -249,7 +249,8 @@ TEST(FindDeclaredEncoding, FirstDeclarationDecides) {
       {"encoding before xml does not count", {u"encoding=\"UTF-8\" xml"}, kind::Copy},
       {"no = after the word: the entry's start", {u"UTF-16 xml encoding"}, kind::Utf16Le},
       {"no = after the word, name past 20", {u"xml encoding, not much else: UTF-16"}, kind::Copy},
-      {"HTML meta charset", {u"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">"},
+      {"HTML meta charset",
+       {u"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">"},
        kind::ShiftJis},
       {"upper-case HTML is not found", {u"<META CONTENT=\"TEXT/HTML; CHARSET=UTF-8\">"}, kind::Copy},
       {"VRML header with utf8", {u"#VRML V2.0 utf8"}, kind::Utf8},

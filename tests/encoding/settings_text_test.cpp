@@ -39,8 +39,8 @@ TEST(SettingsText, DecodesEachFormOfASettingsFile) {
     EXPECT_EQ(DecodeSettingsBytes(c.bytes), c.expected);
   }
   // A declaration beyond the first ten lines does not count: the general reader decides.
-  EXPECT_EQ(DecodeSettingsBytes(late_xml), DecodeBytes(Raw(ten_lines + "<?xml encoding=\"UTF-8\"?>\r\nk=\xE3\x81\x82",
-                                                          Hex("00 00"))));
+  EXPECT_EQ(DecodeSettingsBytes(late_xml),
+            DecodeBytes(Raw(ten_lines + "<?xml encoding=\"UTF-8\"?>\r\nk=\xE3\x81\x82", Hex("00 00"))));
 }
 
 TEST(SettingsText, ReadsAndWritesWholeFiles) {

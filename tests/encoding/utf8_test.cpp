@@ -120,7 +120,10 @@ TEST(EncodeUtf8, LoneSurrogatesBecomeReplacementCharacter) {
       {"pair", u"\xD83D\xDE00", "F0 9F 98 80"},
       {"highest pair", u"\xDBFF\xDFFF", "F4 8F BF BF"},
       {"high surrogate at the end", u"A\xD83D", "41 EF BF BD"},
-      {"high surrogate before ASCII", u"\xD83D" u"A", "EF BF BD 41"},
+      {"high surrogate before ASCII",
+       u"\xD83D"
+       u"A",
+       "EF BF BD 41"},
       {"two high surrogates, then a low one", u"\xD83D\xD83D\xDE00", "EF BF BD F0 9F 98 80"},
       {"low surrogate alone", u"\xDE00", "EF BF BD"},
       {"pair in the wrong order", u"\xDE00\xD83D", "EF BF BD EF BF BD"},
@@ -181,8 +184,8 @@ TEST(Utf8, ValidTextAgreesWithIconvBothWays) {
 
 // Bytes shaped like UTF-8, with some of every fault the decoder must survive.
 Bytes RandomUtf8Shaped(std::mt19937& random, std::size_t length) {
-  static const std::uint8_t kSpecial[] = {0x80, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF, 0xE0, 0xED, 0xEF,
-                                          0xF0, 0xF4, 0xF5, 0xFE, 0xFF, 0x00, 0xA0, 0x9F, 0x8F, 0x90};
+  static const std::uint8_t kSpecial[] = {0x80, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF, 0xE0, 0xED, 0xEF, 0xF0,
+                                          0xF4, 0xF5, 0xFE, 0xFF, 0x00, 0xA0, 0x9F, 0x8F, 0x90};
   Bytes bytes = Utf8Of(RandomValidText(random, length / 2 + 1));
   bytes.resize(length);
   int faults = static_cast<int>(random() % 4);
@@ -191,7 +194,10 @@ Bytes RandomUtf8Shaped(std::mt19937& random, std::size_t length) {
     switch (random() % 3) {
       case 0: bytes[at] = kSpecial[random() % sizeof kSpecial]; break;
       case 1: bytes[at] = static_cast<std::uint8_t>(random()); break;
-      default: bytes.erase(bytes.begin() + static_cast<long>(at)); bytes.push_back(0x80 | (random() & 0x3F)); break;
+      default:
+        bytes.erase(bytes.begin() + static_cast<long>(at));
+        bytes.push_back(0x80 | (random() & 0x3F));
+        break;
     }
   }
   return bytes;
@@ -225,7 +231,8 @@ TEST(Utf8, FastAgreesWithScalarOnRandomInput) {
     std::size_t length = random() % 160;
     Bytes bytes;
     if (round % 4 == 0) {
-      for (std::size_t k = 0; k < length; ++k) bytes.push_back(static_cast<std::uint8_t>(random() | 0x80 * (random() % 3 != 0)));
+      for (std::size_t k = 0; k < length; ++k)
+        bytes.push_back(static_cast<std::uint8_t>(random() | 0x80 * (random() % 3 != 0)));
     } else {
       bytes = RandomUtf8Shaped(random, length);
     }

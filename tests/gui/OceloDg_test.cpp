@@ -16,12 +16,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "util/message.h"
+#include "app/string_pairs.h"
 #include "gui/qt/qt_drop.h"
 #include "gui/qt/qt_message_box.h"
-#include "app/string_pairs.h"
 #include "settings/placement.h"
 #include "support/sandbox.h"
+#include "util/message.h"
 #include "version/version_info.h"
 
 namespace ocelo {
@@ -99,16 +99,20 @@ TEST_F(OceloDgTest, EscapeExitAndCloseBoxSaveThePositionEnterDoesNot) {
     bool saved;
   };
   const Case cases[] = {
-      {"Escape", [](OceloDg& d) {
+      {"Escape",
+       [](OceloDg& d) {
          QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
          QCoreApplication::sendEvent(&d, &key);
-       }, true},
+       },
+       true},
       {"exit button", [](OceloDg& d) { d.findChild<QPushButton*>(QStringLiteral("exit"))->click(); }, true},
       {"close box", [](OceloDg& d) { d.close(); }, true},
-      {"Enter", [](OceloDg& d) {
+      {"Enter",
+       [](OceloDg& d) {
          QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
          QCoreApplication::sendEvent(&d, &key);
-       }, false},
+       },
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.how);

@@ -63,10 +63,10 @@ TEST(NativePath, EveryNameRoundTrips) {
   } cases[] = {
       {u"/a\u00E9\u65E5", "2F 61 C3 A9 E6 97 A5"},
       {u"\U0001F600", "F0 9F 98 80"},
-      {u"a\xDCFF\xDC80", "61 FF 80"},                   // bytes that are not UTF-8
-      {u"\xDCC0\xDCAF", "C0 AF"},                       // overlong
-      {u"\xDCED\xDCA0\xDC80", "ED A0 80"},              // an encoded surrogate
-      {u"\xDCF4\xDC90\xDC80\xDC80", "F4 90 80 80"},     // above U+10FFFF
+      {u"a\xDCFF\xDC80", "61 FF 80"},                // bytes that are not UTF-8
+      {u"\xDCC0\xDCAF", "C0 AF"},                    // overlong
+      {u"\xDCED\xDCA0\xDC80", "ED A0 80"},           // an encoded surrogate
+      {u"\xDCF4\xDC90\xDC80\xDC80", "F4 90 80 80"},  // above U+10FFFF
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.native_hex);
@@ -75,7 +75,9 @@ TEST(NativePath, EveryNameRoundTrips) {
     EXPECT_EQ(FromNativePath(native), c.text);
   }
   // Other lone surrogates name no file; they become U+FFFD rather than vanish and alias "ab".
-  EXPECT_EQ(test::ToHex(B(ToNativePath(u"a\xD800" "b"))), "61 EF BF BD 62");
+  EXPECT_EQ(test::ToHex(B(ToNativePath(u"a\xD800"
+                                       "b"))),
+            "61 EF BF BD 62");
   std::string native;
   for (int a = 0; a < 256; ++a) {
     for (int b = -1; b < 256; ++b) {
@@ -100,7 +102,7 @@ TEST(Fs, StatAndAttributes) {
   const std::string folder = test::TestFolder();
   const std::string big = folder + "/big";
   WriteText(big, "");
-  ASSERT_EQ(truncate(big.c_str(), 5'000'000'000LL), 0);  // sparse, beyond 32 bits
+  ASSERT_EQ(truncate(big.c_str(), 5'000'000'000LL), 0);          // sparse, beyond 32 bits
   ASSERT_EQ(SetFileTimes(U16(big), 4102444800, 4102444801), 0);  // the year 2100
   StatRecord record;
   ASSERT_EQ(Stat(U16(big), record), 0);
@@ -172,12 +174,21 @@ TEST(Fs, OpenStreamLocksAndRefusals) {
     int expected;  // 0 or errno
   };
   const Case cases[] = {
-      {path, LOCK_SH, "rb", 0},          {path, LOCK_SH, "wb", EBUSY},     {path, LOCK_SH, "ab", EBUSY},
-      {path, LOCK_SH, "r+b", EBUSY},     {path, LOCK_EX, "rb", EBUSY},     {path, LOCK_EX, "wb", EBUSY},
-      {path, 0, "wb", 0},                {read_only, 0, "wb", EACCES},     {read_only, 0, "ab", EACCES},
-      {read_only, 0, "r+b", EACCES},     {read_only, 0, "rb", 0},          {folder, 0, "rb", EISDIR},
-      {folder + "/pipe", 0, "rb", 0},    // opens at once, without waiting for a writer
-      {folder + "/no/f.txt", 0, "wb", ENOENT},  {path, 0, "q", EINVAL},
+      {path, LOCK_SH, "rb", 0},
+      {path, LOCK_SH, "wb", EBUSY},
+      {path, LOCK_SH, "ab", EBUSY},
+      {path, LOCK_SH, "r+b", EBUSY},
+      {path, LOCK_EX, "rb", EBUSY},
+      {path, LOCK_EX, "wb", EBUSY},
+      {path, 0, "wb", 0},
+      {read_only, 0, "wb", EACCES},
+      {read_only, 0, "ab", EACCES},
+      {read_only, 0, "r+b", EACCES},
+      {read_only, 0, "rb", 0},
+      {folder, 0, "rb", EISDIR},
+      {folder + "/pipe", 0, "rb", 0},  // opens at once, without waiting for a writer
+      {folder + "/no/f.txt", 0, "wb", ENOENT},
+      {path, 0, "q", EINVAL},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path + " " + c.mode + (c.held == LOCK_EX ? " vs exclusive" : c.held ? " vs shared" : ""));
@@ -453,9 +464,9 @@ TEST(Fs, MoveAndListFolder) {
   std::vector<std::pair<std::u16string, bool>> seen;
   for (const auto& e : entries) seen.emplace_back(e.name, e.is_folder);
   std::sort(seen.begin(), seen.end());
-  const std::vector<std::pair<std::u16string, bool>> expected = {
-      {u".", true},     {u"..", true},  {u"b", false},     {u"dangling", false},
-      {u"file", false}, {u"sub", true}, {u"to-sub", true}};  // a link to a folder walks as one
+  const std::vector<std::pair<std::u16string, bool>> expected = {{u".", true},         {u"..", true},    {u"b", false},
+                                                                 {u"dangling", false}, {u"file", false}, {u"sub", true},
+                                                                 {u"to-sub", true}};  // a link to a folder walks as one
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(ListFolder(U16(folder + "/missing"), entries), ENOENT);
   EXPECT_TRUE(entries.empty());

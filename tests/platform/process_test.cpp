@@ -35,10 +35,10 @@ TEST(StartDetached, DoesNotWaitLeavesNoChildWatchesWhenAskedAndReportsFailures) 
   const std::string gave_up = bin.Root() + "/gave-up";
   // The program runs until the test lets it go, after StartDetached has returned. A caller that waited for it
   // would find it gone only once it gives up by itself (after a minute), and the mark it leaves then shows.
-  const std::string slow = bin.Script(
-      "slow", "echo $$ > '" + pid_file + ".tmp'; mv '" + pid_file + ".tmp' '" + pid_file + "'\n" +
-                  "n=0; while [ ! -e '" + release + "' ]; do\n" +
-                  "  n=$((n + 1)); [ $n -gt 600 ] && { : > '" + gave_up + "'; exit 1; }; sleep 0.1\ndone");
+  const std::string slow = bin.Script("slow", "echo $$ > '" + pid_file + ".tmp'; mv '" + pid_file + ".tmp' '" +
+                                                  pid_file + "'\n" + "n=0; while [ ! -e '" + release + "' ]; do\n" +
+                                                  "  n=$((n + 1)); [ $n -gt 600 ] && { : > '" + gave_up +
+                                                  "'; exit 1; }; sleep 0.1\ndone");
   StartResult result = StartDetached({U16(slow)}, u"", 0ms);
   EXPECT_FALSE(test::Exists(gave_up));
   EXPECT_EQ(result.error, 0);
@@ -50,7 +50,8 @@ TEST(StartDetached, DoesNotWaitLeavesNoChildWatchesWhenAskedAndReportsFailures) 
   test::WriteText(release, "");
 
   // Watched for longer than it runs, also when the caller ignores its children: the exit status.
-  struct sigaction ignore {}, previous {};
+  struct sigaction ignore {
+  }, previous{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGCHLD, &ignore, &previous);
   result = StartDetached({U16(bin.Script("seven", "exit 7"))}, u"", 60000ms);  // ends when the program does

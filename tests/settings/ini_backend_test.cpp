@@ -34,15 +34,14 @@ TEST(IniBackend, TypedValuesAreStoredByteForByte) {
   ASSERT_TRUE(profile.WriteRect(u"S", u"Size", Rect{10, 20, 300, -5}));
   ASSERT_TRUE(profile.WriteInt64(u"S", u"N", 4294967296));
   ASSERT_TRUE(profile.WriteString(u"Debug\\2009_09", u"Text", u"\u3042 b"));
-  EXPECT_EQ(ToHex(ReadBytes(file.path)),
-            ToHex(MarkedUtf16(u"[S]\r\n"
-                              u"Size_LTRB=\"10 20 300 -5\"\r\n"
-                              u"Size=000000010 000000020 000000300 -00000005\r\n"
-                              u"N_I64_=4294967296\r\n"
-                              u"N_H=1\r\n"
-                              u"N_L=0\r\n"
-                              u"[Debug\\2009_09]\r\n"
-                              u"Text=\u3042 b\r\n")));
+  EXPECT_EQ(ToHex(ReadBytes(file.path)), ToHex(MarkedUtf16(u"[S]\r\n"
+                                                           u"Size_LTRB=\"10 20 300 -5\"\r\n"
+                                                           u"Size=000000010 000000020 000000300 -00000005\r\n"
+                                                           u"N_I64_=4294967296\r\n"
+                                                           u"N_H=1\r\n"
+                                                           u"N_L=0\r\n"
+                                                           u"[Debug\\2009_09]\r\n"
+                                                           u"Text=\u3042 b\r\n")));
   profile_cache::Clear();
   EXPECT_EQ(Profile(file.name).GetRect(u"s", u"SIZE", Rect{}), (Rect{10, 20, 300, -5}));
   EXPECT_EQ(Profile(file.name).GetInt64(u"S", u"N", 0), 4294967296);
@@ -53,7 +52,8 @@ TEST(IniBackend, ReadsUnquoteTextsAndTakeLeadingNumbers) {
   const std::u16string long_value(10050, u'x');
   const TestFile file = NewFile(folder, "reads",
                                 u"[S]\r\nq=\"quoted\"\r\na='apos'\r\nhalf=\"open\r\nn= 12abc \r\nneg=-5\r\n"
-                                u"bad=abc\r\nempty=\r\nlong=" + long_value + u"\r\n");
+                                u"bad=abc\r\nempty=\r\nlong=" +
+                                    long_value + u"\r\n");
   FreshCache cache;
   Profile profile(file.name);
   struct Case {
@@ -61,7 +61,7 @@ TEST(IniBackend, ReadsUnquoteTextsAndTakeLeadingNumbers) {
     const char16_t* text;
     std::int32_t number;
   } cases[] = {
-      {u"q", u"quoted", 0}, {u"a", u"apos", 0}, {u"half", u"\"open", 0}, {u"n", u"12abc", 12},
+      {u"q", u"quoted", 0}, {u"a", u"apos", 0},  {u"half", u"\"open", 0}, {u"n", u"12abc", 12},
       {u"neg", u"-5", -5},  {u"bad", u"abc", 0}, {u"empty", u"", 77},     {u"missing", u"dflt", 77},
   };
   for (const Case& c : cases) {
@@ -150,7 +150,7 @@ TEST(IniBackend, ReadLogReportsFileReadsAndFlushes) {
   const std::vector<std::u16string> lines = dump.Lines();
   ASSERT_FALSE(lines.empty());
   for (const std::u16string& line : std::vector(lines.begin() + 1, lines.end())) {  // after the header
-    const std::size_t tab = line.find(u'\t', line.find(u'\t') + 1);  // after the time and the program
+    const std::size_t tab = line.find(u'\t', line.find(u'\t') + 1);                 // after the time and the program
     messages.push_back(U8(line.substr(tab + 1)));
   }
   const std::vector<std::string> expected = {

@@ -39,12 +39,18 @@ TEST(IniText, FindsValuesAsTheWindowsReaderDoes) {
     const char16_t* entry;
     std::optional<std::u16string> value;
   } cases[] = {
-      {u"MAIN", u"name", u"some value"},       {u"Main", u"quoted", u"\"a b\""},
-      {u"Main", u"; comment", std::nullopt},   {u"Main", u"bare line", std::nullopt},
-      {u"Main", u"dup", u"first"},             {u"Main", u"empty", u""},
-      {u"Spaced", u"lf", u"only"},             {u"Main", u"later", std::nullopt},
-      {u"", u"k", std::nullopt},               {u"Debug\\2009_09", u"UseProfileCache", u"0"},
-      {u"Missing", u"k", std::nullopt},        {u" Main ", u" name ", u"some value"},
+      {u"MAIN", u"name", u"some value"},
+      {u"Main", u"quoted", u"\"a b\""},
+      {u"Main", u"; comment", std::nullopt},
+      {u"Main", u"bare line", std::nullopt},
+      {u"Main", u"dup", u"first"},
+      {u"Main", u"empty", u""},
+      {u"Spaced", u"lf", u"only"},
+      {u"Main", u"later", std::nullopt},
+      {u"", u"k", std::nullopt},
+      {u"Debug\\2009_09", u"UseProfileCache", u"0"},
+      {u"Missing", u"k", std::nullopt},
+      {u" Main ", u" name ", u"some value"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(U8(c.section) + "/" + U8(c.entry));
@@ -66,8 +72,7 @@ TEST(IniText, EditsTouchOnlyTheLinesConcerned) {
     std::u16string after;
   } cases[] = {
       {"first entry of a new file", u"", u"S", u"k", u"v", u"[S]\r\nk=v\r\n"},
-      {"new entry after the section's last entry",
-       u"[A]\r\nx=1\r\n\r\n; about B\r\n[B]\r\n", u"a", u"y", u"2",
+      {"new entry after the section's last entry", u"[A]\r\nx=1\r\n\r\n; about B\r\n[B]\r\n", u"a", u"y", u"2",
        u"[A]\r\nx=1\r\ny=2\r\n\r\n; about B\r\n[B]\r\n"},
       {"new entry in an empty section", u"[A]\n[B]\n", u"B", u"y", u"2", u"[A]\n[B]\ny=2\r\n"},
       {"last line without line end", u"[A]\r\nx=1", u"A", u"y", u"2", u"[A]\r\nx=1\r\ny=2\r\n"},
@@ -75,10 +80,9 @@ TEST(IniText, EditsTouchOnlyTheLinesConcerned) {
       {"present entry keeps its spelling", u"[A]\r\n  Key = old \r\nz=1\n", u"A", u"KEY", u"new value ",
        u"[A]\r\nKey=new value \r\nz=1\n"},
       {"delete one entry", u"[A]\r\nx=1\r\ny=2\r\n", u"A", u"X", std::nullopt, u"[A]\r\ny=2\r\n"},
-      {"delete a section up to the next", u"[A]\r\nx=1\r\n; note\r\n[B]\r\ny=2\r\n", u"A", std::nullopt,
-       std::nullopt, u"[B]\r\ny=2\r\n"},
-      {"delete the last section", u"[A]\r\nx=1\r\n[B]\r\ny=2", u"b", std::nullopt, std::nullopt,
-       u"[A]\r\nx=1\r\n"},
+      {"delete a section up to the next", u"[A]\r\nx=1\r\n; note\r\n[B]\r\ny=2\r\n", u"A", std::nullopt, std::nullopt,
+       u"[B]\r\ny=2\r\n"},
+      {"delete the last section", u"[A]\r\nx=1\r\n[B]\r\ny=2", u"b", std::nullopt, std::nullopt, u"[A]\r\nx=1\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -97,8 +101,12 @@ TEST(IniText, EditsTouchOnlyTheLinesConcerned) {
 TEST(IniText, RefusesWhatWouldNotReadBackAsWritten) {
   EXPECT_TRUE(ini::CanStore(u"Position\\Dialog", u"", u"\"1 2\" = ; [x]"));
   EXPECT_TRUE(ini::CanStore(u"S", std::nullopt, std::nullopt));
-  for (auto [section, entry, value] : {std::tuple{u"a]b", u"k", u"v"}, {u"S", u"a=b", u"v"}, {u"S", u" [k", u"v"},
-                                       {u"S", u";k", u"v"}, {u"S", u"k", u"line\nbreak"}, {u"S\r", u"k", u"v"}}) {
+  for (auto [section, entry, value] : {std::tuple{u"a]b", u"k", u"v"},
+                                       {u"S", u"a=b", u"v"},
+                                       {u"S", u" [k", u"v"},
+                                       {u"S", u";k", u"v"},
+                                       {u"S", u"k", u"line\nbreak"},
+                                       {u"S\r", u"k", u"v"}}) {
     EXPECT_FALSE(ini::CanStore(section, entry, value)) << U8(section) << "/" << U8(entry) << "=" << U8(value);
   }
 }
@@ -153,9 +161,9 @@ TEST(IniFile, WritesKeepWhatFollowsAZero) {
   };
   auto utf8_marked = [](std::u16string_view text) { return Raw("\xEF\xBB\xBF" + U8(text)); };
   for (const auto& c : cases) {
-    for (const auto& [form, bytes] : {std::pair{"UTF-16LE", MarkedUtf16(head + tail)},
-                                      std::pair{"UTF-16BE", big_endian(head + tail)},
-                                      std::pair{"UTF-8", utf8_marked(head + tail)}}) {
+    for (const auto& [form, bytes] :
+         {std::pair{"UTF-16LE", MarkedUtf16(head + tail)}, std::pair{"UTF-16BE", big_endian(head + tail)},
+          std::pair{"UTF-8", utf8_marked(head + tail)}}) {
       SCOPED_TRACE(std::string(c.description) + ", " + form);
       WriteBytes(path, bytes);
       ASSERT_TRUE(ini::WriteValue(ini, c.section, c.entry, c.value));

@@ -5,12 +5,12 @@
 
 #include <filesystem>
 
+#include "base/paths.h"
 #include "platform/system.h"
 #include "settings/profile.h"
 #include "settings/registry.h"
 #include "settings/settings_files.h"
 #include "util/dump.h"
-#include "base/paths.h"
 
 namespace ocelo {
 namespace {
@@ -64,8 +64,8 @@ TEST(IniPath, RegistryNamesTheBaseAndOverridesTheFolder) {
 
   // A base name in the unnamed value of Software\Vexo moves the key; IniFullBase there moves the folder.
   ASSERT_TRUE(store.WriteString(kHkeyCurrentUser, u"Software\\Vexo", u"", u"Family"));
-  ASSERT_TRUE(store.WriteString(kHkeyCurrentUser, u"Software\\Family\\Vexo", u"IniFullBase",
-                                U16(own.Root() + "/elsewhere")));
+  ASSERT_TRUE(
+      store.WriteString(kHkeyCurrentUser, u"Software\\Family\\Vexo", u"IniFullBase", U16(own.Root() + "/elsewhere")));
   ResetRegKeyBase();
   EXPECT_EQ(RegKeyBase(), u"Family");
   EXPECT_EQ(U8(IniFolder()), own.Root() + "/elsewhere");

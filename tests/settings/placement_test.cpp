@@ -5,11 +5,11 @@
 
 #include <cstdio>
 
+#include "base/paths.h"
 #include "platform/system.h"
 #include "settings/ini_path.h"
 #include "settings/profile_cache.h"
 #include "settings/settings_files.h"
-#include "base/paths.h"
 
 namespace ocelo {
 namespace {
@@ -69,9 +69,9 @@ TEST(Placement, FitRectIntoPushesInsideAndCutsToSize) {
     Rect rect;
     Rect fitted;
   } cases[] = {
-      {{100, 100, 300, 300}, {100, 100, 300, 300}},    {{2000, 100, 2200, 300}, {1720, 100, 1920, 300}},
-      {{-50, 10, 150, 110}, {0, 10, 200, 110}},        {{10, 1000, 110, 1100}, {10, 940, 110, 1040}},
-      {{-100, 0, 2100, 100}, {0, 0, 1920, 100}},       {{10, 500, 110, 2000}, {10, 0, 110, 1040}},
+      {{100, 100, 300, 300}, {100, 100, 300, 300}}, {{2000, 100, 2200, 300}, {1720, 100, 1920, 300}},
+      {{-50, 10, 150, 110}, {0, 10, 200, 110}},     {{10, 1000, 110, 1100}, {10, 940, 110, 1040}},
+      {{-100, 0, 2100, 100}, {0, 0, 1920, 100}},    {{10, 500, 110, 2000}, {10, 0, 110, 1040}},
       {{1900, -20, 5000, 20}, {0, 0, 1920, 40}},
   };
   for (const Case& c : cases) {
@@ -91,11 +91,12 @@ TEST(Placement, DialogComesBackOntoTheWorkArea) {
       {"first run", {kPrimary}, std::nullopt, std::nullopt},
       {"second monitor removed", {kPrimary}, Rect{2000, 100, 2200, 300}, Rect{1720, 100, 1920, 300}},
       {"second monitor present", {kPrimary, kSecond}, Rect{2000, 100, 2200, 300}, Rect{2000, 100, 2200, 300}},
-      {"one pixel inside with two monitors", {kPrimary, kSecond}, Rect{1920, 0, 2120, 200},
-       Rect{1921, 1, 2121, 201}},
+      {"one pixel inside with two monitors", {kPrimary, kSecond}, Rect{1920, 0, 2120, 200}, Rect{1921, 1, 2121, 201}},
       {"larger than the work area", {kPrimary}, Rect{-10, -10, 2000, 500}, Rect{0, 0, 1920, 510}},
       {"damaged rectangle", {kPrimary}, Rect{500, 500, 100, 100}, std::nullopt},
-      {"below both monitors: the nearest one", {kPrimary, kSecond}, Rect{3000, 5000, 3100, 5100},
+      {"below both monitors: the nearest one",
+       {kPrimary, kSecond},
+       Rect{3000, 5000, 3100, 5100},
        Rect{3000, 939, 3100, 1039}},
   };
   int n = 0;
@@ -199,8 +200,8 @@ TEST(Placement, ScaleChangeClearsRegistryLayouts) {
   window.dpi = 144;
   ResetLayoutsOnDpiChange(displays, &window);
   // Parents are tried before their children, so a key that still had subkeys stays.
-  EXPECT_EQ(ListSubkeys(kHkeyCurrentUser, app + u"\\Position"),
-            (std::vector<std::u16string>{app + u"\\Position\\Dialog"}));
+  EXPECT_EQ(ListSubkeys(kHkeyCurrentUser, app + u"\\Position"), (std::vector<std::u16string>{app + u"\\Position\\Dialo"
+                                                                                                   u"g"}));
   EXPECT_TRUE(ListSubkeys(kHkeyCurrentUser, app + u"\\Bar").empty());
 
   SetApplicationRegistryKey(u"");

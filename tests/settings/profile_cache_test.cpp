@@ -20,7 +20,7 @@ TEST(ProfileCache, MatchesWithoutCaseAndCountsHits) {
   EXPECT_EQ(profile_cache::LookupText(u"/a/tool.ini", u"sec", u"entry", u""), std::nullopt);  // other array
   const std::vector<CacheEntry> ints = profile_cache::Entries(profile_cache::Kind::kInt);
   ASSERT_EQ(ints.size(), 1u);
-  EXPECT_EQ(ints[0].Hits(), 2);  // the second store and the lookup found it
+  EXPECT_EQ(ints[0].Hits(), 2);                      // the second store and the lookup found it
   EXPECT_EQ(ints[0].ProfileName(), u"/a/Tool.ini");  // names stay as first stored
 
   // An entry known to be missing answers with each reader's own default.

@@ -9,9 +9,9 @@
 #include <map>
 #include <string>
 
+#include "base/paths.h"
 #include "settings/profile_lock.h"
 #include "support/sandbox.h"
-#include "base/paths.h"
 
 namespace ocelo {
 namespace {
@@ -106,8 +106,12 @@ TEST(ProfileTypedValues, PaddedNumbersKeepTheirSignAndEveryDigit) {
     std::int32_t value;
     const char* padded;
   } cases[] = {
-      {0, "000000000"},          {-5, "-00000005"},   {123456789, "123456789"},
-      {1234567890, "1234567890"}, {-12345678, "-12345678"}, {-123456789, "-123456789"},
+      {0, "000000000"},
+      {-5, "-00000005"},
+      {123456789, "123456789"},
+      {1234567890, "1234567890"},
+      {-12345678, "-12345678"},
+      {-123456789, "-123456789"},
       {std::numeric_limits<std::int32_t>::min(), "-2147483648"},
       {std::numeric_limits<std::int32_t>::max(), "2147483647"},
   };
@@ -129,10 +133,10 @@ TEST(ProfileTypedValues, PaddedTextWithMissingNumbersReadsZeroNotTheDefault) {
   } cases[] = {
       {"000000010 000000020", {10, 20, 0, 0}},
       {"", {0, 0, 0, 0}},
-      {"1  2", {1, 0, 2, 0}},                 // two spaces make an empty token
-      {" 7 8 9 10", {0, 7, 8, 9}},            // a leading space makes an empty first token
-      {"1\t2 3", {1, 3, 0, 0}},               // only the space separates
-      {"1 2 3 4 5 6", {1, 2, 3, 4}},          // tokens past the fourth are ignored
+      {"1  2", {1, 0, 2, 0}},         // two spaces make an empty token
+      {" 7 8 9 10", {0, 7, 8, 9}},    // a leading space makes an empty first token
+      {"1\t2 3", {1, 3, 0, 0}},       // only the space separates
+      {"1 2 3 4 5 6", {1, 2, 3, 4}},  // tokens past the fourth are ignored
       {"x 2 -3y 4", {0, 2, -3, 4}},
   };
   for (const Case& c : cases) {
@@ -196,8 +200,9 @@ TEST(ProfileTypedValues, DoubleStoresShortValueAndFullCopy) {
 }
 
 TEST(ProfileTypedValues, DoubleTextsMatchPrintfInTheCLocale) {
-  const double values[] = {0.0,    -0.0,    0.1,    1.0 / 3, 100000, 1e6,     123456789.0, 1e-5,
-                           1e-4,   1e20,    -2.5e-300, 5e-324, 1.7976931348623157e308, 65536.5};
+  const double values[] = {
+      0.0,    -0.0, 0.1, 1.0 / 3, 100000, 1e6, 123456789.0, 1e-5, 1e-4, 1e20, -2.5e-300, 5e-324, 1.7976931348623157e308,
+      65536.5};
   for (double value : values) {
     SCOPED_TRACE(value);
     char printed[64];
@@ -233,10 +238,17 @@ TEST(ProfileTypedValues, NumberParsingTakesTheLeadingNumber) {
     const char* text;
     double value;
   } double_cases[] = {
-      {"  1.5e3xyz", 1500},       {"abc", 0},   {"-0x1p4", -16},  {".5", 0.5},
-      {"1e", 1},                   {"+-5", 0},   {"1e999", std::numeric_limits<double>::infinity()},
-      {"-1e999", -std::numeric_limits<double>::infinity()},       {"1e-999", 0},
-      {"0x", 0},                   {"inf", std::numeric_limits<double>::infinity()},
+      {"  1.5e3xyz", 1500},
+      {"abc", 0},
+      {"-0x1p4", -16},
+      {".5", 0.5},
+      {"1e", 1},
+      {"+-5", 0},
+      {"1e999", std::numeric_limits<double>::infinity()},
+      {"-1e999", -std::numeric_limits<double>::infinity()},
+      {"1e-999", 0},
+      {"0x", 0},
+      {"inf", std::numeric_limits<double>::infinity()},
   };
   for (const DoubleCase& c : double_cases) {
     SCOPED_TRACE(c.text);
@@ -255,7 +267,7 @@ TEST(ProfileTypedValues, QuotingAndUnquoting) {
       {u"a\tb", u"\"a\tb\"", u"a\tb"},
       {u"a b", u"\"a b\"", u"a b"},
       {u"'a b'", u"\"'a b'\"", u"a b"},
-      {u"\"", u"\"", u"\""},             // one character is not a pair of quotes
+      {u"\"", u"\"", u"\""},  // one character is not a pair of quotes
       {u"\"a'", u"\"a'", u"\"a'"},
       {u"\"\"", u"\"\"", u""},
   };

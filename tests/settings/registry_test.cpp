@@ -145,7 +145,8 @@ TEST_F(Registry, FailureTextsAreExact) {
     bool (*run)(RegistryStore&);
     const char* text;
   } cases[] = {
-      {"text read of a number", [](RegistryStore& s) { return s.GetString(kUser, u"Software\\T", u"num", u"d") == u"d"; },
+      {"text read of a number",
+       [](RegistryStore& s) { return s.GetString(kUser, u"Software\\T", u"num", u"d") == u"d"; },
        "ＲＥＧ＿ＳＺでない　　　　Software\\T\\[num]"},
       {"number read of a text", [](RegistryStore& s) { return s.GetInt(kUser, u"Software\\T", u"txt", 9) == 9; },
        "ＲＥＧ＿ＤＷＯＲＤでない　Software\\T\\[txt]"},
@@ -161,12 +162,11 @@ TEST_F(Registry, FailureTextsAreExact) {
        "削除に失敗　　キー　　　　Software\\T\\[Sub]"},
       {"delete of a missing key", [](RegistryStore& s) { return !s.DeleteKey(kUser, u"Software\\T", u"None"); },
        "削除に失敗　　キー　　　　Software\\T\\[None]"},
-      {"key name too long to store", [](RegistryStore& s) {
-         return !s.WriteInt(kUser, u"Software\\" + std::u16string(256, u'k'), u"v", 1); },
+      {"key name too long to store",
+       [](RegistryStore& s) { return !s.WriteInt(kUser, u"Software\\" + std::u16string(256, u'k'), u"v", 1); },
        nullptr},
-      {"value name too long to store", [](RegistryStore& s) {
-         return !s.WriteInt(kUser, u"Software\\T", std::u16string(16384, u'v'), 1); },
-       nullptr},
+      {"value name too long to store",
+       [](RegistryStore& s) { return !s.WriteInt(kUser, u"Software\\T", std::u16string(16384, u'v'), 1); }, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

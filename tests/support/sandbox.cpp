@@ -88,10 +88,19 @@ std::u16string U16(std::string_view utf8) {
     unsigned char c = static_cast<unsigned char>(utf8[i]);
     char32_t cp;
     int len;
-    if (c < 0x80) { cp = c; len = 1; }
-    else if ((c >> 5) == 6) { cp = c & 0x1F; len = 2; }
-    else if ((c >> 4) == 14) { cp = c & 0x0F; len = 3; }
-    else { cp = c & 0x07; len = 4; }
+    if (c < 0x80) {
+      cp = c;
+      len = 1;
+    } else if ((c >> 5) == 6) {
+      cp = c & 0x1F;
+      len = 2;
+    } else if ((c >> 4) == 14) {
+      cp = c & 0x0F;
+      len = 3;
+    } else {
+      cp = c & 0x07;
+      len = 4;
+    }
     for (int k = 1; k < len && i + k < utf8.size(); ++k) cp = (cp << 6) | (utf8[i + k] & 0x3F);
     i += len;
     if (cp >= 0x10000) {
@@ -136,9 +145,7 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-void WriteText(const std::string& path, std::string_view bytes) {
-  WriteBytes(path, Bytes(bytes.begin(), bytes.end()));
-}
+void WriteText(const std::string& path, std::string_view bytes) { WriteBytes(path, Bytes(bytes.begin(), bytes.end())); }
 
 Bytes ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -155,9 +162,10 @@ Bytes Hex(std::string_view hex) {
   int nibbles = 0;
   unsigned value = 0;
   for (char c : hex) {
-    int digit = (c >= '0' && c <= '9') ? c - '0'
-              : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-              : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+    int digit = (c >= '0' && c <= '9')   ? c - '0'
+                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                         : -1;
     if (digit < 0) continue;
     value = value * 16 + static_cast<unsigned>(digit);
     if (++nibbles == 2) {

@@ -1,8 +1,8 @@
 // Test helpers for the dump log: send it into a test's own folder, hold the clock mid-hour, read its lines.
 #pragma once
 
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 

@@ -1,8 +1,8 @@
 // Tests of the dump log: the bytes of a dump file, concurrent appends, privacy, and the clean-up at exit.
 #include "util/dump.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <set>
 
+#include "base/paths.h"
 #include "support/sandbox.h"
 #include "util/dump_capture.h"
 #include "util/folders.h"
-#include "base/paths.h"
 #include "util/policy.h"
 
 namespace ocelo {
@@ -70,7 +70,7 @@ TEST(FormatTime, FormatsLocalTime) {
       {u"日付 %Y", u"日付 2026"},
       {u"", u""},
       {std::u16string(255, u'x'), std::u16string(255, u'x')},
-      {std::u16string(256, u'x'), u""},                 // longer than 255 characters
+      {std::u16string(256, u'x'), u""},  // longer than 255 characters
       // 204 characters fit, though their UTF-8 form is longer than 255 bytes.
       {std::u16string(200, u'あ') + u"%Y", std::u16string(200, u'あ') + u"2026"},
   };
@@ -204,10 +204,8 @@ TEST(AppendDump, OldDumpFilesGoWhenTheProcessEnds) {
     bool read_only;
     bool stays;
   } files[] = {
-      {dbg + "/0101_01.txt", 11, false, false},
-      {dump.Folder() + "/0102_02.txt", 11, false, false},
-      {dump.Folder() + "/0103_03.txt", 9, false, true},
-      {dump.Folder() + "/0104_04.txt", 11, true, true},
+      {dbg + "/0101_01.txt", 11, false, false},          {dump.Folder() + "/0102_02.txt", 11, false, false},
+      {dump.Folder() + "/0103_03.txt", 9, false, true},  {dump.Folder() + "/0104_04.txt", 11, true, true},
       {dump.Folder() + "/0105_05.log", 11, false, true},
   };
   for (const auto& f : files) {

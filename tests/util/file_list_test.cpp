@@ -1,8 +1,8 @@
 // Tests of folder walking, copies and the temporary-file lists.
 #include "util/file_list.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -35,18 +35,18 @@ TEST(MatchesPattern, Table) {
       {u"/d/a.b", u"*.*", true},
       {u"/d/noext", u"*.*", false},
       {u"/d/1206_05.txt", u"*.txt", true},
-      {u"/d/1206_05.txt.bak", u"*.txt", false},      // must end with the last piece
-      {u"/d/Notes-old.TXT", u"notes*.txt", true},     // title in another letter case
-      {u"/d/xnotes.txt", u"notes*.txt", false},       // must begin with the first piece
+      {u"/d/1206_05.txt.bak", u"*.txt", false},    // must end with the last piece
+      {u"/d/Notes-old.TXT", u"notes*.txt", true},  // title in another letter case
+      {u"/d/xnotes.txt", u"notes*.txt", false},    // must begin with the first piece
       {u"/d/notes.txtx", u"notes*.txt", false},
-      {u"/d/ab", u"ab*b", false},                     // pieces may not overlap
+      {u"/d/ab", u"ab*b", false},  // pieces may not overlap
       {u"/d/abb", u"ab*b", true},
       {u"/d/xaybz", u"*a*b*", true},
-      {u"/d/xbyaz", u"*a*b*", false},                 // pieces in order
-      {u"/d/file?.txt", u"file?.txt", true},          // "?" stands for itself
+      {u"/d/xbyaz", u"*a*b*", false},         // pieces in order
+      {u"/d/file?.txt", u"file?.txt", true},  // "?" stands for itself
       {u"/d/file1.txt", u"file?.txt", false},
       {u"/d/abc", u"abc", true},
-      {u"/d/abcabc", u"abc", false},                  // no wildcard: the whole name
+      {u"/d/abcabc", u"abc", false},  // no wildcard: the whole name
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(test::U8(c.path + u" ~ " + c.pattern));
@@ -84,11 +84,9 @@ TEST(FileExists, FilesFoldersAndEmptiness) {
     std::string path;
     bool exists, non_empty, folder, folder_empty;
   } cases[] = {
-      {root + "/empty", true, false, false, false},   // a file's folder is the root, which is not empty
-      {root + "/full", true, true, false, false},
-      {root + "/folder", true, true, true, false},
-      {root + "/hollow/", true, true, true, true},
-      {root + "/hollow/ghost", false, false, false, true},
+      {root + "/empty", true, false, false, false},  // a file's folder is the root, which is not empty
+      {root + "/full", true, true, false, false},   {root + "/folder", true, true, true, false},
+      {root + "/hollow/", true, true, true, true},  {root + "/hollow/ghost", false, false, false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
@@ -161,8 +159,7 @@ TEST(TempFileList, OwnedCopyIsRemovedOnlyWhileItIsTheFileWritten) {
          fs::rename(path + ".new", path);
        },
        false},
-      {"rewritten in place", [](const std::string& path) { test::WriteText(path, "the second dialog's copy"); },
-       false},
+      {"rewritten in place", [](const std::string& path) { test::WriteText(path, "the second dialog's copy"); }, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.description);

@@ -57,8 +57,8 @@ TEST(CreateFolderTree, CreatesEveryMissingFolder) {
   const std::string root = test::TestFolder();
   test::DumpCapture dump(root);
   // Quotes are ordinary characters in POSIX names, also where they open a piece.
-  for (const std::string& path : {root + "/a/b/c", root + "/a/b/c/", root + "/s//t///u",
-                                  root + "/\"q/r\"/s", root + "/'open/x"}) {
+  for (const std::string& path :
+       {root + "/a/b/c", root + "/a/b/c/", root + "/s//t///u", root + "/\"q/r\"/s", root + "/'open/x"}) {
     SCOPED_TRACE(path);
     EXPECT_TRUE(CreateFolderTree(U16(path)));
     EXPECT_TRUE(std::filesystem::is_directory(path));
@@ -71,9 +71,7 @@ TEST(CreateFolderTree, FileInTheWayFailsWithDumpLine) {
   test::DumpCapture dump(root);
   test::MidHourClock clock;
   test::WriteText(root + "/x", "file");
-  const struct {
-    std::string path;
-  } cases[] = {{root + "/x/y/z"}, {root + "/x"}, {root + "/x/"}};
+  const struct { std::string path; } cases[] = {{root + "/x/y/z"}, {root + "/x"}, {root + "/x/"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     EXPECT_FALSE(CreateFolderTree(U16(c.path)));

@@ -32,12 +32,9 @@ TEST(ShowMessage, SummaryLabels) {
     int answer;
     const char* labels;
   } cases[] = {
-      {0x000, 1, "---- OK              Button1  [OK]    \t"},
-      {0x211, 2, "Stop OK Cancel       Button3  [CANCEL]\t"},
-      {0x032, 3, "(!)  AbortRetryInore Button1  [Abort] \t"},
-      {0x045, 4, "(i)  Retry Cancel    Button1  [Retry] \t"},
-      {0x302, 5, "---- AbortRetryInore Non  (1) [Innore]\t"},
-      {0x006, 0, "----                 Button1  Bug...  \t"},
+      {0x000, 1, "---- OK              Button1  [OK]    \t"}, {0x211, 2, "Stop OK Cancel       Button3  [CANCEL]\t"},
+      {0x032, 3, "(!)  AbortRetryInore Button1  [Abort] \t"}, {0x045, 4, "(i)  Retry Cancel    Button1  [Retry] \t"},
+      {0x302, 5, "---- AbortRetryInore Non  (1) [Innore]\t"}, {0x006, 0, "----                 Button1  Bug...  \t"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.labels);

@@ -99,11 +99,11 @@ TEST(Utf8, InvalidBytesBecomeReplacementCharacters) {
   } cases[] = {
       {"41 C3 A9 E3 81 82 F0 9F 98 80", u"Aéあ\U0001F600"},
       {"80", u"\uFFFD"},
-      {"C0 80", u"\uFFFD\uFFFD"},                        // overlong
-      {"ED A0 80", u"\uFFFD\uFFFD\uFFFD"},               // surrogate
-      {"F4 90 80 80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},      // above U+10FFFF
-      {"E3 81 41", u"\uFFFDA"},                           // cut short: one replacement
-      {"F0 9F 98", u"\uFFFD"},                            // cut short at the end
+      {"C0 80", u"\uFFFD\uFFFD"},                    // overlong
+      {"ED A0 80", u"\uFFFD\uFFFD\uFFFD"},           // surrogate
+      {"F4 90 80 80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+      {"E3 81 41", u"\uFFFDA"},                      // cut short: one replacement
+      {"F0 9F 98", u"\uFFFD"},                       // cut short at the end
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.hex);

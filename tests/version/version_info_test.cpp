@@ -21,9 +21,11 @@ using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
 Bytes Block(std::vector<VersionTranslation> translations) {
-  static const VersionString strings[] = {
-      {u"FileDescription", u"Vexo Clip"}, {u"FileVersion", u"1, 0, 0, 1"}, {u"LegalCopyright", u"(C) 2026"},
-      {u"OriginalFilename", u"vexoclip"}, {u"SpecialBuild", u""}};
+  static const VersionString strings[] = {{u"FileDescription", u"Vexo Clip"},
+                                          {u"FileVersion", u"1, 0, 0, 1"},
+                                          {u"LegalCopyright", u"(C) 2026"},
+                                          {u"OriginalFilename", u"vexoclip"},
+                                          {u"SpecialBuild", u""}};
   const VersionStringTable tables[] = {{{0x0411, 0x04B0}, strings}};
   return MakeVersionBlock(translations, tables);
 }
@@ -62,8 +64,8 @@ TEST_F(VersionInfoTest, FilesWithoutAUsableBlock) {
   too_long[5] = 0x10;   // a length past the section's end
   // A section header that claims 512 MiB more than the file holds.
   Bytes huge = elf;
-  const std::size_t size_field = 64 + std::string("\0.shstrtab\0", 11).size() + std::string(kVersionSection).size() + 1 +
-                                 good.size() + 2 * 64 + 32;
+  const std::size_t size_field = 64 + std::string("\0.shstrtab\0", 11).size() + std::string(kVersionSection).size() +
+                                 1 + good.size() + 2 * 64 + 32;
   huge[size_field + 3] = 0x20;
   const struct {
     const char* name;
@@ -125,8 +127,9 @@ TEST(FormatNumber, BasesWidthsAndSigns) {
     std::uint32_t value;
     int base, width;
     const char* text;
-  } cases[] = {{1, 10, 3, "001"},  {0x04B0, 16, 4, "04b0"}, {1234, 10, 2, "1234"},
-               {0, 10, 0, "0"},    {0xFFFFFFFF, 10, 0, "4294967295"}, {36, 40, 0, "10"}, {5, 1, 0, "101"}};
+  } cases[] = {{1, 10, 3, "001"}, {0x04B0, 16, 4, "04b0"},           {1234, 10, 2, "1234"},
+               {0, 10, 0, "0"},   {0xFFFFFFFF, 10, 0, "4294967295"}, {36, 40, 0, "10"},
+               {5, 1, 0, "101"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(U8(format_number(c.value, c.base, c.width)), c.text);

@@ -71,8 +71,7 @@ TEST(FamilyFolders, WorkingFilesAreNeverWrittenThroughAPlantedLink) {
       {"Rescue backup", U8(RescueFolder(U16(root + "/out/notes.txt"), true)) + "/notes.txt",
        [&] { BackupToRescue(U16(root + "/out/notes.txt")); }, "the old copy"},
       {"page cache", U8(page_cache_path(U16(url))), [&] { fetch_page(U16(url)); }, "the page"},
-      {"command script", U8(batch_file_for(u"true")), [] { run_command(u"true"); },
-       sys::CommandScript(u"true")},
+      {"command script", U8(batch_file_for(u"true")), [] { run_command(u"true"); }, sys::CommandScript(u"true")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.where);
@@ -134,7 +133,6 @@ TEST(TextHelpers, ReplaceAllWithoutLoopingAndFindingUpperCaseAndTrim) {
   EXPECT_EQ(U8(trim(u" \t\r\n a b \v\f ")), "a b");
   EXPECT_EQ(U8(trim(u"   ")), "");
 }
-
 
 }  // namespace
 }  // namespace ocelo

@@ -31,11 +31,16 @@ TEST(PagePaths, RootAndCompactedPaths) {
   const struct {
     std::u16string path, root;
   } roots[] = {
-      {u"", u""},           {u"C", u""},
-      {u"C:", u"C:"},       {u"C:\\dir\\a", u"C:"},
-      {u"\\\\srv\\share\\a", u"\\\\srv"}, {u"//host/x", u"//host"},
-      {u"//host", u""},     {u"\\\\srv/share", u"\\\\srv"},
-      {u"/a/b", u""},       {u"ab/cd", u""},
+      {u"", u""},
+      {u"C", u""},
+      {u"C:", u"C:"},
+      {u"C:\\dir\\a", u"C:"},
+      {u"\\\\srv\\share\\a", u"\\\\srv"},
+      {u"//host/x", u"//host"},
+      {u"//host", u""},
+      {u"\\\\srv/share", u"\\\\srv"},
+      {u"/a/b", u""},
+      {u"ab/cd", u""},
   };
   for (const auto& c : roots) {
     SCOPED_TRACE(U8(c.path));
@@ -90,8 +95,8 @@ TEST(PagePaths, UrlsMapToCacheNamesInsideTheCache) {
     EXPECT_TRUE(fs::is_directory(U8(path.substr(0, path.rfind(u'/')))));
   }
   // A long URL is cut down to 100 characters with "..." (a single "." once dots collapse) in its middle.
-  const std::u16string long_url = u"//h.example/" + std::u16string(30, u'a') + u"/" + std::u16string(30, u'b') +
-                                  u"/" + std::u16string(30, u'c') + u"/" + std::u16string(30, u'd') + u"/page.htm";
+  const std::u16string long_url = u"//h.example/" + std::u16string(30, u'a') + u"/" + std::u16string(30, u'b') + u"/" +
+                                  std::u16string(30, u'c') + u"/" + std::u16string(30, u'd') + u"/page.htm";
   EXPECT_EQ(url_to_relative_path(long_url),
             u"_//h_example/" + std::u16string(30, u'a') + u"/_/" + std::u16string(30, u'd') + u"/page.htm");
 }
@@ -212,7 +217,8 @@ TEST_F(FetchTest, FailedTransfersSaveNothing) {
     std::string errors;
     EXPECT_FALSE(Get(c.path, errors, c.scheme.c_str()));
     if (!c.errors.empty()) EXPECT_EQ(errors, c.errors);
-    else EXPECT_EQ(errors.rfind(where, 0), 0u) << errors;
+    else
+      EXPECT_EQ(errors.rfind(where, 0), 0u) << errors;
     // the earlier file went aside as usual; no part of the failed body was kept
     EXPECT_FALSE(test::Exists(folder_ + "/page.htm"));
     fs::remove_all(folder_);
@@ -224,8 +230,12 @@ TEST_F(FetchTest, UnusableAddressesAreRefusedBeforeAnyConnection) {
   const struct {
     std::u16string scheme, address;
   } cases[] = {
-      {u"http:", u""}, {u"http:", u"//"}, {u"https:", u"//:443/x"},
-      {u"file:", u"///etc/passwd"}, {u"ftp:", u"//127.0.0.1:1/x"}, {u"gopher:", u"//127.0.0.1:1/"},
+      {u"http:", u""},
+      {u"http:", u"//"},
+      {u"https:", u"//:443/x"},
+      {u"file:", u"///etc/passwd"},
+      {u"ftp:", u"//127.0.0.1:1/x"},
+      {u"gopher:", u"//127.0.0.1:1/"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(U8(c.scheme + c.address));

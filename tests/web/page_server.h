@@ -25,8 +25,8 @@ class PageServer {
   struct Page {
     int status = 200;
     std::string body;
-    std::string headers;  // extra header lines, each ending in CRLF
-    bool hang = false;    // read the request, never answer
+    std::string headers;     // extra header lines, each ending in CRLF
+    bool hang = false;       // read the request, never answer
     bool no_length = false;  // no Content-Length: the body ends when the connection does
   };
   struct Request {
@@ -41,8 +41,7 @@ class PageServer {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener_, 8) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::listen(listener_, 8) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
       throw std::runtime_error("cannot start the page server");
     }
     port_ = ntohs(address.sin_port);
@@ -131,8 +130,7 @@ class PageServer {
       }
       return;
     }
-    const std::string length =
-        page.no_length ? "" : "Content-Length: " + std::to_string(page.body.size()) + "\r\n";
+    const std::string length = page.no_length ? "" : "Content-Length: " + std::to_string(page.body.size()) + "\r\n";
     const std::string response = "HTTP/1.1 " + std::to_string(page.status) + " X\r\n" + length +
                                  "Connection: close\r\n" + page.headers + "\r\n" + page.body;
     for (std::size_t sent = 0; sent < response.size() && !stop_;) {

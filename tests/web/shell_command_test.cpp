@@ -41,7 +41,8 @@ class ShellTest : public ::testing::Test {
 
   // Whether an OK box with this text was shown (the dump log has CR and LF as tabs).
   static bool Shown(const std::string& text) {
-    return test::DumpLog().find("---- OK              Button1  [OK]    \t\t\t" + text + "\t\t\r\n") != std::string::npos;
+    return test::DumpLog().find("---- OK              Button1  [OK]    \t\t\t" + text + "\t\t\r\n") !=
+           std::string::npos;
   }
 
   test::ScriptFolder bin_;
@@ -91,7 +92,8 @@ TEST_F(ShellTest, FailuresShowTheShellMessage) {
       {"no-such-file-4711.txt", "0",
        "The specified file was not found.\tOperation=\"open\"\tFile=\"no-such-file-4711.txt\"\tParamaters=\"\""},
       {bin_.Root() + "/gone/a.txt", "0",
-       "The specified path was not found.\tOperation=\"open\"\tFile=\"" + bin_.Root() + "/gone/a.txt\"\tParamaters=\"\""},
+       "The specified path was not found.\tOperation=\"open\"\tFile=\"" + bin_.Root() +
+           "/gone/a.txt\"\tParamaters=\"\""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.box);
@@ -120,7 +122,8 @@ TEST_F(ShellTest, FailuresShowTheShellMessage) {
 
 TEST_F(ShellTest, ProgramsStartDirectlyWithTheirParameters) {
   const std::string record = bin_.Root() + "/args";
-  const std::string body = "printf '%s\\n' \"$0\" \"$@\" > '" + record + ".tmp'; mv '" + record + ".tmp' '" + record + "'";
+  const std::string body = "printf '%s\\n' \"$0\" \"$@\" > '" + record + ".tmp'; mv '" + record + ".tmp' '" + record +
+                           "'";
   const std::string program = bin_.Script("fakeprog", body);
   const std::string script = bin_.Root() + "/job.bat";  // not executable: runs with /bin/sh
   test::WriteText(script, body + "\n");

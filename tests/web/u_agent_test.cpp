@@ -25,8 +25,8 @@ TEST(AgentNumbers, FormatRealParseRealEnclose) {
     double value;
     const char* text;
   } formats[] = {
-      {12.0, "12"}, {0.5, "0.5"}, {600, "600"}, {6.1, "6.1"}, {-0.25, "-0.25"},
-      {0.0000004, "0"}, {1e51, "1.000000e+51"},
+      {12.0, "12"},     {0.5, "0.5"},     {600, "600"},           {6.1, "6.1"},
+      {-0.25, "-0.25"}, {0.0000004, "0"}, {1e51, "1.000000e+51"},
   };
   for (const auto& c : formats) {
     SCOPED_TRACE(c.text);
@@ -36,8 +36,16 @@ TEST(AgentNumbers, FormatRealParseRealEnclose) {
     const char* text;
     double value;
   } parses[] = {
-      {"10.0.19041.1", 10}, {"6.1.7601.17514", 6.1}, {"6.1.0-18-amd64", 6.1}, {" \t5.15", 5.15},
-      {"+2", 2}, {"-3.5x", -3.5}, {"", 0}, {"x6", 0}, {"1e400", HUGE_VAL}, {"7\u00e9", 7},
+      {"10.0.19041.1", 10},
+      {"6.1.7601.17514", 6.1},
+      {"6.1.0-18-amd64", 6.1},
+      {" \t5.15", 5.15},
+      {"+2", 2},
+      {"-3.5x", -3.5},
+      {"", 0},
+      {"x6", 0},
+      {"1e400", HUGE_VAL},
+      {"7\u00e9", 7},
   };
   for (const auto& c : parses) {
     SCOPED_TRACE(c.text);
@@ -118,8 +126,8 @@ TEST(AgentText, ReportOfTheRunningProgramIsKept) {
   EXPECT_EQ(U8(windows_version_text()), release);
 
   const std::u16string report = u_agent();
-  const std::string expected_head = U8(program_name()) + " Linux " + U8(format_real(parse_real(U16(release)))) +
-                                    " (" + release + ") ";
+  const std::string expected_head = U8(program_name()) + " Linux " + U8(format_real(parse_real(U16(release)))) + " (" +
+                                    release + ") ";
   EXPECT_TRUE(U8(report).starts_with(expected_head)) << U8(report);
   EXPECT_TRUE(report.ends_with(u" " + UserName())) << U8(report);
   EXPECT_NE(report.find(u" Ver."), std::u16string::npos) << U8(report);  // the test program has a version block

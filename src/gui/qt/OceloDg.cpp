@@ -16,20 +16,18 @@
 #include <QScreen>
 
 #include "app/drop_run.h"
+#include "app/string_pairs.h"
 #include "gui/qt/qt_drop.h"
 #include "gui/qt/qt_icon.h"
 #include "gui/qt/qt_message_box.h"
-#include "app/string_pairs.h"
 #include "settings/placement.h"
-#include "web/u_agent.h"
 #include "version/version_info.h"
+#include "web/u_agent.h"
 
 namespace ocelo {
 namespace {
 
-QString Q(std::u16string_view text) {
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
+QString Q(std::u16string_view text) { return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())); }
 
 std::u16string U(const QString& text) { return text.toStdU16String(); }
 
@@ -57,9 +55,8 @@ DialogUnits::DialogUnits(const QFont& font) {
 }
 
 OceloDg::OceloDg(UpdateCheck update_check)
-    : QDialog(nullptr,
-              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+    : QDialog(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       profile_(u""),
       placement_window_(this, std::u16string(kDialogClassName)),
       icon_(ProgramIcon()) {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "util/message.h"
 #include "gui/qt/qt_placement.h"
 #include "settings/profile.h"
+#include "util/message.h"
 #include "web/update_check.h"
 
 class QListWidget;

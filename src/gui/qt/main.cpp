@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "gui/qt/OceloDg.h"
 #include "app/string_pairs.h"
+#include "gui/qt/OceloDg.h"
 #include "platform/fs.h"
 
 namespace {

@@ -18,13 +18,9 @@ int ScreenDpi(const QScreen* screen) {
 
 }  // namespace
 
-Rect ToRect(const QRect& rect) {
-  return Rect{rect.x(), rect.y(), rect.x() + rect.width(), rect.y() + rect.height()};
-}
+Rect ToRect(const QRect& rect) { return Rect{rect.x(), rect.y(), rect.x() + rect.width(), rect.y() + rect.height()}; }
 
-QRect ToQRect(const Rect& rect) {
-  return QRect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
-}
+QRect ToQRect(const Rect& rect) { return QRect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top); }
 
 std::vector<Monitor> QtDisplays::Monitors() const {
   std::vector<Monitor> monitors;
@@ -37,9 +33,7 @@ std::vector<Monitor> QtDisplays::Monitors() const {
 
 int QtDisplays::DesktopDpi() const { return ScreenDpi(QGuiApplication::primaryScreen()); }
 
-bool QtPlacementWindow::HasNativeHandle() const {
-  return widget_ != nullptr && widget_->windowHandle() != nullptr;
-}
+bool QtPlacementWindow::HasNativeHandle() const { return widget_ != nullptr && widget_->windowHandle() != nullptr; }
 
 Rect QtPlacementWindow::ScreenRect() const { return ToRect(widget_->frameGeometry()); }
 
@@ -66,7 +60,8 @@ void QtPlacementWindow::SetPlacement(const WindowPlacement& placement) {
     case kShowMaximized: widget_->showMaximized(); break;
     case kShowRestore:
       if (placement.flags & kRestoreToMaximized) widget_->showMaximized();
-      else widget_->showNormal();
+      else
+        widget_->showNormal();
       break;
     default: break;
   }

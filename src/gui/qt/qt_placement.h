@@ -18,8 +18,7 @@ class QtDisplays : public Displays {
 /// A top-level widget: its frame geometry in screen coordinates and its screen's scale.
 class QtPlacementWindow : public PlacementWindow {
  public:
-  QtPlacementWindow(QWidget* widget, std::u16string class_name)
-      : widget_(widget), class_name_(std::move(class_name)) {}
+  QtPlacementWindow(QWidget* widget, std::u16string class_name) : widget_(widget), class_name_(std::move(class_name)) {}
 
   bool HasNativeHandle() const override;
   std::u16string ClassName() const override { return class_name_; }

@@ -32,12 +32,11 @@ std::u16string LocateCommand(std::u16string_view name, std::u16string_view out, 
 
 std::u16string CompareProgram() { return u"diff"; }
 
-std::u16string CompareCommand(std::u16string_view old_file, std::u16string_view new_file,
-                              std::u16string_view listing) {
+std::u16string CompareCommand(std::u16string_view old_file, std::u16string_view new_file, std::u16string_view listing) {
   // diff reads the old text on its standard input and the new one from descriptor 3, both through iconv:
   // it would take UTF-16 files for binary ones.
-  return u"iconv -f UTF-16 -t UTF-8 " + QuoteWord(new_file) + u" | { iconv -f UTF-16 -t UTF-8 " +
-         QuoteWord(old_file) + u" | diff - /dev/fd/3; } 3<&0 > " + QuoteWord(listing);
+  return u"iconv -f UTF-16 -t UTF-8 " + QuoteWord(new_file) + u" | { iconv -f UTF-16 -t UTF-8 " + QuoteWord(old_file) +
+         u" | diff - /dev/fd/3; } 3<&0 > " + QuoteWord(listing);
 }
 
 StartResult RunCommandLine(std::u16string_view command, std::chrono::milliseconds watch) {

@@ -144,9 +144,8 @@ void RemoveStaleTemps(const std::string& folder) {
   } catch (const std::bad_alloc&) {
     return;  // a sweep is a courtesy: without memory for it the write goes on
   }
-  Descriptor dir_fd(Retry([&] {
-    return open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  }));
+  Descriptor dir_fd(
+      Retry([&] { return open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
   if (!dir_fd.valid()) return;
   DIR* dir = fdopendir(dir_fd.get());
   if (!dir) return;
@@ -181,9 +180,8 @@ int CreateTempBeside(const std::string& target, std::string& temp_path, Descript
   if (name.size() > 255 - 1 - kSuffix) name.resize(255 - 1 - kSuffix);
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp_path = folder + "." + name + std::string(kTempMarker) + RandomSuffix();
-    const int created = Retry([&] {
-      return open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
-    });
+    const int created = Retry(
+        [&] { return open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode); });
     if (created >= 0) {
       fd.Reset(created);
       (void)flock(created, LOCK_EX | LOCK_NB);  // a new file: nobody else holds it
@@ -218,8 +216,7 @@ int PrepareTarget(const std::string& target, bool& exists, struct stat& st, Desc
   const int no_follow = follow ? 0 : O_NOFOLLOW;
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     exists = false;
-    lock.Reset(
-        Retry([&] { return open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | no_follow); }));
+    lock.Reset(Retry([&] { return open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | no_follow); }));
     const int status = lock.valid() ? fstat(lock.get(), &st)
                        : follow     ? stat(target.c_str(), &st)
                                     : lstat(target.c_str(), &st);
@@ -294,8 +291,8 @@ int CopyData(int in, int out) {
     }
     if (n == 0) return 0;
     if (errno == EINTR) continue;
-    if (copied_any || (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
-                       errno != EBADF && errno != EPERM)) {
+    if (copied_any || (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EBADF &&
+                       errno != EPERM)) {
       return errno;
     }
     break;
@@ -317,7 +314,7 @@ int CopyData(int in, int out) {
 // text after a comma (Windows' "ccs=") is ignored.
 struct OpenMode {
   bool valid = false;
-  bool write = false;     ///< the file is written (w, a, +): exclusive lock, read-only files refused
+  bool write = false;  ///< the file is written (w, a, +): exclusive lock, read-only files refused
   bool create = false;
   bool truncate = false;
   bool append = false;
@@ -560,9 +557,8 @@ int FileReplacement::ReadBack(std::vector<std::uint8_t>& bytes) {
   if (!state_ || !state_->fd.valid()) return EBADF;
   // A second descriptor for reading, checked to be the very file written: the temporary name lies in a
   // folder that others may write, and a link or a file swapped in under it must not be read instead.
-  Descriptor reader(Retry([&] {
-    return open(state_->temp_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
-  }));
+  Descriptor reader(
+      Retry([&] { return open(state_->temp_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW); }));
   if (!reader.valid()) return errno;
   struct stat written, opened;
   if (fstat(state_->fd.get(), &written) != 0 || fstat(reader.get(), &opened) != 0) return errno;

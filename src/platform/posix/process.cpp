@@ -93,8 +93,7 @@ int StatusToCode(int status) {
   ::_exit(127);
 }
 
-[[noreturn]] void RunMiddle(char* const* argv, const char* folder, int report_fd, long long watch_ms,
-                            int max_fd) {
+[[noreturn]] void RunMiddle(char* const* argv, const char* folder, int report_fd, long long watch_ms, int max_fd) {
   Report report;
   // The caller may ignore SIGCHLD; this process must see its child end to learn its status.
   struct sigaction action {};
@@ -157,12 +156,19 @@ int StatusToCode(int status) {
 int ErrorToShellCode(int error) {
   switch (error) {
     case ENOENT: return 2;
-    case ENOTDIR: case ELOOP: case ENAMETOOLONG: return 3;
-    case EACCES: case EPERM: return 5;
-    case ENOMEM: case E2BIG: return 8;
-    case ENOEXEC: case ELIBBAD: return 11;
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG: return 3;
+    case EACCES:
+    case EPERM: return 5;
+    case ENOMEM:
+    case E2BIG: return 8;
+    case ENOEXEC:
+    case ELIBBAD: return 11;
     case ETXTBSY: return 26;
-    case EAGAIN: case EMFILE: case ENFILE: return 0;
+    case EAGAIN:
+    case EMFILE:
+    case ENFILE: return 0;
     default: return 1;
   }
 }
@@ -193,8 +199,7 @@ int OpenWithDesktop(std::u16string_view target, std::u16string_view folder) {
   std::u16string argument(target);
   // A relative name that starts with "-" would read as an option.
   if (!argument.empty() && argument.front() == u'-') argument = u"./" + argument;
-  StartResult result = StartDetached({opener, argument}, folder,
-                                     std::chrono::milliseconds(g_opener_wait_ms.load()));
+  StartResult result = StartDetached({opener, argument}, folder, std::chrono::milliseconds(g_opener_wait_ms.load()));
   if (result.error != 0) return result.error == ENOMEM || result.error == EAGAIN ? 0 : 31;
   if (!result.finished) return kShellOk;
   switch (result.exit_code) {

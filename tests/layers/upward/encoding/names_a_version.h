@@ -1,2 +1,2 @@
 // An encoding header that includes its peer, the version layer: the layer check must refuse it.
-  #  include "version/version_info.h"
+#include "version/version_info.h"
