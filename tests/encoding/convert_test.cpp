@@ -412,7 +412,9 @@ TEST(ConvertFile, AnExistingCopyIsReplacedOnlyOnceItsBackupIsSafe) {
     const std::string source = layout.Source(c.name, Hex("82 A0"));
     std::string out = layout.out;
     while (out.size() + 2 < c.folder_length) {
-      out += "/" + std::string(std::min<std::size_t>(200, c.folder_length - out.size() - 2), 'd');
+      // Appended piece by piece: `"/" + std::string(...)` trips GCC 12's false -Wrestrict warning (GCC bug 105651).
+      out += '/';
+      out.append(std::min<std::size_t>(200, c.folder_length - out.size() - 1), 'd');
     }
     fs::create_directories(out);
     const std::string dest = out + "/" + c.name;
