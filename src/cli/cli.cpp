@@ -1,8 +1,14 @@
 // ocelo-cli: argument parsing, the convert and detect commands, and the progress line.
 #include "cli/cli.h"
 
+#include <getopt.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -11,12 +17,14 @@
 
 #include "base/ascii.h"
 #include "base/paths.h"
+#include "base/utf.h"
 #include "encoding/convert.h"
 #include "encoding/decode.h"
 #include "encoding/detect.h"
 #include "encoding/text_file.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "util/dump.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
@@ -26,23 +34,53 @@
 namespace ocelo {
 namespace {
 
+constexpr const char* kConvertHelp =
+    "Usage: ocelo-cli convert -t TARGET (-o DIR | --stdout) [-q] [--json] [-v] [--] PATH...\n"
+    "  Writes a converted copy of each text file into DIR under the same name (DIR is created when\n"
+    "  missing). An existing copy is backed up into the Rescue folder first (not for copy), a copy that is\n"
+    "  up to date is left alone, a file whose characters the target cannot hold is copied unchanged, and\n"
+    "  every copy gets its source's modification time. PATH - reads standard input (with --stdout only).\n"
+    "  -t, --to=TARGET  copy or 0; utf-8, utf8 or 8 (no mark); utf-16, utf-16le, utf16 or 16 (little-endian\n"
+    "                   with mark); shift_jis, shift-jis, sjis, cp932, windows-31j, ms932 or 74 (code page\n"
+    "                   932). Letter case is ignored.\n"
+    "  -o, --out=DIR    the folder of the copies; -o - is --stdout\n"
+    "      --stdout     write the converted text to standard output instead (no backup, no time kept)\n"
+    "  -q, --quiet      report problems only\n"
+    "      --json       one JSON object per file on standard output: path, result, ok, message, and\n"
+    "                   reason (the system's error text, when known) and copy (the copy's path) when set\n"
+    "  -v, --verbose    let the engine's diagnostic lines through to standard error\n"
+    "  -h, --help       this text\n"
+    "  Each file gets one line \"PATH: RESULT\": converted, up to date or copied on standard output;\n"
+    "  problems on standard error as \"ocelo-cli: PATH: PROBLEM[: REASON]\".\n";
+
+constexpr const char* kDetectHelp =
+    "Usage: ocelo-cli detect [-q] [--json] [-v] [--] PATH...\n"
+    "  Reports each file's encoding as found from its bytes (PATH - reads standard input), one line each:\n"
+    "    PATH: NAME (CODE), mark M, text|not text, declared NAME (CODE)|none\n"
+    "  NAME is a name iconv takes: UTF-8, UTF-16LE, UTF-16BE, UTF-32LE, UTF-32BE, ASCII, or cp932 for\n"
+    "  code page 932 text, written \"cp932 (74, Shift_JIS family)\"; unknown (0) when nothing fits. M is the\n"
+    "  length of the byte order mark; text is the result of the text-file test; declared is the encoding\n"
+    "  the text declares in its first ten lines.\n"
+    "  -q, --quiet      report problems only\n"
+    "      --json       one JSON object per file: path, ok, encoding, family, code, mark, text, declared,\n"
+    "                   declared_code; or path, ok false, message, reason\n"
+    "  -v, --verbose    let the engine's diagnostic lines through to standard error\n"
+    "  -h, --help       this text\n";
+
 constexpr const char* kUsage =
     "Usage:\n"
-    "  ocelo-cli convert --to TARGET --out DIR PATH...\n"
-    "      Writes a converted copy of each text file into DIR under the same name.\n"
-    "      TARGET: copy (0), utf-8 (8), utf-16 (16, with mark) or shift_jis (74).\n"
-    "      An existing copy is backed up into the Rescue folder before it is overwritten; a copy that is\n"
-    "      already up to date is left alone; a file whose characters the target cannot hold is copied\n"
-    "      unchanged.\n"
-    "  ocelo-cli detect PATH...\n"
-    "      Prints each file's encoding as found from its bytes, its mark length, whether it is text,\n"
-    "      and the encoding it declares.\n"
-    "  ocelo-cli --help | --version\n";
+    "  ocelo-cli convert -t TARGET (-o DIR | --stdout) [-q] [--json] [-v] [--] PATH...\n"
+    "  ocelo-cli detect [-q] [--json] [-v] [--] PATH...\n"
+    "  ocelo-cli -h | --help | -V | --version\n"
+    "  ocelo-cli COMMAND --help tells more of each command.\n"
+    "Exit status: 0 all done; 1 some file failed; 2 bad arguments; 3 some file was copied unchanged\n"
+    "because the target cannot hold its characters (and none failed).\n";
 
 std::string Native(std::u16string_view path) { return sys::ToNativePath(path); }
 
 std::u16string FromArg(const std::string& arg) { return sys::FromNativePath(arg); }
 
+// The name iconv knows an encoding by, and the family it belongs to.
 const char* KindName(EncodingKind kind) {
   switch (kind) {
     case kind::Copy: return "unknown";
@@ -52,9 +90,18 @@ const char* KindName(EncodingKind kind) {
     case kind::Utf32Le: return "UTF-32LE";
     case kind::Utf32Be: return "UTF-32BE";
     case kind::Ascii: return "ASCII";
-    case kind::ShiftJis: return "Shift_JIS";
+    case kind::ShiftJis: return "cp932";
     default: return "?";
   }
+}
+
+const char* KindFamily(EncodingKind kind) { return kind == kind::ShiftJis ? "Shift_JIS" : KindName(kind); }
+
+// "UTF-8 (8)", "cp932 (74, Shift_JIS family)".
+std::string KindText(EncodingKind kind) {
+  std::string text = std::string(KindName(kind)) + " (" + std::to_string(kind);
+  if (kind == kind::ShiftJis) text += ", Shift_JIS family";
+  return text + ")";
 }
 
 std::optional<EncodingKind> ParseTarget(const std::string& text) {
@@ -62,10 +109,22 @@ std::optional<EncodingKind> ParseTarget(const std::string& text) {
     const char* name;
     EncodingKind kind;
   };
-  static const Name kNames[] = {{"copy", kind::Copy},     {"0", kind::Copy},     {"utf-8", kind::Utf8},
-                                {"utf8", kind::Utf8},     {"8", kind::Utf8},     {"utf-16", kind::Utf16Le},
-                                {"utf16", kind::Utf16Le}, {"16", kind::Utf16Le}, {"shift_jis", kind::ShiftJis},
-                                {"sjis", kind::ShiftJis}, {"74", kind::ShiftJis}};
+  static const Name kNames[] = {{"copy", kind::Copy},
+                                {"0", kind::Copy},
+                                {"utf-8", kind::Utf8},
+                                {"utf8", kind::Utf8},
+                                {"8", kind::Utf8},
+                                {"utf-16", kind::Utf16Le},
+                                {"utf-16le", kind::Utf16Le},
+                                {"utf16", kind::Utf16Le},
+                                {"16", kind::Utf16Le},
+                                {"shift_jis", kind::ShiftJis},
+                                {"shift-jis", kind::ShiftJis},
+                                {"sjis", kind::ShiftJis},
+                                {"cp932", kind::ShiftJis},
+                                {"windows-31j", kind::ShiftJis},
+                                {"ms932", kind::ShiftJis},
+                                {"74", kind::ShiftJis}};
   const std::string lower = ToLowerAscii(text);
   for (const Name& n : kNames) {
     if (lower == n.name) return n.kind;
@@ -88,12 +147,59 @@ const char* Describe(FileResult result) {
   return "?";
 }
 
+// The stable word of a result in --json.
+const char* ResultKey(FileResult result) {
+  switch (result) {
+    case FileResult::kConverted: return "converted";
+    case FileResult::kUpToDate: return "up-to-date";
+    case FileResult::kCopied: return "copied";
+    case FileResult::kPlainCopy: return "copied-unchanged";
+    case FileResult::kNotText: return "not-text";
+    case FileResult::kSamePath: return "same-path";
+    case FileResult::kUnreadable: return "unreadable";
+    case FileResult::kUnableToSave: return "unable-to-save";
+    case FileResult::kBackupFailed: return "backup-failed";
+  }
+  return "?";
+}
+
+// Why a path cannot be read, as the system says it: the error of its status, else of opening it; 0 when
+// both work (the reading itself failed, or the file is a device).
+int ReadError(std::u16string_view path) {
+  const FileStatus status(path);
+  if (status.Failed()) return status.Error();
+  int error = 0;
+  if (std::FILE* stream = OpenFile(path, "rb", error)) std::fclose(stream);
+  return error;
+}
+
+// Standard input, whole, up to the size a conversion can hold (a quarter of the machine's memory).
+FileContent ReadInput(std::istream& in) {
+  const std::uint64_t memory = sys::PhysicalMemory();
+  const std::uint64_t limit = memory != 0 ? memory / 4 : UINT64_MAX;
+  FileContent unread;  // readable stays false
+  unread.exists = true;
+  std::vector<std::uint8_t> bytes;
+  try {
+    char piece[1 << 16];
+    while (in.read(piece, sizeof piece) || in.gcount() > 0) {
+      const auto count = static_cast<std::size_t>(in.gcount());
+      if (bytes.size() + count > limit) return unread;
+      bytes.insert(bytes.end(), piece, piece + count);
+    }
+  } catch (const std::bad_alloc&) {
+    return unread;
+  }
+  if (in.bad()) return unread;
+  return ContentOfBytes(std::move(bytes));
+}
+
 // A one-line progress report on a terminal: the file in work, shown once the run has taken more than half a
 // second (so a single large file shows it too), and cleared before each result line.
 class Progress {
  public:
-  explicit Progress(std::size_t total) : total_(total), start_(std::chrono::steady_clock::now()) {
-    if (sys::StandardErrorIsTerminal()) ticker_ = std::thread([this] { Tick(); });
+  Progress(std::size_t total, bool shown) : total_(total), start_(std::chrono::steady_clock::now()) {
+    if (shown && sys::StandardErrorIsTerminal()) ticker_ = std::thread([this] { Tick(); });
   }
   ~Progress() {
     {
@@ -159,115 +265,313 @@ class Progress {
   std::thread ticker_;
 };
 
-int Convert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::optional<EncodingKind> target;
-  std::optional<std::u16string> folder;
-  std::vector<std::u16string> paths;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--to" || arg == "--out") {
-      if (i + 1 >= args.size()) {
-        err << "ocelo-cli: " << arg << " needs a value\n";
-        return 2;
-      }
-      const std::string& value = args[++i];
-      if (arg == "--to") {
-        target = ParseTarget(value);
-        if (!target) {
-          err << "ocelo-cli: unknown target '" << value << "' (use copy, utf-8, utf-16 or shift_jis)\n";
-          return 2;
-        }
-      } else {
-        folder = FromArg(value);
-      }
-    } else if (arg == "--") {
-      for (++i; i < args.size(); ++i) paths.push_back(FromArg(args[i]));
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      err << "ocelo-cli: unknown option '" << arg << "'\n";
-      return 2;
+}  // namespace
+
+std::string JsonString(std::u16string_view text) {
+  std::string json = "\"";
+  const char16_t* p = text.data();
+  const char16_t* const end = p + text.size();
+  while (p < end) {
+    const DecodedChar c = DecodeUtf16Char(p, end);
+    p += c.length;
+    char escape[8];
+    if (!c.valid) {
+      // A lone surrogate (a byte of a name that is not UTF-8) keeps its escape.
+      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c.code_point));
+      json += escape;
+    } else if (c.code_point == u'"' || c.code_point == u'\\') {
+      json += '\\';
+      json += static_cast<char>(c.code_point);
+    } else if (c.code_point == u'\n') {
+      json += "\\n";
+    } else if (c.code_point == u'\t') {
+      json += "\\t";
+    } else if (c.code_point == u'\r') {
+      json += "\\r";
+    } else if (c.code_point < 0x20 || c.code_point == 0x7F) {
+      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c.code_point));
+      json += escape;
     } else {
-      paths.push_back(FromArg(arg));
+      AppendUtf8(json, c.code_point);
     }
   }
-  if (!target) {
+  return json + "\"";
+}
+
+namespace {
+
+// The command line of one command, parsed with getopt_long.
+struct Options {
+  std::optional<EncodingKind> target;
+  std::optional<std::string> out;
+  bool to_stdout = false;
+  bool quiet = false;
+  bool json = false;
+  bool verbose = false;
+  bool help = false;
+  std::vector<std::string> paths;
+};
+
+enum : int { kStdoutOption = 1000, kJsonOption };
+
+// Parses the options of `command` (convert takes -t and -o, detect neither); 0, or 2 with the reason on `err`.
+int ParseOptions(const std::string& command, const std::vector<std::string>& args, Options& options,
+                 std::ostream& err) {
+  const bool convert = command == "convert";
+  std::vector<option> longs = {{"quiet", no_argument, nullptr, 'q'},
+                               {"json", no_argument, nullptr, kJsonOption},
+                               {"verbose", no_argument, nullptr, 'v'},
+                               {"help", no_argument, nullptr, 'h'}};
+  if (convert) {
+    longs.push_back({"to", required_argument, nullptr, 't'});
+    longs.push_back({"out", required_argument, nullptr, 'o'});
+    longs.push_back({"stdout", no_argument, nullptr, kStdoutOption});
+  }
+  longs.push_back({nullptr, 0, nullptr, 0});
+  const char* shorts = convert ? ":t:o:qvh" : ":qvh";
+  // getopt_long permutes its array, so it gets copies; optind 0 starts it afresh on every run.
+  std::vector<std::string> words = {"ocelo-cli " + command};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(words.size());
+  optind = 0;
+  opterr = 0;
+  int c = 0;
+  while ((c = getopt_long(argc, argv.data(), shorts, longs.data(), nullptr)) != -1) {
+    switch (c) {
+      case 't':
+        options.target = ParseTarget(optarg);
+        if (!options.target) {
+          err << "ocelo-cli: unknown target '" << optarg
+              << "' (use copy, utf-8, utf-16, shift_jis or cp932, or 0, 8, 16, 74)\n";
+          return 2;
+        }
+        break;
+      case 'o':
+        if (std::string_view(optarg) == "-") {
+          options.to_stdout = true;
+        } else {
+          options.out = optarg;
+        }
+        break;
+      case kStdoutOption: options.to_stdout = true; break;
+      case kJsonOption: options.json = true; break;
+      case 'q': options.quiet = true; break;
+      case 'v': options.verbose = true; break;
+      case 'h': options.help = true; break;
+      case ':':
+        err << "ocelo-cli: "
+            << (optopt == 't'   ? "--to"
+                : optopt == 'o' ? "--out"
+                                : argv[optind - 1])
+            << " needs a value\n";
+        return 2;
+      default: {
+        const std::string bad = optopt != 0 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
+        err << "ocelo-cli: unknown option '" << bad << "' for " << command << " (see ocelo-cli " << command
+            << " --help)\n";
+        return 2;
+      }
+    }
+  }
+  for (int i = optind; i < argc; ++i) options.paths.emplace_back(argv[i]);
+  return 0;
+}
+
+// The exit status of a run: a failure outweighs an unchanged copy.
+int ExitStatus(bool failed, bool unchanged) { return failed ? 1 : unchanged ? 3 : 0; }
+
+// One file's report: a result on `out`, a problem on `err` with its reason, or one JSON object on `out`.
+struct Report {
+  std::string path;  // as given
+  FileResult result = FileResult::kConverted;
+  std::string message;  // when not the result's own text
+  int error = 0;        // the system's error number, when known
+  std::u16string copy;  // the copy's path, once written
+};
+
+void Print(const Options& options, const Report& report, std::ostream& out, std::ostream& err) {
+  const bool ok = Succeeded(report.result) && report.message.empty();
+  const bool problem = !ok || report.result == FileResult::kPlainCopy;
+  if (options.quiet && !problem) return;
+  const std::string message = report.message.empty() ? Describe(report.result) : report.message;
+  if (options.json) {
+    out << "{\"path\":" << JsonString(FromArg(report.path)) << ",\"result\":\""
+        << (report.message.empty() ? ResultKey(report.result) : "skipped") << "\",\"ok\":" << (ok ? "true" : "false")
+        << ",\"message\":" << JsonString(FromArg(message));
+    if (report.error != 0) out << ",\"reason\":" << JsonString(FromArg(std::strerror(report.error)));
+    if (ok && !report.copy.empty()) out << ",\"copy\":" << JsonString(report.copy);
+    out << "}\n";
+    return;
+  }
+  if (!problem) {
+    out << report.path << ": " << message << "\n";
+    return;
+  }
+  err << "ocelo-cli: " << report.path << ": " << message;
+  if (report.error != 0) err << ": " << std::strerror(report.error);
+  err << "\n";
+}
+
+int Convert(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
+  if (options.help) {
+    out << kConvertHelp;
+    return 0;
+  }
+  if (!options.target) {
     err << "ocelo-cli: convert needs --to TARGET\n";
     return 2;
   }
-  if (!folder || folder->empty()) {
-    err << "ocelo-cli: convert needs --out DIR\n";
+  if (options.to_stdout && options.out) {
+    err << "ocelo-cli: convert takes --out DIR or --stdout, not both\n";
     return 2;
   }
-  if (paths.empty()) {
+  if (!options.to_stdout && (!options.out || options.out->empty())) {
+    err << "ocelo-cli: convert needs --out DIR (or --stdout)\n";
+    return 2;
+  }
+  if (options.to_stdout && options.json) {
+    err << "ocelo-cli: --json cannot share standard output with --stdout\n";
+    return 2;
+  }
+  if (options.paths.empty()) {
     err << "ocelo-cli: convert needs at least one PATH\n";
+    return 2;
+  }
+  const auto inputs = std::count(options.paths.begin(), options.paths.end(), "-");
+  if (inputs > 0 && !options.to_stdout) {
+    err << "ocelo-cli: standard input (-) has no name for a copy: use --stdout\n";
+    return 2;
+  }
+  if (inputs > 1) {
+    err << "ocelo-cli: standard input (-) can be read once\n";
     return 2;
   }
   // Paths are absolute and normalised before any rule looks at them, so every spelling of a path is one
   // path; the result lines show them as given.
   const std::u16string here = CurrentFolder();
-  const std::u16string output = AbsolutePath(*folder, here);
-  if (!FolderExists(output)) {
-    if (FileExists(output) || !CreateFolderTree(output)) {
-      err << "ocelo-cli: cannot create the output folder " << Native(*folder) << "\n";
-      return 1;
+  std::u16string output;
+  if (!options.to_stdout) {
+    output = AbsolutePath(FromArg(*options.out), here);
+    if (!FolderExists(output)) {
+      if (FileExists(output) || !CreateFolderTree(output)) {
+        const int error = FileExists(output) ? ENOTDIR : 0;
+        err << "ocelo-cli: cannot create the output folder " << *options.out;
+        if (error != 0) err << ": " << std::strerror(error);
+        err << "\n";
+        return 1;
+      }
     }
   }
 
   bool failed = false;
+  bool unchanged = false;
   // The copies this run has made, by file, with the source each came from: a later source of the same
   // name is not written over one of them.
   std::map<sys::FileId, std::u16string> written;
-  Progress progress(paths.size());
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    progress.Step(i, paths[i]);
-    const std::u16string path = AbsolutePath(paths[i], here);
-    std::string line;
+  Progress progress(options.paths.size(), !options.quiet);
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < options.paths.size(); ++i) {
+    const std::string& given = options.paths[i];
+    const bool input = given == "-";
+    const std::u16string path = input ? u"-" : AbsolutePath(FromArg(given), here);
+    progress.Step(i, input ? u"(standard input)" : path);
+    Report report;
+    report.path = given;
     sys::FileId id;
-    const bool made = sys::GetFileId(CopyPath(output, path), id) == 0 && written.count(id) != 0;
-    if (FileStatus(path).IsFolder()) {
-      line = "skipped: a folder";
-      failed = true;
-    } else if (made) {
-      line = "skipped: a file of the same name was written from " + Native(written[id]);
-      failed = true;
+    if (!input && FileStatus(path).IsFolder()) {
+      report.message = "skipped: a folder";
+    } else if (options.to_stdout) {
+      report.result = ConvertToBytes(*options.target, path, input ? ReadInput(in) : ReadFileContent(path), bytes);
+      if (Succeeded(report.result)) {
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        if (!out.flush()) {
+          report.result = FileResult::kUnableToSave;
+          report.message = "unable to write to standard output";
+        }
+      }
+    } else if (sys::GetFileId(CopyPath(output, path), id) == 0 && written.count(id) != 0) {
+      report.message = "skipped: a file of the same name was written from " + Native(written[id]);
     } else {
-      const FileResult result = ConvertOne(*target, path, output);
-      line = Describe(result);
-      if (!Succeeded(result)) failed = true;
-      if (Succeeded(result) && sys::GetFileId(CopyPath(output, path), id) == 0) written.emplace(id, paths[i]);
+      report.result = ConvertOne(*options.target, path, output);
+      if (Succeeded(report.result)) {
+        report.copy = CopyPath(output, path);
+        if (sys::GetFileId(report.copy, id) == 0) written.emplace(id, FromArg(given));
+      }
     }
+    if (report.result == FileResult::kUnreadable && !input) report.error = ReadError(path);
+    failed = failed || !Succeeded(report.result) || !report.message.empty();
+    unchanged = unchanged || report.result == FileResult::kPlainCopy;
     progress.Clear();
-    out << Native(paths[i]) << ": " << line << "\n";
+    // A conversion to standard output has no result lines there: only its problems are told.
+    Options shown = options;
+    shown.quiet = options.quiet || options.to_stdout;
+    Print(shown, report, out, err);
   }
-  return failed ? 1 : 0;
+  return ExitStatus(failed, unchanged);
 }
 
-int Detect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.empty()) {
+int Detect(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
+  if (options.help) {
+    out << kDetectHelp;
+    return 0;
+  }
+  if (options.paths.empty()) {
     err << "ocelo-cli: detect needs at least one PATH\n";
     return 2;
   }
   bool failed = false;
-  Progress progress(args.size());
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::u16string path = FromArg(args[i]);
-    progress.Step(i, path);
-    const FileStatus status(path);
-    if (status.Failed() || !status.IsFile()) {
-      progress.Clear();
-      out << args[i] << ": " << (status.Failed() ? "not found" : "not a file") << "\n";
+  bool input_read = false;
+  Progress progress(options.paths.size(), !options.quiet);
+  for (std::size_t i = 0; i < options.paths.size(); ++i) {
+    const std::string& given = options.paths[i];
+    const bool input = given == "-";
+    const std::u16string path = input ? u"-" : FromArg(given);
+    progress.Step(i, input ? u"(standard input)" : path);
+    Report report;
+    report.path = given;
+    report.result = FileResult::kUnreadable;
+    FileContent content;
+    if (input) {
+      if (input_read) {
+        report.message = "standard input was read already";
+      } else {
+        content = ReadInput(in);
+        input_read = true;
+      }
+    } else {
+      const FileStatus status(path);
+      if (status.Failed()) {
+        report.error = status.Error();
+      } else if (!status.IsFile()) {
+        report.message = "not a file";
+      } else {
+        content = ReadFileContent(path);
+        if (!content.readable) report.error = ReadError(path);
+      }
+    }
+    progress.Clear();
+    if (!content.readable) {
       failed = true;
+      if (report.message.empty()) report.message = Describe(report.result);
+      if (options.json) {
+        out << "{\"path\":" << JsonString(FromArg(given))
+            << ",\"ok\":false,\"message\":" << JsonString(FromArg(report.message));
+        if (report.error != 0) out << ",\"reason\":" << JsonString(FromArg(std::strerror(report.error)));
+        out << "}\n";
+      } else {
+        err << "ocelo-cli: " << given << ": " << report.message;
+        if (report.error != 0) err << ": " << std::strerror(report.error);
+        err << "\n";
+      }
       continue;
     }
-    const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
-    if (bytes.empty() && status.Size() > 0) {
-      progress.Clear();
-      out << args[i] << ": unable to read\n";
-      failed = true;
-      continue;
-    }
-    const Detection detection = DetectEncoding(bytes);
+    if (options.quiet) continue;
+    const Detection detection = DetectEncoding(content.bytes);
     // The declaration is looked for in the first ten lines of the text.
-    const std::u16string text = DecodeBytes(bytes);
+    const std::u16string& text = content.text;
     std::vector<std::u16string> lines;
     for (std::size_t start = 0; start < text.size() && lines.size() < 10;) {
       std::size_t end = text.find(u'\n', start);
@@ -276,22 +580,42 @@ int Detect(const std::vector<std::string>& args, std::ostream& out, std::ostream
       start = end + 1;
     }
     const EncodingKind declared = FindDeclaredEncoding(lines);
-    const bool is_text = IsTextFile(path);
-    progress.Clear();
-    out << args[i] << ": " << KindName(detection.kind) << " (" << detection.kind << "), mark " << detection.mark_length
-        << ", " << (is_text ? "text" : "not text") << ", declared ";
-    if (declared != 0) {
-      out << KindName(declared) << " (" << declared << ")\n";
-    } else {
-      out << "none\n";
+    const bool is_text = IsTextFile(path, content);
+    if (options.json) {
+      out << "{\"path\":" << JsonString(FromArg(given)) << ",\"ok\":true,\"encoding\":\"" << KindName(detection.kind)
+          << "\",\"family\":\"" << KindFamily(detection.kind) << "\",\"code\":" << detection.kind
+          << ",\"mark\":" << detection.mark_length << ",\"text\":" << (is_text ? "true" : "false") << ",\"declared\":";
+      if (declared != 0) {
+        out << "\"" << KindName(declared) << "\"";
+      } else {
+        out << "null";
+      }
+      out << ",\"declared_code\":" << declared << "}\n";
+      continue;
     }
+    out << given << ": " << KindText(detection.kind) << ", mark " << detection.mark_length << ", "
+        << (is_text ? "text" : "not text") << ", declared " << (declared != 0 ? KindText(declared) : "none") << "\n";
   }
   return failed ? 1 : 0;
 }
 
+// Turns the engine's diagnostic lines on the standard error stream off (or on, with --verbose) for the
+// run, and back as they were after it.
+class DiagnosticsFor {
+ public:
+  explicit DiagnosticsFor(bool shown) : before_(ShowDiagnostics(shown)) {}
+  ~DiagnosticsFor() { ShowDiagnostics(before_); }
+  DiagnosticsFor(const DiagnosticsFor&) = delete;
+  DiagnosticsFor& operator=(const DiagnosticsFor&) = delete;
+
+ private:
+  const bool before_;
+};
+
 }  // namespace
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+  DiagnosticsFor quiet(false);
   if (args.empty()) {
     err << kUsage;
     return 2;
@@ -302,7 +626,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     out << kUsage;
     return 0;
   }
-  if (command == "--version") {
+  if (command == "--version" || command == "-V") {
     // From the version block embedded in the program file.
     VersionInfo info;
     std::u16string version;
@@ -310,10 +634,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     out << "ocelo-cli " << (version.empty() ? std::string(OCELO_VERSION) : ToUtf8(version)) << "\n";
     return 0;
   }
-  if (command == "convert") return Convert(rest, out, err);
-  if (command == "detect") return Detect(rest, out, err);
-  err << "ocelo-cli: unknown command '" << command << "'\n" << kUsage;
-  return 2;
+  if (command != "convert" && command != "detect") {
+    err << "ocelo-cli: unknown command '" << command << "'\n" << kUsage;
+    return 2;
+  }
+  Options options;
+  if (ParseOptions(command, rest, options, err) != 0) return 2;
+  DiagnosticsFor verbose(options.verbose);
+  return command == "convert" ? Convert(options, in, out, err) : Detect(options, in, out, err);
 }
 
 }  // namespace ocelo

@@ -9,5 +9,5 @@
 int main(int argc, char** argv) {
   ocelo::sys::IgnoreFileSizeSignal();
   std::vector<std::string> args(argv + 1, argv + argc);
-  return ocelo::RunCli(args, std::cout, std::cerr);
+  return ocelo::RunCli(args, std::cin, std::cout, std::cerr);
 }

@@ -158,6 +158,33 @@ FileResult ConvertOne(EncodingKind target, std::u16string_view path, std::u16str
   return ConvertContent(target, path, folder, std::move(content));
 }
 
+FileResult ConvertToBytes(EncodingKind target, std::u16string_view path, const FileContent& content,
+                          std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  if (!IsTextFile(path, content)) return FileResult::kNotText;
+  if (!content.readable) return FileResult::kUnreadable;
+  try {
+    if (target == kind::Copy) {
+      bytes = content.bytes;
+      return FileResult::kCopied;
+    }
+    // Checked as a copy is: the encoded bytes must decode back to the text, else the bytes stay as they came.
+    if (content.whole) {
+      (void)ContentAs(target, content.text)([&](std::span<const std::uint8_t> piece) {
+        bytes.insert(bytes.end(), piece.begin(), piece.end());
+        return true;
+      });
+      if (DecodesTo(bytes, content.text)) return FileResult::kConverted;
+    }
+    bytes = content.bytes;
+    return FileResult::kPlainCopy;
+  } catch (const std::bad_alloc&) {
+    std::vector<std::uint8_t>().swap(bytes);
+    DumpText(u"Can't convert, out of memory  " + std::u16string(path));
+    return FileResult::kUnableToSave;
+  }
+}
+
 std::u16string BackupName(std::u16string_view stamp, std::u16string_view name) {
   // One name may take 255 bytes in the system's form (NAME_MAX on Linux, 255 UTF-16 units on Windows).
   // The plain backup keeps the name itself: it is the name of the copy that exists, so it fits already.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "encoding/decode.h"
 #include "encoding/kinds.h"
@@ -59,6 +60,14 @@ bool CopiesOntoItself(std::u16string_view source, std::u16string_view folder);
 /// that is not text and a file that already lies where its copy would go are refused first; the file is
 /// read once for the text-file test and the conversion.
 [[nodiscard]] FileResult ConvertOne(EncodingKind target, std::u16string_view path, std::u16string_view folder);
+
+/// One source's content converted for a stream rather than a folder (ocelo-cli's standard output): after
+/// the text-file test (kNotText), `bytes` are the text in the target encoding when they decode back to
+/// the text (kConverted; kCopied for target Copy), else the content's own bytes unchanged (kPlainCopy: the
+/// target cannot hold a character, or a zero byte cut the text). kUnreadable when the content was not
+/// read; kUnableToSave when memory ran out. No backup, no time: there is no file.
+[[nodiscard]] FileResult ConvertToBytes(EncodingKind target, std::u16string_view path, const FileContent& content,
+                                        std::vector<std::uint8_t>& bytes);
 
 /// Saves an existing file into its Rescue folder, under "%Y%m%d_%H%M%S." + name (its modification time)
 /// and under its own name; a time-stamped name longer than one name may be (255 bytes in the system's

@@ -146,6 +146,14 @@ FileContent ReadFileContent(std::u16string_view path) {
   return content;
 }
 
+FileContent ContentOfBytes(std::vector<std::uint8_t> bytes) {
+  FileContent content;
+  content.exists = true;
+  content.bytes = std::move(bytes);
+  content.readable = DecodeBytesInto(content.bytes, content.text, content.whole);
+  return content;
+}
+
 std::u16string DecodeUtf16Le(std::span<const std::uint8_t> bytes) {
   const std::size_t units = UnitsBeforeZero(bytes.data(), bytes.size() / 2);
   std::u16string text(units, u'\0');

@@ -32,6 +32,10 @@ struct FileContent {
 /// readable stays false, with one dump line.
 FileContent ReadFileContent(std::u16string_view path);
 
+/// The content of bytes read elsewhere (standard input), decoded as ReadFileContent decodes a file's: exists
+/// is true, readable false only when memory ran out while decoding.
+FileContent ContentOfBytes(std::vector<std::uint8_t> bytes);
+
 /// The text of a buffer in the encoding DetectEncoding finds, without its mark. The text never holds
 /// U+0000: byte forms and UTF-16 end at the first zero, UTF-32 drops its zero units.
 std::u16string DecodeBytes(std::span<const std::uint8_t> bytes);

@@ -134,9 +134,19 @@ std::u16string FormatTime(std::int64_t time, std::u16string_view format) {
 
 std::u16string FormatNow(std::u16string_view format) { return FormatTime(Now(), format); }
 
+namespace {
+std::atomic<bool> diagnostics_shown{true};
+}  // namespace
+
+bool ShowDiagnostics(bool shown) { return diagnostics_shown.exchange(shown); }
+
+bool DiagnosticsShown() { return diagnostics_shown.load(); }
+
 std::u16string ModulePath() {
   static std::once_flag notice;
-  std::call_once(notice, [] { std::fputs("::get_arv() ... empty\n", stderr); });
+  std::call_once(notice, [] {
+    if (DiagnosticsShown()) std::fputs("::get_arv() ... empty\n", stderr);
+  });
   std::u16string path = sys::ExecutablePath();
   const std::size_t end = path.find(u'\0');
   if (end != std::u16string::npos) path.resize(end);

@@ -32,8 +32,15 @@ std::u16string FormatTime(std::int64_t time, std::u16string_view format);
 std::u16string FormatNow(std::u16string_view format);
 
 /// The full path of the running program. The first call of a process also writes
-/// "::get_arv() ... empty" and a line end to the standard error stream.
+/// "::get_arv() ... empty" and a line end to the standard error stream, while diagnostics are shown there.
 std::u16string ModulePath();
+
+/// Whether the diagnostic lines meant for the standard error stream (the ModulePath notice, the version
+/// reader's failures) are written there: they are, unless a program turns them off for a while, as
+/// ocelo-cli does without --verbose so that the stream carries its own reports only. Returns the former
+/// setting.
+bool ShowDiagnostics(bool shown);
+bool DiagnosticsShown();
 
 /// The text's UTF-16 little-endian bytes, two per code unit, the whole length.
 std::vector<std::uint8_t> TextToBytes(std::u16string_view text);

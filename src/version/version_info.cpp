@@ -14,6 +14,7 @@ namespace {
 
 // The version reader's diagnostics go to the standard error stream, one line each.
 void ReportError(std::u16string_view line) {
+  if (!DiagnosticsShown()) return;
   std::string text = ToUtf8(line);
   text += '\n';
   std::fputs(text.c_str(), stderr);

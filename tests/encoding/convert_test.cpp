@@ -203,7 +203,7 @@ TEST(ConvertFile, EmptySourceConvertsToAnEmptyText) {
 
 // A copy holds all of its source, however the source reports its size, or the old copy stays: a pipe and a
 // /proc file are read to their end once, a device is refused, and a text that decoding cuts at a zero
-// byte is copied unchanged instead of shortened.
+// byte is copied unchanged instead of shortened. A stream's content (ConvertToBytes) ends the same way.
 TEST(ConvertOne, TheCopyHoldsAllOfTheSourceOrTheOldCopyStays) {
   enum class Kind { kFile, kPipe, kLink };
   struct Case {
@@ -262,6 +262,11 @@ TEST(ConvertOne, TheCopyHoldsAllOfTheSourceOrTheOldCopyStays) {
       EXPECT_EQ(test::ReadBytes(source), c.bytes) << "the source was changed";
     }
     EXPECT_EQ(CountFiles(layout.out), 1) << "something was left beside the copy";
+    if (c.kind != Kind::kLink) {  // the same bytes from a stream convert to the same bytes, with no file
+      std::vector<std::uint8_t> bytes;
+      EXPECT_EQ(ConvertToBytes(c.target, u"-", ContentOfBytes(c.bytes), bytes), c.expected);
+      EXPECT_EQ(test::ToHex(bytes), test::ToHex(c.converted));
+    }
   }
 }
 
