@@ -33,7 +33,7 @@ CloseOnSignals::CloseOnSignals(QObject* parent) : QObject(parent) {
   }
   notifier_ = new QSocketNotifier(pipe_[0], QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, &CloseOnSignals::Drain);
-  g_write_end.store(pipe_[1]);
+  previous_write_end_ = g_write_end.exchange(pipe_[1]);
   struct sigaction action = {};
   action.sa_handler = &OnCloseSignal;
   sigemptyset(&action.sa_mask);
@@ -51,7 +51,7 @@ void CloseOnSignals::Drain() {
 CloseOnSignals::~CloseOnSignals() {
   if (pipe_[0] < 0) return;
   for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
-  g_write_end.store(-1);
+  g_write_end.store(previous_write_end_);
   delete notifier_;
   ::close(pipe_[0]);
   ::close(pipe_[1]);
