@@ -262,6 +262,18 @@ TEST_F(OceloDgTest, SessionEndSignalsCloseTheDialogAsTheCloseBoxDoes) {
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_EQ(Profile(u"").GetRect(kSection, kEntry, Rect{}), ToRect(dialog.geometry()));
   }
+  // With two dialogs the newer one closes; once it is gone, the older one receives the next signal.
+  OceloDg older(nullptr);
+  older.show();
+  {
+    OceloDg newer(nullptr);
+    newer.show();
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !newer.isVisible(); }));
+    EXPECT_TRUE(older.isVisible());
+  }
+  ASSERT_EQ(std::raise(SIGTERM), 0);
+  EXPECT_TRUE(ProcessEventsUntil([&] { return !older.isVisible(); }));
 }
 
 // A drag entering the dialog and dropped, as a file manager sends it: the uri-list bytes, percent-encoded.
