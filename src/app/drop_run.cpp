@@ -23,11 +23,24 @@ namespace {
 
 bool IsBlank(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
-// The copies written into today's work folder, deleted when the process ends.
-TempFileList& RegisteredCopies() {
-  static TempFileList list;
-  return list;
+// What the process leaves to its end: the copies written into today's work folder, deleted, and that
+// folder itself, removed once it is empty.
+struct ExitWork {
+  TempFileList copies;
+  std::u16string day_folder;
+  ~ExitWork() { Finish(); }
+  void Finish() {
+    copies.RemoveAll();
+    if (!day_folder.empty()) RemoveEmptyDayFolder(day_folder);
+  }
+};
+
+ExitWork& AtExit() {
+  static ExitWork work;
+  return work;
 }
+
+TempFileList& RegisteredCopies() { return AtExit().copies; }
 
 }  // namespace
 
@@ -67,6 +80,7 @@ void DropRun::Report(const char* head, std::u16string_view name) {
 void DropRun::OnDropFiles(const std::vector<std::u16string>& paths, std::u16string_view selected_text) {
   if (!initialised_) {
     output_folder_ = TodayFolder();
+    AtExit().day_folder = output_folder_;
     initialised_ = true;
   }
   // Copies are registered for deletion only while they go to today's work folder.
@@ -117,6 +131,8 @@ void DropRun::OnDropFiles(const std::vector<std::u16string>& paths, std::u16stri
     ++drop_count_;
   }
 }
+
+void FinishDropRuns() { AtExit().Finish(); }
 
 DropRun& ProcessDropRun() {
   static DropRun run;

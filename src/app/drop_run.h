@@ -42,4 +42,8 @@ class DropRun {
 /// The process's drop run, created on first use.
 DropRun& ProcessDropRun();
 
+/// The drop runs' end, which the process's exit also does: the registered copies deleted, today's work
+/// folder removed when that leaves it empty. Doing it twice does nothing more.
+void FinishDropRuns();
+
 }  // namespace ocelo

@@ -165,6 +165,11 @@ void SetFlushSignal(void (*signal)()) {
   Cache().flush_signal = signal;
 }
 
+void (*FlushSignal())() {
+  ProfileLockScope lock;
+  return Cache().flush_signal;
+}
+
 void LogLine(std::u16string_view line) {
   if (LowerExtension(sys::ExecutablePath()) == u"dll") return;
   DumpText(line);

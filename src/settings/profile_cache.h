@@ -99,6 +99,8 @@ bool Age(bool report);
 
 /// Called once for each reported flush of an array; the dialog sets it to sound the system's notice.
 void SetFlushSignal(void (*signal)());
+/// The flush signal set last; null when none is set.
+void (*FlushSignal())();
 
 /// Writes one line to the dump log, unless the running module is a library (extension "dll").
 void LogLine(std::u16string_view line);

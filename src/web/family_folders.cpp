@@ -4,6 +4,7 @@
 #include <cwctype>
 
 #include "base/paths.h"
+#include "platform/fs.h"
 #include "platform/system.h"
 #include "util/dump.h"
 #include "util/folders.h"
@@ -46,6 +47,14 @@ std::u16string TodayFolder() {
   std::u16string path = work + FormatNow(u"%Y%m%d");
   if (!CreateFolderTree(path)) path = work;
   return AddSlash(path);
+}
+
+bool RemoveEmptyDayFolder(std::u16string_view folder) {
+  const std::u16string work = program_work_folder();
+  const std::u16string path = AddSlash(folder);
+  if (path.size() <= work.size() || path.compare(0, work.size(), work) != 0) return false;
+  // Removing an empty folder is one step that fails on a folder with anything in it.
+  return sys::RemoveFolder(StripSlash(path)) == 0;
 }
 
 std::u16string program_name_of(std::u16string_view program_path) {

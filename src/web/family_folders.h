@@ -20,6 +20,10 @@ std::u16string program_work_folder();
 /// program work folder itself when the dated one cannot be created.
 std::u16string TodayFolder();
 
+/// Removes a dated work folder that TodayFolder gave when nothing is left in it; the program work folder
+/// and any folder outside it stay. True when it was removed.
+bool RemoveEmptyDayFolder(std::u16string_view folder);
+
 /// The program's name, worked out once per run: "OriginalFilename" of its version block, else the
 /// program file's name (with extension).
 std::u16string program_name();

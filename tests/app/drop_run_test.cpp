@@ -215,6 +215,7 @@ TEST(DropRun, CopiesInTodaysFolderAreDeletedAtExitAndOthersStay) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the copy was not written into today's folder";
   EXPECT_FALSE(test::Exists(today + "a.txt"));
+  EXPECT_FALSE(test::Exists(today)) << "today's folder, left empty, stays";
   EXPECT_EQ(test::ReadBytes(root + "/kept/b.txt"), Hex("E3 81 84"));
 }
 

@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QDropEvent>
+#include <QFocusEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -13,13 +15,18 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 
 #include "app/string_pairs.h"
 #include "gui/qt/qt_drop.h"
 #include "gui/qt/qt_message_box.h"
 #include "settings/placement.h"
+#include "settings/profile_cache.h"
 #include "support/sandbox.h"
 #include "util/message.h"
 #include "version/version_info.h"
@@ -34,10 +41,33 @@ using test::U8;
 constexpr std::u16string_view kSection = u"Position\\Dialog";
 constexpr std::u16string_view kEntry = u"Position_OceloDg_CDialog";
 
-int g_update_checks = 0;
+std::atomic<int> g_update_checks{0};
 bool CountingUpdateCheck() {
   ++g_update_checks;
   return false;
+}
+
+// An update check that waits, as one does on a server that never answers, until the test lets it end.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool open = false;
+  bool entered = false;
+};
+Gate g_gate;
+bool StallingUpdateCheck() {
+  std::unique_lock<std::mutex> lock(g_gate.mutex);
+  g_gate.entered = true;
+  g_gate.changed.notify_all();
+  g_gate.changed.wait(lock, [] { return g_gate.open; });
+  return false;
+}
+
+// Runs the event loop until `done` holds; false when it still does not after many rounds.
+template <typename Done>
+bool ProcessEventsUntil(Done done) {
+  for (int i = 0; i < 2000 && !done(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
 }
 
 class OceloDgTest : public ::testing::Test {
@@ -63,9 +93,11 @@ class OceloDgTest : public ::testing::Test {
 TEST_F(OceloDgTest, ShowsJapaneseTextsAndTheFourTargetsWithNoneSelected) {
   const int checks = g_update_checks;
   MessagePresenter* before = CurrentMessagePresenter();
+  void (*flush_signal_before)() = profile_cache::FlushSignal();
   {
     OceloDg dialog(&CountingUpdateCheck);
-    EXPECT_EQ(g_update_checks, checks + 1);
+    EXPECT_EQ(g_update_checks, checks) << "the update check waits until the dialog is shown";
+    EXPECT_EQ(profile_cache::FlushSignal(), &OceloDg::SignalFlush);
     EXPECT_EQ(dialog.windowTitle(), QString::fromUtf16(u"文字コードを変更"));
     auto* exit = dialog.findChild<QPushButton*>(QStringLiteral("exit"));
     auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("ok"));
@@ -81,6 +113,14 @@ TEST_F(OceloDgTest, ShowsJapaneseTextsAndTheFourTargetsWithNoneSelected) {
     EXPECT_EQ(shown, expected);
     EXPECT_TRUE(targets->selectedItems().isEmpty());
     EXPECT_EQ(dialog.SelectedText(), u"");
+    EXPECT_FALSE(exit->isFlat());
+    for (QWidget* control : std::initializer_list<QWidget*>{exit, targets}) {
+      EXPECT_FALSE(control->accessibleName().isEmpty());
+      EXPECT_FALSE(control->toolTip().isEmpty());
+    }
+    for (int i = 0; i < targets->count(); ++i) EXPECT_FALSE(targets->item(i)->toolTip().isEmpty()) << i;
+    // The caption fits beside the title bar's icon and buttons.
+    EXPECT_GT(dialog.width(), QFontMetrics(QApplication::font()).horizontalAdvance(dialog.windowTitle()));
     EXPECT_TRUE(dialog.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(dialog.acceptDrops());
     EXPECT_EQ(CurrentMessagePresenter(), &dialog);
@@ -88,8 +128,62 @@ TEST_F(OceloDgTest, ShowsJapaneseTextsAndTheFourTargetsWithNoneSelected) {
     dialog.show();
     EXPECT_FALSE(ok->isVisible());
     EXPECT_TRUE(exit->isVisible() && targets->isVisible());
+    // The list taking the focus makes no entry current: nothing looks chosen before the user picks.
+    QFocusEvent focus(QEvent::FocusIn, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(targets, &focus);
+    EXPECT_EQ(targets->currentRow(), -1);
+    EXPECT_TRUE(targets->selectedItems().isEmpty());
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !dialog.UpdateCheckRunning(); }));
+    EXPECT_EQ(g_update_checks, checks + 1);
   }
   EXPECT_EQ(CurrentMessagePresenter(), before);
+  EXPECT_EQ(profile_cache::FlushSignal(), flush_signal_before);
+}
+
+TEST_F(OceloDgTest, UpdateCheckRunsAfterTheDialogIsShownWithoutHoldingItUp) {
+  g_gate.open = g_gate.entered = false;
+  {
+    OceloDg dialog(&StallingUpdateCheck);
+    bool finished = false;
+    QObject::connect(&dialog, &OceloDg::UpdateCheckFinished, [&] { finished = true; });
+    EXPECT_FALSE(dialog.UpdateCheckRunning());
+    dialog.show();
+    {
+      std::unique_lock<std::mutex> lock(g_gate.mutex);
+      g_gate.changed.wait(lock, [] { return g_gate.entered; });
+    }
+    // The check has started and waits; the dialog is up and its event loop runs.
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(dialog.UpdateCheckRunning());
+    EXPECT_TRUE(OceloDg::AnyUpdateCheckRunning());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(finished);
+    {
+      std::lock_guard<std::mutex> lock(g_gate.mutex);
+      g_gate.open = true;
+    }
+    g_gate.changed.notify_all();
+    EXPECT_TRUE(ProcessEventsUntil([&] { return finished; }));
+    EXPECT_FALSE(dialog.UpdateCheckRunning());
+  }
+  EXPECT_FALSE(OceloDg::AnyUpdateCheckRunning());
+}
+
+TEST_F(OceloDgTest, DialogClosedWhileTheUpdateCheckWaitsLeavesItToEndAlone) {
+  g_gate.open = g_gate.entered = false;
+  {
+    OceloDg dialog(&StallingUpdateCheck);
+    dialog.show();
+    std::unique_lock<std::mutex> lock(g_gate.mutex);
+    g_gate.changed.wait(lock, [] { return g_gate.entered; });
+  }  // gone while the check still waits
+  EXPECT_TRUE(OceloDg::AnyUpdateCheckRunning());
+  {
+    std::lock_guard<std::mutex> lock(g_gate.mutex);
+    g_gate.open = true;
+  }
+  g_gate.changed.notify_all();
+  EXPECT_TRUE(ProcessEventsUntil([] { return !OceloDg::AnyUpdateCheckRunning(); }));
 }
 
 TEST_F(OceloDgTest, EscapeExitAndCloseBoxSaveThePositionEnterDoesNot) {
@@ -123,7 +217,7 @@ TEST_F(OceloDgTest, EscapeExitAndCloseBoxSaveThePositionEnterDoesNot) {
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), c.saved ? QDialog::Rejected : QDialog::Accepted);
     if (c.saved) {
-      EXPECT_EQ(Profile(u"").GetRect(kSection, kEntry, Rect{}), ToRect(dialog.frameGeometry()));
+      EXPECT_EQ(Profile(u"").GetRect(kSection, kEntry, Rect{}), ToRect(dialog.geometry()));
     } else {
       EXPECT_EQ(Stored(), u"");
     }
@@ -132,13 +226,54 @@ TEST_F(OceloDgTest, EscapeExitAndCloseBoxSaveThePositionEnterDoesNot) {
 
 TEST_F(OceloDgTest, OpensAtTheStoredPositionInsideTheScreen) {
   OceloDg first(nullptr);
-  const QSize size = first.frameGeometry().size();
+  const QSize size = first.geometry().size();
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   // Stored inside the screen: kept; stored beyond its right edge: pulled back onto it.
   Profile(u"").WriteRect(kSection, kEntry, ToRect(QRect(QPoint(100, 120), size)));
-  EXPECT_EQ(OceloDg(nullptr).frameGeometry().topLeft(), QPoint(100, 120));
+  EXPECT_EQ(OceloDg(nullptr).geometry().topLeft(), QPoint(100, 120));
   Profile(u"").WriteRect(kSection, kEntry, ToRect(QRect(QPoint(screen.right() + 500, 40), size)));
-  EXPECT_EQ(OceloDg(nullptr).frameGeometry().topLeft(), QPoint(screen.right() + 1 - size.width(), 40));
+  EXPECT_EQ(OceloDg(nullptr).geometry().topLeft(), QPoint(screen.right() + 1 - size.width(), 40));
+}
+
+TEST_F(OceloDgTest, OpenCloseCyclesLeaveTheWindowWhereItWas) {
+  QRect first;
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    SCOPED_TRACE(cycle);
+    OceloDg dialog(nullptr);
+    if (cycle == 0) dialog.move(200, 150);
+    dialog.show();
+    QCoreApplication::processEvents();
+    if (cycle == 0) first = dialog.geometry();
+    // What is saved is what the window reports, frame or not, and what comes back is the same rectangle.
+    EXPECT_EQ(dialog.geometry(), first);
+    dialog.reject();
+    EXPECT_EQ(Profile(u"").GetRect(kSection, kEntry, Rect{}), ToRect(first));
+  }
+}
+
+TEST_F(OceloDgTest, SessionEndSignalsCloseTheDialogAsTheCloseBoxDoes) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    Profile(u"").WriteString(kSection, kEntry, std::nullopt);
+    OceloDg dialog(nullptr);
+    dialog.show();
+    ASSERT_EQ(std::raise(signal), 0);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !dialog.isVisible(); }));
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(Profile(u"").GetRect(kSection, kEntry, Rect{}), ToRect(dialog.geometry()));
+  }
+  // With two dialogs the newer one closes; once it is gone, the older one receives the next signal.
+  OceloDg older(nullptr);
+  older.show();
+  {
+    OceloDg newer(nullptr);
+    newer.show();
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !newer.isVisible(); }));
+    EXPECT_TRUE(older.isVisible());
+  }
+  ASSERT_EQ(std::raise(SIGTERM), 0);
+  EXPECT_TRUE(ProcessEventsUntil([&] { return !older.isVisible(); }));
 }
 
 // A drag entering the dialog and dropped, as a file manager sends it: the uri-list bytes, percent-encoded.
@@ -226,10 +361,42 @@ TEST_F(OceloDgTest, MessageBoxAnswersWithTheButtonChosen) {
     QTimer::singleShot(0, [key = c.key] {
       QWidget* box = QApplication::activeModalWidget();
       ASSERT_NE(box, nullptr);
+      // Every box carries the program's caption, with room for it.
+      EXPECT_EQ(box->windowTitle(), QString::fromUtf16(u"文字コードを変更"));
+      EXPECT_GT(box->width(), QFontMetrics(QApplication::font()).horizontalAdvance(box->windowTitle()));
       QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
       QCoreApplication::sendEvent(box, &press);
     });
     EXPECT_EQ(ShowMessage(u"Unable to save.\r\n", c.type), c.answer);
+  }
+}
+
+TEST_F(OceloDgTest, MenuKeyAndShiftF10OpenTheContextMenu) {
+  const struct {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    bool opens;
+  } cases[] = {
+      {Qt::Key_Menu, Qt::NoModifier, true},
+      {Qt::Key_F10, Qt::ShiftModifier, true},
+      {Qt::Key_F10, Qt::NoModifier, false},
+  };
+  OceloDg dialog(nullptr);
+  dialog.show();
+  auto* list = dialog.findChild<QListWidget*>(QStringLiteral("targets"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+      if (QWidget* menu = QApplication::activePopupWidget()) {
+        opened = true;
+        menu->close();
+      }
+    });
+    QKeyEvent key(QEvent::KeyPress, c.key, c.modifiers);
+    QCoreApplication::sendEvent(list, &key);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(opened, c.opens);
   }
 }
 

@@ -45,6 +45,25 @@ TEST(FamilyFolders, PathsUnderTheTemporaryFolderAreCreated) {
   SetClockOffset(previous);
   EXPECT_NE(tomorrow, today);
   EXPECT_EQ(tomorrow.substr(0, work.size()), work);
+
+  // Only an empty dated folder inside the work folder is removed at exit.
+  const std::string outside = test::TestFolder() + "/empty";
+  fs::create_directories(outside);
+  test::WriteBytes(tomorrow + "kept.txt", test::Hex("41"));
+  const struct {
+    std::string folder;
+    bool removed;
+  } cases[] = {
+      {tomorrow, false},  // a file is left in it
+      {today, true},
+      {work, false},
+      {outside, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    EXPECT_EQ(RemoveEmptyDayFolder(U16(c.folder)), c.removed);
+    EXPECT_EQ(fs::is_directory(c.folder), !c.removed);
+  }
 }
 
 unsigned ModeOf(const std::string& path) {

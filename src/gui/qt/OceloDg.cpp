@@ -14,13 +14,18 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
+#include <atomic>
+#include <mutex>
 
 #include "app/drop_run.h"
 #include "app/string_pairs.h"
+#include "gui/qt/qt_close_signals.h"
 #include "gui/qt/qt_drop.h"
 #include "gui/qt/qt_icon.h"
 #include "gui/qt/qt_message_box.h"
 #include "settings/placement.h"
+#include "settings/profile_cache.h"
 #include "version/version_info.h"
 #include "web/u_agent.h"
 
@@ -42,10 +47,54 @@ QFont DialogFont(bool proportional) {
   return font;
 }
 
-// The main dialog's targets, in list order.
-constexpr std::string_view kTargets[] = {"  0 : Copy", "  8 : UTF-8", " 16 : UTF-16", " 74 : ShiftJIS"};
+// The main dialog's targets, in list order, each with its tooltip. The accessible names and tooltips
+// are Japanese as written: the string pair table holds the dialog's own texts only.
+struct Target {
+  std::string_view text;
+  std::u16string_view tip;
+};
+constexpr Target kTargets[] = {
+    {"  0 : Copy", u"そのままコピーします"},
+    {"  8 : UTF-8", u"UTF-8 で保存します"},
+    {" 16 : UTF-16", u"BOM 付きの UTF-16 で保存します"},
+    {" 74 : ShiftJIS", u"Shift_JIS で保存します"},
+};
+constexpr std::u16string_view kExitName = u"終了";
+constexpr std::u16string_view kExitTip = u"位置を記憶して閉じます";
+constexpr std::u16string_view kListName = u"変換先の文字コード";
+constexpr std::u16string_view kListTip = u"変換先を選んでから、ファイルをここへドロップします";
+
+// What a window manager puts beside the caption in the title bar: the icon, the minimise and close
+// buttons and their margins.
+constexpr int kTitleBarExtras = 96;
+
+// The target list. Qt makes the first entry current when a list without a current entry gets the focus,
+// and paints it as if it were chosen; here nothing is current until the user picks a target.
+class TargetList : public QListWidget {
+ public:
+  using QListWidget::QListWidget;
+
+ protected:
+  void focusInEvent(QFocusEvent* event) override {
+    const bool none = !currentIndex().isValid();
+    QListWidget::focusInEvent(event);
+    if (none && selectedItems().isEmpty())
+      selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  }
+};
+
+// The update checks started and not yet ended, of every dialog.
+std::atomic<int> g_checks_running{0};
 
 }  // namespace
+
+// The update check's link back to its dialog: cut when the dialog goes, so that a check that outlives it
+// reports to nobody.
+struct OceloDg::UpdateRun {
+  std::mutex mutex;
+  OceloDg* dialog = nullptr;
+  bool running = false;
+};
 
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
@@ -59,8 +108,15 @@ OceloDg::OceloDg(UpdateCheck update_check)
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       profile_(u""),
       placement_window_(this, std::u16string(kDialogClassName)),
-      icon_(ProgramIcon()) {
+      icon_(ProgramIcon()),
+      update_check_(update_check),
+      update_run_(std::make_shared<UpdateRun>()) {
+  update_run_->dialog = this;
   previous_presenter_ = SetMessagePresenter(this);
+  previous_flush_signal_ = profile_cache::FlushSignal();
+  profile_cache::SetFlushSignal(&OceloDg::SignalFlush);
+  close_signals_ = new CloseOnSignals(this);
+  connect(close_signals_, &CloseOnSignals::Received, this, &OceloDg::reject);
   setFont(DialogFont(false));
   setWindowTitle(QStringLiteral("Ocelo"));
   setAcceptDrops(true);
@@ -77,25 +133,83 @@ OceloDg::OceloDg(UpdateCheck update_check)
   exit_ = new QPushButton(QStringLiteral("E&xit"), this);
   exit_->setObjectName(QStringLiteral("exit"));
   exit_->setGeometry(du.Rect(0, 0, 41, 36));
-  exit_->setFlat(true);
+  exit_->setAutoDefault(false);
+  exit_->setAccessibleName(Q(kExitName));
+  exit_->setToolTip(Q(kExitTip));
   connect(exit_, &QPushButton::clicked, this, &OceloDg::reject);
 
-  targets_ = new QListWidget(this);
+  targets_ = new TargetList(this);
   targets_->setObjectName(QStringLiteral("targets"));
   targets_->setGeometry(du.Rect(42, 0, 81, 36));
   targets_->setSelectionMode(QAbstractItemView::SingleSelection);
   targets_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   targets_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  targets_->setAccessibleName(Q(kListName));
+  targets_->setToolTip(Q(kListTip));
   targets_->setFocus();
   setTabOrder(exit_, targets_);
 
   setFixedSize(du.X(123), du.Y(36));
-  InitDialog(update_check);
+  InitDialog();
 }
 
-OceloDg::~OceloDg() { SetMessagePresenter(previous_presenter_); }
+OceloDg::~OceloDg() {
+  {
+    std::lock_guard<std::mutex> lock(update_run_->mutex);
+    update_run_->dialog = nullptr;
+    // A check still waiting for the network is left to end on its own; it touches nothing of the dialog.
+    if (update_thread_.joinable()) {
+      if (update_run_->running) update_thread_.detach();
+    }
+  }
+  if (update_thread_.joinable()) update_thread_.join();
+  profile_cache::SetFlushSignal(previous_flush_signal_);
+  SetMessagePresenter(previous_presenter_);
+}
 
-void OceloDg::InitDialog(UpdateCheck update_check) {
+bool OceloDg::UpdateCheckRunning() const {
+  std::lock_guard<std::mutex> lock(update_run_->mutex);
+  return update_run_->running;
+}
+
+bool OceloDg::AnyUpdateCheckRunning() { return g_checks_running.load() > 0; }
+
+void OceloDg::SignalFlush() {
+  // The update check's thread has no main window, and a beep belongs to the dialog's thread.
+  if (CurrentMessagePresenter() != nullptr) QApplication::beep();
+}
+
+void OceloDg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous() && update_check_ != nullptr && !update_thread_.joinable()) StartUpdateCheck();
+}
+
+void OceloDg::StartUpdateCheck() {
+  {
+    std::lock_guard<std::mutex> lock(update_run_->mutex);
+    update_run_->running = true;
+  }
+  ++g_checks_running;
+  update_thread_ = std::thread([run = update_run_, check = update_check_] {
+    check();
+    std::lock_guard<std::mutex> lock(run->mutex);
+    run->running = false;
+    --g_checks_running;
+    if (run->dialog != nullptr) {
+      OceloDg* dialog = run->dialog;
+      QMetaObject::invokeMethod(
+          dialog, [dialog] { dialog->EndUpdateCheck(); }, Qt::QueuedConnection);
+    }
+  });
+  update_check_ = nullptr;  // once per dialog
+}
+
+void OceloDg::EndUpdateCheck() {
+  if (update_thread_.joinable()) update_thread_.join();
+  emit UpdateCheckFinished();
+}
+
+void OceloDg::InitDialog() {
   setWindowIcon(icon_);
 
   // The caption is always set; a control's text only when its Japanese form differs.
@@ -111,7 +225,10 @@ void OceloDg::InitDialog(UpdateCheck update_check) {
   // an entry wider than the list.
   targets_->setUpdatesEnabled(false);
   targets_->clear();
-  for (std::string_view target : kTargets) targets_->addItem(Q(Localize(target)));
+  for (const Target& target : kTargets) {
+    auto* item = new QListWidgetItem(Q(Localize(target.text)), targets_);
+    item->setToolTip(Q(target.tip));
+  }
   targets_->setUpdatesEnabled(true);
   targets_->clearSelection();
   targets_->setCurrentRow(-1, QItemSelectionModel::NoUpdate);
@@ -120,7 +237,13 @@ void OceloDg::InitDialog(UpdateCheck update_check) {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     set_display_dpi(static_cast<int>(screen->logicalDotsPerInch() + 0.5));
   }
-  if (update_check != nullptr) update_check();
+
+  // The caption fits in the title bar: the dialog grows as far as it needs to, the list with it.
+  const int caption = QFontMetrics(QApplication::font()).horizontalAdvance(windowTitle()) + kTitleBarExtras;
+  if (caption > width()) {
+    targets_->resize(targets_->width() + caption - width(), targets_->height());
+    setFixedSize(caption, height());
+  }
 
   // The window exists from here on, so that its position can be set before it is shown. Without a stored
   // position it sits in the bottom-right corner of the primary screen's work area: the dialog's own
@@ -161,6 +284,14 @@ int OceloDg::Show(std::u16string_view text, unsigned type, int help_context) {
 }
 
 void OceloDg::keyPressEvent(QKeyEvent* event) {
+  // The keyboard's ways to the context menu: the Menu key and Shift+F10, shown at the focused control.
+  const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  if ((event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
+      (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+    const QWidget* at = focusWidget() != nullptr ? focusWidget() : this;
+    ShowContextMenu(at->mapToGlobal(at->rect().center()));
+    return;
+  }
   // Enter is the hidden default button's (a focused button takes it before it gets here); the dialog's
   // own handling would look for a visible default button only.
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
@@ -171,10 +302,12 @@ void OceloDg::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-void OceloDg::contextMenuEvent(QContextMenuEvent* event) {
+void OceloDg::contextMenuEvent(QContextMenuEvent* event) { ShowContextMenu(event->globalPos()); }
+
+void OceloDg::ShowContextMenu(const QPoint& global_pos) {
   QMenu menu(this);
   menu.addAction(Q(kVersionItem), this, &OceloDg::ShowAboutDialog);
-  menu.exec(event->globalPos());
+  menu.exec(global_pos);
 }
 
 void OceloDg::dragEnterEvent(QDragEnterEvent* event) {

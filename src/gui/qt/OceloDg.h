@@ -4,7 +4,9 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gui/qt/qt_placement.h"
@@ -17,19 +19,31 @@ class QPushButton;
 
 namespace ocelo {
 
+class CloseOnSignals;
+
 /// The main dialog. While it exists it is the calling thread's main window for message boxes.
 /// Escape, the exit button and the close box save its position ("Position_OceloDg_CDialog") and close it
-/// (rejected); Enter closes it without saving (accepted).
+/// (rejected); Enter closes it without saving (accepted). SIGTERM, SIGINT and SIGHUP close it as the close
+/// box does.
 class OceloDg : public QDialog, public MessagePresenter {
   Q_OBJECT
 
  public:
   using UpdateCheck = bool (*)();
 
-  /// Builds the dialog and prepares it for showing: localised texts, the four targets with none selected,
-  /// the update check (run here, synchronously), the stored position, on top of other windows.
+  /// Builds the dialog and prepares it for showing: localised texts, the four targets with none selected
+  /// (none current either), the stored position, on top of other windows. The update check starts on a
+  /// thread of its own once the dialog is first shown; it opens the browser itself when that is due.
   explicit OceloDg(UpdateCheck update_check = &check_update);
   ~OceloDg() override;
+
+  /// Whether this dialog's update check has started and not yet ended.
+  bool UpdateCheckRunning() const;
+  /// Whether any dialog's update check is still running (one left running by a closed dialog included).
+  static bool AnyUpdateCheckRunning();
+  /// The settings cache's flush signal while a dialog exists: a short system beep, on a thread that has
+  /// a main window only.
+  static void SignalFlush();
 
   /// The position key: the title of this unit's source file.
   static constexpr std::u16string_view kPositionKey = u"OceloDg";
@@ -42,6 +56,8 @@ class OceloDg : public QDialog, public MessagePresenter {
   std::u16string SelectedText() const;
   /// Runs the version dialog modally.
   void ShowAboutDialog();
+  /// The context menu (the version item) at a point on the screen.
+  void ShowContextMenu(const QPoint& global_pos);
 
   /// MessagePresenter: a QMessageBox owned by the dialog.
   int Show(std::u16string_view text, unsigned type, int help_context) override;
@@ -50,7 +66,12 @@ class OceloDg : public QDialog, public MessagePresenter {
   /// Saves the position, then closes the dialog.
   void reject() override;
 
+ signals:
+  /// The update check has ended (emitted on the dialog's thread).
+  void UpdateCheckFinished();
+
  protected:
+  void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -58,7 +79,11 @@ class OceloDg : public QDialog, public MessagePresenter {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  void InitDialog(UpdateCheck update_check);
+  struct UpdateRun;
+
+  void InitDialog();
+  void StartUpdateCheck();
+  void EndUpdateCheck();
 
   Profile profile_;
   QtDisplays displays_;
@@ -68,6 +93,11 @@ class OceloDg : public QDialog, public MessagePresenter {
   QPushButton* exit_ = nullptr;
   QListWidget* targets_ = nullptr;
   MessagePresenter* previous_presenter_ = nullptr;
+  void (*previous_flush_signal_)() = nullptr;
+  CloseOnSignals* close_signals_ = nullptr;
+  UpdateCheck update_check_ = nullptr;
+  std::shared_ptr<UpdateRun> update_run_;
+  std::thread update_thread_;
 };
 
 /// The version dialog: the program icon, its description and version, its copyright, and an OK button.

@@ -1,8 +1,10 @@
 // The dialog program's entry: the string pair table first, then the main dialog, run until it closes.
 #include <QApplication>
+#include <QFontDatabase>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/drop_run.h"
 #include "app/string_pairs.h"
 #include "gui/qt/OceloDg.h"
 #include "platform/fs.h"
@@ -38,6 +40,14 @@ void StartupMessages(QtMsgType type, const QMessageLogContext&, const QString& m
   }
 }
 
+// The Japanese texts need IPA's gothic faces; without them they show as boxes.
+void NoteMissingJapaneseFont() {
+  for (const char* family : {"IPAGothic", "IPAゴシック", "IPAPGothic", "IPA Pゴシック"}) {
+    if (QFontDatabase::hasFamily(QString::fromUtf8(family))) return;
+  }
+  std::fputs("ocelo: no Japanese font found; install the package fonts-ipafont-gothic\n", stderr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,9 +62,17 @@ int main(int argc, char** argv) {
 
   // The table holds its rows before the dialog is built, so its texts are Japanese from the first paint.
   ocelo::AddProgramStringPairs();
+  NoteMissingJapaneseFont();
   {
     ocelo::OceloDg dialog;
     dialog.exec();  // every way of closing ends the program the same way
+  }
+  ocelo::FinishDropRuns();
+  if (ocelo::OceloDg::AnyUpdateCheckRunning()) {
+    // The update check still waits for the network on its own thread; the process ends without tearing
+    // down the objects that thread may use. Everything the exit does for the user is done above.
+    std::fflush(nullptr);
+    std::_Exit(0);
   }
   return 0;
 }

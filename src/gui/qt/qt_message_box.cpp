@@ -1,10 +1,15 @@
 // A message box of the message service shown with QMessageBox.
 #include "gui/qt/qt_message_box.h"
 
+#include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <vector>
 
+#include "app/string_pairs.h"
 #include "util/message.h"
 
 namespace ocelo {
@@ -43,7 +48,19 @@ QMessageBox::Icon Icon(unsigned type) {
 
 int ShowMessageBox(QWidget* owner, std::u16string_view text, unsigned type) {
   QMessageBox box(owner);
-  box.setWindowTitle(QStringLiteral("Ocelo"));
+  // The program's caption, which its main window shows; a box too narrow for it would show only "...".
+  QString title = owner != nullptr ? owner->window()->windowTitle() : QString();
+  if (title.isEmpty()) {
+    const std::u16string caption = Localize("Ocelo");
+    title = QString::fromUtf16(caption.data(), static_cast<qsizetype>(caption.size()));
+  }
+  box.setWindowTitle(title);
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    constexpr int kTitleBarExtras = 96;  // the icon and the close button beside the caption
+    const int width = QFontMetrics(QApplication::font()).horizontalAdvance(title) + kTitleBarExtras;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+  }
   box.setText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
   box.setIcon(Icon(type));
   if (owner != nullptr && (owner->windowFlags() & Qt::WindowStaysOnTopHint)) {

@@ -35,7 +35,10 @@ int QtDisplays::DesktopDpi() const { return ScreenDpi(QGuiApplication::primarySc
 
 bool QtPlacementWindow::HasNativeHandle() const { return widget_ != nullptr && widget_->windowHandle() != nullptr; }
 
-Rect QtPlacementWindow::ScreenRect() const { return ToRect(widget_->frameGeometry()); }
+// The window's place is its client area, saved and restored alike: before the window is first shown
+// it has no frame yet, so a frame rectangle saved at close would come back as the client area's and
+// the window would creep by the frame's size each time it opens.
+Rect QtPlacementWindow::ScreenRect() const { return ToRect(widget_->geometry()); }
 
 bool QtPlacementWindow::IsMinimized() const { return widget_->isMinimized(); }
 
@@ -68,14 +71,12 @@ void QtPlacementWindow::SetPlacement(const WindowPlacement& placement) {
 }
 
 void QtPlacementWindow::MoveTo(const Rect& rect) {
-  // move() places the frame's top-left corner; the size is the frame's less the decoration around the
-  // client area (a fixed-size dialog keeps its own).
-  const QRect frame = widget_->frameGeometry();
-  const QRect client = widget_->geometry();
-  widget_->move(rect.left, rect.top);
-  const int width = rect.right - rect.left - (frame.width() - client.width());
-  const int height = rect.bottom - rect.top - (frame.height() - client.height());
-  if (width > 0 && height > 0) widget_->resize(width, height);
+  // The client area, as ScreenRect reports it (a fixed-size dialog keeps its own size).
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  QSize size = widget_->size();
+  if (width > 0 && height > 0 && widget_->minimumSize() != widget_->maximumSize()) size = QSize(width, height);
+  widget_->setGeometry(QRect(QPoint(rect.left, rect.top), size));
   widget_->update();
 }
 

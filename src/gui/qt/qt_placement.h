@@ -15,7 +15,8 @@ class QtDisplays : public Displays {
   Point BorderSize() const override { return {1, 1}; }
 };
 
-/// A top-level widget: its frame geometry in screen coordinates and its screen's scale.
+/// A top-level widget: its client area in screen coordinates (saved and restored alike, whether the
+/// window has a frame yet or not) and its screen's scale.
 class QtPlacementWindow : public PlacementWindow {
  public:
   QtPlacementWindow(QWidget* widget, std::u16string class_name) : widget_(widget), class_name_(std::move(class_name)) {}
