@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/paths.h"
+#include "base/utf.h"
 #include "encoding/decode.h"
 #include "encoding/detect.h"
 #include "encoding/text_file.h"
@@ -20,7 +21,6 @@
 #include "util/file_status.h"
 #include "util/folders.h"
 #include "util/policy.h"
-#include "util/strings.h"
 
 namespace ocelo {
 namespace {
@@ -54,7 +54,7 @@ bool WriteUnchanged(std::u16string_view dest, std::span<const std::uint8_t> byte
 
 FileResult Convert(EncodingKind target, std::u16string_view source_path, std::u16string_view folder,
                    FileContent source) {
-  const std::u16string dest = AddSlash(folder, kPathSeparator) + FileName(source_path);
+  const std::u16string dest = CopyPath(folder, source_path);
   const std::int64_t source_time = ModifiedTime(source_path);
   std::vector<std::uint8_t> buffer;
 
@@ -138,8 +138,6 @@ std::u16string CopyPath(std::u16string_view folder, std::u16string_view path) {
   return AddSlash(folder, kPathSeparator) + FileName(path);
 }
 
-bool IsSamePath(std::u16string_view a, std::u16string_view b) { return a == b || ToLower(a) == ToLower(b); }
-
 bool CopiesOntoItself(std::u16string_view source, std::u16string_view folder) {
   const std::u16string dest = CopyPath(folder, source);
   bool same = false;
@@ -196,8 +194,7 @@ std::u16string BackupName(std::u16string_view stamp, std::u16string_view name) {
   if (fits(stamp, name, {}, {})) return std::u16string(stamp) + std::u16string(name);
   // Takes the last character off a text, both halves of a surrogate pair at once.
   const auto drop_last = [](std::u16string& text) {
-    const bool pair = text.size() >= 2 && text.back() >= 0xDC00 && text.back() <= 0xDFFF &&
-                      text[text.size() - 2] >= 0xD800 && text[text.size() - 2] <= 0xDBFF;
+    const bool pair = text.size() >= 2 && IsLowSurrogate(text.back()) && IsHighSurrogate(text[text.size() - 2]);
     text.resize(text.size() - (pair ? 2 : 1));
   };
   // The hash of the whole name keeps two long names that share their start and extension apart.

@@ -45,10 +45,6 @@ enum class FileResult {
 ///   /out + /in/a.txt => /out/a.txt      /out/ + a.txt => /out/a.txt
 std::u16string CopyPath(std::u16string_view folder, std::u16string_view path);
 
-/// True when two paths are equal as texts, or equal once both are lower-cased (A to Z). A text test only:
-/// whether a copy would be written over its source is asked of the file system (CopiesOntoItself).
-bool IsSamePath(std::u16string_view a, std::u16string_view b);
-
 /// Whether the copy of `source` in `folder` would be the source itself: the two paths name one file
 /// (device and inode, links followed), or, while the copy does not exist yet, the folder is the source's
 /// own. Letter case counts only where the file system ignores it.

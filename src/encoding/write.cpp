@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf.h"
 #include "encoding/cp932.h"
 #include "encoding/utf8.h"
 #include "platform/fs.h"
@@ -46,7 +47,7 @@ template <typename EncodePiece>
 bool ForEachPiece(std::u16string_view text, EncodePiece encode_piece) {
   for (std::size_t start = 0; start < text.size();) {
     std::size_t end = std::min(text.size(), start + kPieceUnits);
-    if (end < text.size() && text[end - 1] >= 0xD800 && text[end - 1] < 0xDC00) ++end;
+    if (end < text.size() && IsHighSurrogate(text[end - 1])) ++end;
     if (!encode_piece(text.substr(start, end - start))) return false;
     start = end;
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/paths.h"
+#include "base/utf.h"
 #include "encoding/decode.h"
 #include "platform/command_line.h"
 #include "platform/fs.h"
@@ -82,7 +83,7 @@ std::u16string batch_file_for(std::u16string_view command) {
   if (name.size() > kBatchNameLength) {
     std::size_t length = kBatchNameLength;
     // A cut between the halves of a surrogate pair would leave half a character in the file name.
-    if (name[length - 1] >= 0xD800 && name[length - 1] <= 0xDBFF) --length;
+    if (IsHighSurrogate(name[length - 1])) --length;
     name.resize(length);
   }
   return folder + kPathSeparator + name + u".bat";

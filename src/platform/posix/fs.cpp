@@ -399,12 +399,10 @@ int Stat(std::u16string_view path, StatRecord& record) {
 
 int GetFileId(std::u16string_view path, FileId& id) {
   id = FileId();
-  std::string native;
-  if (!NativeArg(path, native)) return errno;
-  struct stat st;
-  if (stat(native.c_str(), &st) != 0) return errno;
-  id.device = st.st_dev;
-  id.inode = st.st_ino;
+  StatRecord record;
+  if (const int error = Stat(path, record); error != 0) return error;
+  id.device = record.device;
+  id.inode = record.inode;
   return 0;
 }
 
