@@ -18,9 +18,11 @@
 #include "base/ascii.h"
 #include "base/paths.h"
 #include "base/utf.h"
+#include "cli/walk.h"
 #include "encoding/convert.h"
 #include "encoding/decode.h"
 #include "encoding/detect.h"
+#include "encoding/preview.h"
 #include "encoding/text_file.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -35,7 +37,7 @@ namespace ocelo {
 namespace {
 
 constexpr const char* kConvertHelp =
-    "Usage: ocelo-cli convert -t TARGET (-o DIR | --stdout) [-q] [--json] [-v] [--] PATH...\n"
+    "Usage: ocelo-cli convert -t TARGET (-o DIR | --stdout) [-n] [--show-lost] [-r] [-q] [--json] [-v] [--] PATH...\n"
     "  Writes a converted copy of each text file into DIR under the same name (DIR is created when\n"
     "  missing). An existing copy is backed up into the Rescue folder first (not for copy), a copy that is\n"
     "  up to date is left alone, a file whose characters the target cannot hold is copied unchanged, and\n"
@@ -45,9 +47,24 @@ constexpr const char* kConvertHelp =
     "                   932). Letter case is ignored.\n"
     "  -o, --out=DIR    the folder of the copies; -o - is --stdout\n"
     "      --stdout     write the converted text to standard output instead (no backup, no time kept)\n"
+    "  -n, --dry-run    write nothing (no copy, backup, folder or temporary file) and tell for each file\n"
+    "                   what would happen: converted, up to date, copied, copied unchanged and why, not\n"
+    "                   text, same path, unreadable; with the copy's path and the Rescue path an existing\n"
+    "                   copy would be backed up to. The exit status is the one a real run would give.\n"
+    "      --show-lost  for each file copied unchanged (or that would be), list on standard error the\n"
+    "                   characters the target cannot hold, the first 20 of each file, one a line:\n"
+    "                   PATH:LINE:COLUMN: U+20AC \u20AC (LINE and COLUMN count from 1, COLUMN in characters,\n"
+    "                   not bytes), or PATH:LINE:COLUMN: a zero byte ends the text here\n"
+    "  -r, --recursive  a PATH that is a folder: convert its files into DIR/NAME, NAME the folder's own\n"
+    "                   name, its sub-folders mirrored. Files that are not text are left out and reported\n"
+    "                   without failing the run; links to folders are not followed (a link to a file is\n"
+    "                   read as the file); DIR is never walked, even inside the folder.\n"
     "  -q, --quiet      report problems only\n"
-    "      --json       one JSON object per file on standard output: path, result, ok, message, and\n"
-    "                   reason (the system's error text, when known) and copy (the copy's path) when set\n"
+    "      --json       one JSON object per file on standard output: path, result, ok (false when the\n"
+    "                   file fails the run), message, and when set: reason (the system's error text), copy\n"
+    "                   (the copy's path), left_out, cause (of a copy unchanged: lost-characters,\n"
+    "                   zero-byte, reads-back-otherwise); dry_run and backup with -n; lost_count and lost\n"
+    "                   (line, column, code, char) or cut_line and cut_column with --show-lost\n"
     "  -v, --verbose    let the engine's diagnostic lines through to standard error\n"
     "  -h, --help       this text\n"
     "  Each file gets one line \"PATH: RESULT\": converted, up to date or copied on standard output;\n"
@@ -69,7 +86,7 @@ constexpr const char* kDetectHelp =
 
 constexpr const char* kUsage =
     "Usage:\n"
-    "  ocelo-cli convert -t TARGET (-o DIR | --stdout) [-q] [--json] [-v] [--] PATH...\n"
+    "  ocelo-cli convert -t TARGET (-o DIR | --stdout) [-n] [--show-lost] [-r] [-q] [--json] [-v] [--] PATH...\n"
     "  ocelo-cli detect [-q] [--json] [-v] [--] PATH...\n"
     "  ocelo-cli -h | --help | -V | --version\n"
     "  ocelo-cli COMMAND --help tells more of each command.\n"
@@ -309,10 +326,13 @@ struct Options {
   bool json = false;
   bool verbose = false;
   bool help = false;
+  bool dry_run = false;
+  bool show_lost = false;
+  bool recursive = false;
   std::vector<std::string> paths;
 };
 
-enum : int { kStdoutOption = 1000, kJsonOption };
+enum : int { kStdoutOption = 1000, kJsonOption, kShowLostOption };
 
 // Parses the options of `command` (convert takes -t and -o, detect neither); 0, or 2 with the reason on `err`.
 int ParseOptions(const std::string& command, const std::vector<std::string>& args, Options& options,
@@ -326,9 +346,12 @@ int ParseOptions(const std::string& command, const std::vector<std::string>& arg
     longs.push_back({"to", required_argument, nullptr, 't'});
     longs.push_back({"out", required_argument, nullptr, 'o'});
     longs.push_back({"stdout", no_argument, nullptr, kStdoutOption});
+    longs.push_back({"dry-run", no_argument, nullptr, 'n'});
+    longs.push_back({"show-lost", no_argument, nullptr, kShowLostOption});
+    longs.push_back({"recursive", no_argument, nullptr, 'r'});
   }
   longs.push_back({nullptr, 0, nullptr, 0});
-  const char* shorts = convert ? ":t:o:qvh" : ":qvh";
+  const char* shorts = convert ? ":t:o:nrqvh" : ":qvh";
   // getopt_long permutes its array, so it gets copies; optind 0 starts it afresh on every run.
   std::vector<std::string> words = {"ocelo-cli " + command};
   words.insert(words.end(), args.begin(), args.end());
@@ -358,6 +381,9 @@ int ParseOptions(const std::string& command, const std::vector<std::string>& arg
         break;
       case kStdoutOption: options.to_stdout = true; break;
       case kJsonOption: options.json = true; break;
+      case 'n': options.dry_run = true; break;
+      case kShowLostOption: options.show_lost = true; break;
+      case 'r': options.recursive = true; break;
       case 'q': options.quiet = true; break;
       case 'v': options.verbose = true; break;
       case 'h': options.help = true; break;
@@ -383,27 +409,134 @@ int ParseOptions(const std::string& command, const std::vector<std::string>& arg
 // The exit status of a run: a failure outweighs an unchanged copy.
 int ExitStatus(bool failed, bool unchanged) { return failed ? 1 : unchanged ? 3 : 0; }
 
+// How many lost characters --show-lost lists for one file.
+constexpr std::size_t kLostShown = 20;
+
 // One file's report: a result on `out`, a problem on `err` with its reason, or one JSON object on `out`.
 struct Report {
   std::string path;  // as given
   FileResult result = FileResult::kConverted;
-  std::string message;  // when not the result's own text
-  int error = 0;        // the system's error number, when known
-  std::u16string copy;  // the copy's path, once written
+  std::string message;        // when not the result's own text
+  const char* key = nullptr;  // the JSON result word, when not the result's own ("skipped" with a message)
+  int error = 0;              // the system's error number, when known
+  bool left_out = false;      // an entry of a walked folder that is not converted, which fails nothing
+  bool dry_run = false;
+  std::u16string copy;    // the copy's path, once written (or, in a dry run, where it would be)
+  std::u16string backup;  // in a dry run, where the existing copy would be backed up
+  PlainCopyCause cause = PlainCopyCause::kNone;
+  bool show_lost = false;  // list the lost characters (or where a zero byte cut the text)
+  LostCharacters lost;
+  TextPosition cut;  // where a zero byte ends the text
 };
 
+// True when the report makes the run fail (exit status 1).
+bool Fails(const Report& report) { return !report.left_out && (!Succeeded(report.result) || !report.message.empty()); }
+
+const char* CauseKey(PlainCopyCause cause) {
+  switch (cause) {
+    case PlainCopyCause::kLostCharacters: return "lost-characters";
+    case PlainCopyCause::kZeroByte: return "zero-byte";
+    case PlainCopyCause::kReadsBackOtherwise: return "reads-back-otherwise";
+    case PlainCopyCause::kNone: break;
+  }
+  return "";
+}
+
+const char* CauseText(PlainCopyCause cause) {
+  switch (cause) {
+    case PlainCopyCause::kZeroByte: return "a zero byte ends the text before the end of the file";
+    case PlainCopyCause::kReadsBackOtherwise: return "the converted text would not read back the same";
+    case PlainCopyCause::kLostCharacters:
+    case PlainCopyCause::kNone: break;
+  }
+  return "the target encoding would lose characters";
+}
+
+// What a dry run says of a file: what would happen, where the copy would go, where the backup would go.
+std::string DryRunText(const Report& report) {
+  std::string text;
+  switch (report.result) {
+    case FileResult::kConverted: text = "would be converted"; break;
+    case FileResult::kUpToDate: text = "up to date, left alone"; break;
+    case FileResult::kCopied: text = "would be copied"; break;
+    case FileResult::kPlainCopy: text = "would be copied unchanged"; break;
+    case FileResult::kUnableToSave: return "unable to save: a folder lies where the copy would go";
+    case FileResult::kBackupFailed: return "the existing copy could not be backed up: it has no Rescue folder";
+    default: return Describe(report.result);
+  }
+  if (!report.copy.empty()) text += (report.result == FileResult::kUpToDate ? ": " : " to ") + Native(report.copy);
+  if (report.result == FileResult::kPlainCopy) text += std::string(": ") + CauseText(report.cause);
+  if (!report.backup.empty()) text += "; the existing copy would be backed up to " + Native(report.backup);
+  return text;
+}
+
+// "U+20AC €"; a lone surrogate has its number only.
+std::string CharacterText(char32_t code_point) {
+  char number[16];
+  std::snprintf(number, sizeof number, "U+%04X", static_cast<unsigned>(code_point));
+  std::string text = number;
+  if (!IsSurrogate(code_point)) {
+    text += ' ';
+    AppendUtf8(text, code_point);
+  }
+  return text;
+}
+
+void PrintJson(const Report& report, bool ok, const std::string& message, std::ostream& out) {
+  const char* key = report.key ? report.key : report.message.empty() ? ResultKey(report.result) : "skipped";
+  out << "{\"path\":" << JsonString(FromArg(report.path)) << ",\"result\":\"" << key
+      << "\",\"ok\":" << (ok ? "true" : "false") << ",\"message\":" << JsonString(FromArg(message));
+  if (report.error != 0) out << ",\"reason\":" << JsonString(FromArg(std::strerror(report.error)));
+  if (!report.copy.empty() && Succeeded(report.result)) out << ",\"copy\":" << JsonString(report.copy);
+  if (report.left_out) out << ",\"left_out\":true";
+  if (report.dry_run) out << ",\"dry_run\":true";
+  if (!report.backup.empty()) out << ",\"backup\":" << JsonString(report.backup);
+  if (report.cause != PlainCopyCause::kNone) out << ",\"cause\":\"" << CauseKey(report.cause) << "\"";
+  if (report.show_lost && report.cause == PlainCopyCause::kLostCharacters) {
+    out << ",\"lost_count\":" << report.lost.count << ",\"lost\":[";
+    for (std::size_t i = 0; i < report.lost.first.size(); ++i) {
+      const LostCharacter& c = report.lost.first[i];
+      std::string glyph;
+      if (!IsSurrogate(c.code_point)) AppendUtf8(glyph, c.code_point);
+      char number[16];
+      std::snprintf(number, sizeof number, "U+%04X", static_cast<unsigned>(c.code_point));
+      out << (i == 0 ? "" : ",") << "{\"line\":" << c.position.line << ",\"column\":" << c.position.column
+          << ",\"code\":\"" << number << "\",\"char\":" << JsonString(FromArg(glyph)) << "}";
+    }
+    out << "]";
+  }
+  if (report.show_lost && report.cause == PlainCopyCause::kZeroByte) {
+    out << ",\"cut_line\":" << report.cut.line << ",\"cut_column\":" << report.cut.column;
+  }
+  out << "}\n";
+}
+
+// The lost characters (or the zero byte) of a file copied unchanged, one line each on `err`, as compilers
+// place their messages: PATH:LINE:COLUMN: what.
+void PrintLost(const Report& report, std::ostream& err) {
+  if (!report.show_lost) return;
+  if (report.cause == PlainCopyCause::kZeroByte) {
+    err << report.path << ":" << report.cut.line << ":" << report.cut.column << ": a zero byte ends the text here\n";
+  }
+  if (report.cause != PlainCopyCause::kLostCharacters) return;
+  for (const LostCharacter& c : report.lost.first) {
+    err << report.path << ":" << c.position.line << ":" << c.position.column << ": " << CharacterText(c.code_point)
+        << "\n";
+  }
+  if (report.lost.count > report.lost.first.size()) {
+    err << report.path << ": \u2026 and " << report.lost.count - report.lost.first.size() << " more\n";
+  }
+}
+
 void Print(const Options& options, const Report& report, std::ostream& out, std::ostream& err) {
-  const bool ok = Succeeded(report.result) && report.message.empty();
+  const bool ok = !Fails(report);
   const bool problem = !ok || report.result == FileResult::kPlainCopy;
   if (options.quiet && !problem) return;
-  const std::string message = report.message.empty() ? Describe(report.result) : report.message;
+  const std::string message = !report.message.empty() ? report.message
+                              : report.dry_run        ? DryRunText(report)
+                                                      : Describe(report.result);
   if (options.json) {
-    out << "{\"path\":" << JsonString(FromArg(report.path)) << ",\"result\":\""
-        << (report.message.empty() ? ResultKey(report.result) : "skipped") << "\",\"ok\":" << (ok ? "true" : "false")
-        << ",\"message\":" << JsonString(FromArg(message));
-    if (report.error != 0) out << ",\"reason\":" << JsonString(FromArg(std::strerror(report.error)));
-    if (ok && !report.copy.empty()) out << ",\"copy\":" << JsonString(report.copy);
-    out << "}\n";
+    PrintJson(report, ok, message, out);
     return;
   }
   if (!problem) {
@@ -413,6 +546,79 @@ void Print(const Options& options, const Report& report, std::ostream& out, std:
   err << "ocelo-cli: " << report.path << ": " << message;
   if (report.error != 0) err << ": " << std::strerror(report.error);
   err << "\n";
+  PrintLost(report, err);
+}
+
+// Why a file was copied unchanged, and with --show-lost its lost characters or the zero byte.
+void Explain(const Options& options, const FileContent& content, Report& report) {
+  if (report.result != FileResult::kPlainCopy) return;
+  report.show_lost = options.show_lost;
+  if (report.cause == PlainCopyCause::kNone) report.cause = CauseOfPlainCopy(*options.target, content);
+  if (!options.show_lost) return;
+  if (report.cause == PlainCopyCause::kLostCharacters) {
+    report.lost = FindLostCharacters(*options.target, content.text, kLostShown);
+  }
+  if (report.cause == PlainCopyCause::kZeroByte) report.cut = EndOfText(content.text);
+}
+
+// One file of a conversion run: a source as given, or an entry found in a folder given with --recursive.
+struct Job {
+  std::string shown;      // the path in reports
+  std::u16string path;    // absolute; "-" for standard input
+  std::u16string folder;  // the folder of its copy
+  bool walked = false;    // found in a folder: not text is left out, not a failure
+  std::string message;    // set: reported with this text and not converted
+  bool left_out = false;  // with a message: fails nothing
+  int error = 0;
+  const char* key = nullptr;  // with a message: the JSON result word
+};
+
+// The sources of a run as jobs: files as they are, each folder given with --recursive as its entries, the
+// copies mirrored under DIR/NAME (NAME the folder's own name); the output folder itself is never walked.
+std::vector<Job> Jobs(const Options& options, const std::u16string& here, const std::u16string& output) {
+  std::vector<Job> jobs;
+  for (const std::string& given : options.paths) {
+    Job job;
+    job.shown = given;
+    job.path = given == "-" ? u"-" : AbsolutePath(FromArg(given), here);
+    job.folder = output;
+    if (given == "-" || !FileStatus(job.path).IsFolder() || !options.recursive) {
+      if (given != "-" && FileStatus(job.path).IsFolder())
+        job.message = "skipped: a folder (--recursive converts its files)";
+      jobs.push_back(std::move(job));
+      continue;
+    }
+    const std::u16string path = job.path;
+    const std::u16string top = FileName(path).empty() ? output : AddSlash(output, kPathSeparator) + FileName(path);
+    std::string shown = given;
+    while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+    for (WalkEntry& entry : WalkFolder(path, {output, top})) {
+      Job job;
+      job.shown = entry.relative.empty() ? shown : (shown == "/" ? "" : shown) + "/" + Native(entry.relative);
+      job.path = std::move(entry.path);
+      const std::u16string below = FolderPart(entry.relative);
+      job.folder = below.empty() ? top : AddSlash(top, kPathSeparator) + below;
+      job.walked = true;
+      job.error = entry.error;
+      switch (entry.kind) {
+        case WalkEntry::Kind::kFile: break;
+        case WalkEntry::Kind::kLinkedFolder:
+          job.message = "left out: a link to a folder";
+          job.left_out = true;
+          break;
+        case WalkEntry::Kind::kSpecialFile:
+          job.message = "left out: not a regular file";
+          job.left_out = true;
+          break;
+        case WalkEntry::Kind::kUnreadableFolder:
+          job.message = "unable to read the folder";
+          job.key = "unreadable";
+          break;
+      }
+      jobs.push_back(std::move(job));
+    }
+  }
+  return jobs;
 }
 
 int Convert(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
@@ -432,8 +638,12 @@ int Convert(const Options& options, std::istream& in, std::ostream& out, std::os
     err << "ocelo-cli: convert needs --out DIR (or --stdout)\n";
     return 2;
   }
-  if (options.to_stdout && options.json) {
+  if (options.to_stdout && options.json && !options.dry_run) {
     err << "ocelo-cli: --json cannot share standard output with --stdout\n";
+    return 2;
+  }
+  if (options.to_stdout && options.recursive) {
+    err << "ocelo-cli: --recursive mirrors folders into --out DIR, not --stdout\n";
     return 2;
   }
   if (options.paths.empty()) {
@@ -455,7 +665,8 @@ int Convert(const Options& options, std::istream& in, std::ostream& out, std::os
   std::u16string output;
   if (!options.to_stdout) {
     output = AbsolutePath(FromArg(*options.out), here);
-    if (!FolderExists(output)) {
+    // A dry run makes no folder: a missing one is taken as made.
+    if (!FolderExists(output) && (FileExists(output) || !options.dry_run)) {
       if (FileExists(output) || !CreateFolderTree(output)) {
         const int error = FileExists(output) ? ENOTDIR : 0;
         err << "ocelo-cli: cannot create the output folder " << *options.out;
@@ -469,22 +680,44 @@ int Convert(const Options& options, std::istream& in, std::ostream& out, std::os
   bool failed = false;
   bool unchanged = false;
   // The copies this run has made, by file, with the source each came from: a later source of the same
-  // name is not written over one of them.
+  // name is not written over one of them. A dry run, which makes none, keeps them by path.
   std::map<sys::FileId, std::u16string> written;
-  Progress progress(options.paths.size(), !options.quiet);
+  std::map<std::u16string, std::u16string> planned;
+  const std::vector<Job> jobs = Jobs(options, here, output);
+  Progress progress(jobs.size(), !options.quiet);
   std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < options.paths.size(); ++i) {
-    const std::string& given = options.paths[i];
-    const bool input = given == "-";
-    const std::u16string path = input ? u"-" : AbsolutePath(FromArg(given), here);
-    progress.Step(i, input ? u"(standard input)" : path);
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const Job& job = jobs[i];
+    const bool input = job.path == u"-";
+    progress.Step(i, input ? u"(standard input)" : job.path);
     Report report;
-    report.path = given;
+    report.path = job.shown;
+    report.dry_run = options.dry_run;
+    report.message = job.message;
+    report.left_out = job.left_out;
+    report.error = job.error;
+    report.key = job.key;
+    const std::u16string copy = CopyPath(job.folder, job.path);
     sys::FileId id;
-    if (!input && FileStatus(path).IsFolder()) {
-      report.message = "skipped: a folder";
+    FileContent content;
+    if (!report.message.empty()) {
+      // reported as the walk found it
+    } else if (!options.to_stdout && !options.dry_run && sys::GetFileId(copy, id) == 0 && written.count(id) != 0) {
+      report.message = "skipped: a file of the same name was written from " + Native(written[id]);
+    } else if (!options.to_stdout && options.dry_run && planned.count(NormalizePath(copy)) != 0) {
+      report.message = "skipped: a file of the same name would be written from " + Native(planned[NormalizePath(copy)]);
+    } else if (options.dry_run) {
+      content = input ? ReadInput(in) : ReadFileContent(job.path);
+      const Preview preview = options.to_stdout ? PreviewToBytes(*options.target, job.path, content)
+                                                : PreviewOne(*options.target, job.path, job.folder, content);
+      report.result = preview.result;
+      report.cause = preview.cause;
+      report.copy = preview.copy;
+      report.backup = preview.backup;
+      if (Succeeded(report.result) && !options.to_stdout) planned.emplace(NormalizePath(copy), FromArg(job.shown));
     } else if (options.to_stdout) {
-      report.result = ConvertToBytes(*options.target, path, input ? ReadInput(in) : ReadFileContent(path), bytes);
+      content = input ? ReadInput(in) : ReadFileContent(job.path);
+      report.result = ConvertToBytes(*options.target, job.path, content, bytes);
       if (Succeeded(report.result)) {
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         if (!out.flush()) {
@@ -492,22 +725,40 @@ int Convert(const Options& options, std::istream& in, std::ostream& out, std::os
           report.message = "unable to write to standard output";
         }
       }
-    } else if (sys::GetFileId(CopyPath(output, path), id) == 0 && written.count(id) != 0) {
-      report.message = "skipped: a file of the same name was written from " + Native(written[id]);
     } else {
-      report.result = ConvertOne(*options.target, path, output);
-      if (Succeeded(report.result)) {
-        report.copy = CopyPath(output, path);
-        if (sys::GetFileId(report.copy, id) == 0) written.emplace(id, FromArg(given));
+      // A mirrored folder is made only for a file that goes into it.
+      if (job.walked && !FolderExists(job.folder)) {
+        content = ReadFileContent(job.path);
+        if (!IsTextFile(job.path, content)) {
+          report.result = FileResult::kNotText;
+        } else if (!CreateFolderTree(job.folder)) {
+          report.result = FileResult::kUnableToSave;
+          report.message = "cannot create the folder " + Native(job.folder);
+        }
       }
+      if (report.result == FileResult::kConverted && report.message.empty()) {
+        report.result = ConvertOne(*options.target, job.path, job.folder);
+      }
+      if (Succeeded(report.result)) {
+        report.copy = copy;
+        if (sys::GetFileId(report.copy, id) == 0) written.emplace(id, FromArg(job.shown));
+      }
+      // The text once more, to tell why it was copied unchanged.
+      if (report.result == FileResult::kPlainCopy && !content.readable) content = ReadFileContent(job.path);
     }
-    if (report.result == FileResult::kUnreadable && !input) report.error = ReadError(path);
-    failed = failed || !Succeeded(report.result) || !report.message.empty();
+    if (report.result == FileResult::kUnreadable && !input) report.error = ReadError(job.path);
+    if (report.message.empty() && job.walked && report.result == FileResult::kNotText) {
+      report.message = "left out: not a text file";
+      report.key = ResultKey(report.result);
+      report.left_out = true;
+    }
+    Explain(options, content, report);
+    failed = failed || Fails(report);
     unchanged = unchanged || report.result == FileResult::kPlainCopy;
     progress.Clear();
     // A conversion to standard output has no result lines there: only its problems are told.
     Options shown = options;
-    shown.quiet = options.quiet || options.to_stdout;
+    shown.quiet = options.quiet || (options.to_stdout && !options.dry_run);
     Print(shown, report, out, err);
   }
   return ExitStatus(failed, unchanged);

@@ -8,7 +8,11 @@
 #include <map>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <utime.h>
+
 #include "support/sandbox.h"
+#include "util/dump.h"
 
 namespace ocelo {
 namespace {
@@ -66,6 +70,11 @@ std::map<std::string, std::string> ParseObject(const std::string& line) {
     if (!string(key) || at(i++) != ':') return {};
     if (at(i) == '"') {
       if (!string(value)) return {};
+    } else if (at(i) == '[') {  // an array, kept as written (no bracket inside its strings)
+      for (int depth = 0; i < line.size() && (value.empty() || depth > 0); ++i) {
+        depth += line[i] == '[' ? 1 : line[i] == ']' ? -1 : 0;
+        value += line[i];
+      }
     } else {
       while (i < line.size() && at(i) != ',' && at(i) != '}') value += line[i++];
     }
@@ -74,6 +83,21 @@ std::map<std::string, std::string> ParseObject(const std::string& line) {
     if (i >= line.size()) return {};
   }
   return i + 1 == line.size() ? fields : std::map<std::string, std::string>{};
+}
+
+// Every path below a folder with its size and modification time: what a run that writes nothing leaves alike.
+std::map<std::string, std::string> TreeOf(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> tree;
+  std::error_code ignored;
+  for (auto it = fs::recursive_directory_iterator(root, ignored); it != fs::recursive_directory_iterator();
+       it.increment(ignored)) {
+    const bool file = it->is_regular_file(ignored);
+    tree[it->path().string()] = file ? std::to_string(it->file_size(ignored)) + "@" +
+                                           std::to_string(it->last_write_time(ignored).time_since_epoch().count())
+                                     : "folder";
+  }
+  return tree;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -106,6 +130,9 @@ TEST(Cli, BadArgumentsAreExplained) {
       {{"convert", "-o"}, "--out needs a value"},
       {{"convert", "--to", "utf-32"}, "unknown target 'utf-32'"},
       {{"detect"}, "detect needs at least one PATH"},
+      {{"detect", "-n", "a"}, "unknown option '-n'"},
+      {{"detect", "--recursive", "a"}, "unknown option '--recursive'"},
+      {{"convert", "-r", "-t", "8", "--stdout", "a"}, "--recursive mirrors folders into --out DIR"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -356,6 +383,213 @@ TEST(Cli, DetectReportsKindMarkTextAndDeclaration) {
   const CliRun input = Cli({"detect", "-"}, Hex("FF FE 42 30"));
   EXPECT_EQ(input.status, 0);
   EXPECT_EQ(input.out, "-: UTF-16LE (16), mark 2, text, declared none\n");
+}
+
+// A dry run tells what the run then does, file by file with the same fields and exit status, and writes
+// nothing: no copy, no backup, no folder, no temporary file.
+TEST(Cli, DryRunTellsWhatTheRunThenDoesAndWritesNothing) {
+  const std::string root = test::TestFolder();
+  test::WriteBytes(root + "/kana.txt", Hex("82 A0"));
+  test::WriteBytes(root + "/cafe.txt", Hex("63 61 66 C3 A9"));
+  test::WriteBytes(root + "/image.bin", Hex("50 4B 03 04 00 00"));
+  const std::string out = root + "/out";
+  std::filesystem::create_directories(out);
+  test::WriteText(out + "/kana.txt", "an older copy");
+  const utimbuf old_time{1700000000, 1700000000};
+  ::utime((out + "/kana.txt").c_str(), &old_time);
+  const std::string kana = root + "/kana.txt", cafe = root + "/cafe.txt";
+  struct Case {
+    std::string target, folder;
+    std::vector<std::string> files;
+    int status;
+    std::string backups;  // 1 for each file whose older copy is backed up
+  };
+  const Case cases[] = {
+      {"sjis", out, {kana, cafe, root + "/image.bin", root + "/none", kana}, 1, "10000"},
+      {"utf-8", root + "/new/deeper", {kana, cafe}, 0, "00"},  // a folder the run makes
+      {"sjis", out, {kana, cafe}, 3, "01"},                    // kana up to date, café copied unchanged again
+      {"copy", out, {kana}, 0, "0"},                           // a copy replaces the older one without a backup
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target + " into " + c.folder);
+    std::vector<std::string> args = {"convert", "--json", "-t", c.target, "-o", c.folder};
+    args.insert(args.end(), c.files.begin(), c.files.end());
+    std::vector<std::string> dry = args;
+    dry.insert(dry.begin() + 1, "--dry-run");
+    const std::map<std::string, std::string> before = TreeOf(test::SandboxRoot());
+    const CliRun preview = Cli(dry);
+    EXPECT_EQ(TreeOf(test::SandboxRoot()), before) << "the dry run wrote something";
+    const CliRun real = Cli(args);
+    EXPECT_EQ(preview.status, c.status) << preview.out;
+    EXPECT_EQ(real.status, c.status) << real.out;
+    const std::vector<std::string> told = Lines(preview.out), done = Lines(real.out);
+    ASSERT_EQ(told.size(), c.files.size());
+    ASSERT_EQ(done.size(), c.files.size());
+    for (std::size_t i = 0; i < told.size(); ++i) {
+      SCOPED_TRACE(told[i]);
+      std::map<std::string, std::string> would = ParseObject(told[i]), did = ParseObject(done[i]);
+      EXPECT_EQ(would["dry_run"], "true");
+      EXPECT_EQ(did.count("dry_run"), 0u);
+      for (const char* field : {"path", "result", "ok", "copy", "reason", "cause"}) {
+        EXPECT_EQ(would[field], did[field]) << field;
+      }
+      // The backup the dry run named is the one the run made.
+      EXPECT_EQ(would["backup"].empty(), c.backups[i] == '0');
+      if (!would["backup"].empty()) {
+        EXPECT_TRUE(test::Exists(would["backup"]));
+      }
+    }
+  }
+
+  // The text lines: where the copy goes and where the older copy would be backed up.
+  test::WriteText(out + "/kana.txt", "an older copy");
+  ::utime((out + "/kana.txt").c_str(), &old_time);
+  const std::string stamp = test::U8(FormatTime(1700000000, u"%Y%m%d_%H%M%S."));
+  const CliRun told = Cli({"convert", "-n", "-t", "utf-8", "-o", out, kana, cafe, root + "/new"});
+  EXPECT_EQ(told.status, 1);
+  EXPECT_EQ(told.out, kana + ": would be converted to " + out + "/kana.txt; the existing copy would be backed up to " +
+                          test::SandboxRoot() + "/tmp/Rescue" + out + "/" + stamp + "kana.txt\n" + cafe +
+                          ": up to date, left alone: " + out + "/cafe.txt\n");
+  EXPECT_EQ(told.err, "ocelo-cli: " + root + "/new: skipped: a folder (--recursive converts its files)\n");
+  const CliRun lossy = Cli({"convert", "-n", "-t", "sjis", "--stdout", cafe});
+  EXPECT_EQ(lossy.status, 3);
+  EXPECT_EQ(lossy.out, "");
+  EXPECT_EQ(lossy.err,
+            "ocelo-cli: " + cafe + ": would be copied unchanged: the target encoding would lose characters\n");
+  EXPECT_EQ(Cli({"convert", "-n", "-t", "utf-8", "--stdout", "-"}, Hex("82 A0")).out, "-: would be converted\n");
+}
+
+// --show-lost lists each character the target cannot hold, with its line and column, the first 20 of a file.
+TEST(Cli, ShowLostListsWhatTheTargetCannotHoldWhereItStands) {
+  std::string text =
+      "n\xC3\xA9"
+      "e\r\nx\xE2\x82\xAC\xC3\xBC\n";  // "née", "x€ü", then 22 é
+  for (int i = 0; i < 22; ++i) text += "\xC3\xA9";
+  std::string listed = "1:2: U+00E9 \xC3\xA9\n2:2: U+20AC \xE2\x82\xAC\n2:3: U+00FC \xC3\xBC\n";
+  for (int column = 1; column <= 17; ++column) listed += "3:" + std::to_string(column) + ": U+00E9 \xC3\xA9\n";
+  // Each line of the list with the file's path in front.
+  const auto list = [&](const std::string& path) {
+    std::string lines;
+    for (const std::string& line : Lines(listed)) lines += path + ":" + line + "\n";
+    return lines + path + ": \xE2\x80\xA6 and 5 more\n";
+  };
+  const std::string root = test::TestFolder();
+  const std::string file = root + "/lossy.txt", out = root + "/out";
+  test::WriteText(file, text);
+  test::Bytes cut(1000, 'a');  // a text with one zero byte at 60 %: it passes the text test
+  cut[600] = 0;
+  test::WriteBytes(root + "/cut.txt", cut);
+  const std::string unchanged = ": copied unchanged: the target encoding would lose characters\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"-t", "sjis", "--stdout", "--show-lost", "-"}, "ocelo-cli: -" + unchanged + list("-")},
+      {{"-n", "-t", "sjis", "--stdout", "--show-lost", "-"},
+       "ocelo-cli: -: would be copied unchanged: the target encoding would lose characters\n" + list("-")},
+      {{"-t", "sjis", "-o", out, "--show-lost", file}, "ocelo-cli: " + file + unchanged + list(file)},
+      {{"-q", "-t", "sjis", "-o", out, "--show-lost", file}, "ocelo-cli: " + file + unchanged + list(file)},
+      {{"-t", "sjis", "-o", out, file}, "ocelo-cli: " + file + unchanged},
+      {{"-t", "utf-8", "-o", out, "--show-lost", file}, ""},
+      {{"-t", "utf-16", "-o", out, "--show-lost", root + "/cut.txt"},
+       "ocelo-cli: " + root + "/cut.txt" + unchanged + root + "/cut.txt:1:601: a zero byte ends the text here\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
+    std::vector<std::string> args = {"convert"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CliRun run = Cli(args, BytesOf(text));
+    EXPECT_EQ(run.status, c.err.empty() ? 0 : 3);
+    EXPECT_EQ(run.err, c.err);
+  }
+  const CliRun json = Cli({"convert", "-n", "--json", "--show-lost", "-t", "sjis", "-o", out, file});
+  EXPECT_EQ(json.status, 3);
+  std::map<std::string, std::string> fields = ParseObject(json.out.substr(0, json.out.size() - 1));
+  EXPECT_EQ(fields["result"], "copied-unchanged");
+  EXPECT_EQ(fields["cause"], "lost-characters");
+  EXPECT_EQ(fields["lost_count"], "25");
+  EXPECT_EQ(fields["lost"].rfind("[{\"line\":1,\"column\":2,\"code\":\"U+00E9\",\"char\":\"\xC3\xA9\"},", 0), 0u);
+  EXPECT_EQ(std::count(fields["lost"].begin(), fields["lost"].end(), '{'), 20);
+}
+
+// -r: a folder's files into a mirrored tree under DIR/NAME; what is not text is left out without failing
+// the run; no link to a folder is followed, and the output folder inside the tree is never walked, so a
+// second run finds every copy up to date.
+TEST(Cli, RecursiveMirrorsAFolderAndNeverFeedsOnItsOwnOutput) {
+  namespace fs = std::filesystem;
+  const std::string root = test::TestFolder();
+  const test::Bytes kana = Hex("82 A0"), zip = Hex("50 4B 03 04 00 00");
+  for (const char* name : {"src/a.txt", "src/sub/b.txt", "src/sub/deeper/c.txt", "elsewhere/x.txt"}) {
+    fs::create_directories(fs::path(root + "/" + name).parent_path());
+    test::WriteBytes(root + "/" + name, kana);
+  }
+  fs::create_directories(root + "/src/pics");
+  test::WriteBytes(root + "/src/img.bin", zip);
+  test::WriteBytes(root + "/src/pics/only.bin", zip);
+  fs::create_directory_symlink(root + "/src", root + "/src/loop");
+  fs::create_directory_symlink(root + "/elsewhere", root + "/src/outside");
+  fs::create_symlink(root + "/elsewhere/x.txt", root + "/src/file-link.txt");
+  ASSERT_EQ(::mkfifo((root + "/src/fifo").c_str(), 0600), 0);
+  const fs::path previous = fs::current_path();
+  fs::current_path(root);
+  const std::string mirror = root + "/src/out/src";
+
+  const std::map<std::string, std::string> before = TreeOf(root);
+  const CliRun dry = Cli({"convert", "-n", "-r", "-t", "utf-8", "-o", "src/out", "src/"});
+  EXPECT_EQ(TreeOf(root), before) << "the dry run wrote something";
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_NE(dry.out.find("src/sub/deeper/c.txt: would be converted to " + mirror + "/sub/deeper/c.txt\n"),
+            std::string::npos)
+      << dry.out;
+
+  const std::string converted =
+      "src/a.txt: converted\n"
+      "src/fifo: left out: not a regular file\n"
+      "src/file-link.txt: converted\n"
+      "src/img.bin: left out: not a text file\n"
+      "src/loop: left out: a link to a folder\n"
+      "src/outside: left out: a link to a folder\n"
+      "src/pics/only.bin: left out: not a text file\n"
+      "src/sub/b.txt: converted\n"
+      "src/sub/deeper/c.txt: converted\n";
+  const CliRun run = Cli({"convert", "--recursive", "-t", "utf-8", "-o", "src/out", "src"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, converted);
+  EXPECT_EQ(run.err, "");
+  for (const char* name : {"a.txt", "sub/b.txt", "sub/deeper/c.txt", "file-link.txt"}) {
+    EXPECT_EQ(test::ReadBytes(mirror + "/" + name), Hex("E3 81 82")) << name;
+  }
+  for (const char* name : {"img.bin", "pics", "loop", "outside", "fifo", "out"}) {
+    EXPECT_FALSE(test::Exists(mirror + "/" + name)) << name;
+  }
+  EXPECT_EQ(test::ReadBytes(root + "/src/a.txt"), kana);
+
+  std::string again = converted;
+  for (std::size_t at; (at = again.find(": converted")) != std::string::npos;) again.replace(at, 11, ": up to date");
+  const CliRun second = Cli({"convert", "-r", "-t", "utf-8", "-o", "src/out", "src"});
+  EXPECT_EQ(second.out, again);
+  EXPECT_FALSE(test::Exists(mirror + "/out"));
+
+  const CliRun json = Cli({"convert", "-r", "--json", "-q", "-t", "sjis", "-o", "src/out", "src"});
+  EXPECT_EQ(json.status, 0);
+  EXPECT_EQ(json.out, "") << "left-out entries are no problem";
+  const CliRun listed = Cli({"convert", "-r", "--json", "-t", "sjis", "-o", "o2", "src/pics"});
+  std::map<std::string, std::string> fields = ParseObject(listed.out.substr(0, listed.out.size() - 1));
+  EXPECT_EQ(fields["path"], "src/pics/only.bin");
+  EXPECT_EQ(fields["result"], "not-text");
+  EXPECT_EQ(fields["ok"], "true");
+  EXPECT_EQ(fields["left_out"], "true");
+  EXPECT_FALSE(test::Exists(root + "/o2/pics")) << "a folder made for no file";
+
+  fs::permissions(root + "/src/sub/deeper", fs::perms::none);
+  const CliRun unreadable = Cli({"convert", "-r", "-t", "utf-8", "-o", "o3", "src/sub"});
+  fs::permissions(root + "/src/sub/deeper", fs::perms::owner_all);
+  if (::geteuid() != 0) {
+    EXPECT_EQ(unreadable.status, 1);
+    EXPECT_EQ(unreadable.err, "ocelo-cli: src/sub/deeper: unable to read the folder: Permission denied\n");
+  }
+  fs::current_path(previous);
 }
 
 }  // namespace
