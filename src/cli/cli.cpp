@@ -596,7 +596,8 @@ std::vector<Job> Jobs(const Options& options, const std::u16string& here, const 
       Job job;
       job.shown = entry.relative.empty() ? shown : (shown == "/" ? "" : shown) + "/" + Native(entry.relative);
       job.path = std::move(entry.path);
-      const std::u16string below = FolderPart(entry.relative);
+      const std::size_t last = entry.relative.rfind(kPathSeparator);
+      const std::u16string below = last == std::u16string::npos ? u"" : entry.relative.substr(0, last);
       job.folder = below.empty() ? top : AddSlash(top, kPathSeparator) + below;
       job.walked = true;
       job.error = entry.error;

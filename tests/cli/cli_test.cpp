@@ -539,6 +539,7 @@ TEST(Cli, RecursiveMirrorsAFolderAndNeverFeedsOnItsOwnOutput) {
   const CliRun dry = Cli({"convert", "-n", "-r", "-t", "utf-8", "-o", "src/out", "src/"});
   EXPECT_EQ(TreeOf(root), before) << "the dry run wrote something";
   EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_EQ(dry.out.find("src/a.txt: would be converted to " + mirror + "/a.txt\n"), 0u) << dry.out;
   EXPECT_NE(dry.out.find("src/sub/deeper/c.txt: would be converted to " + mirror + "/sub/deeper/c.txt\n"),
             std::string::npos)
       << dry.out;
