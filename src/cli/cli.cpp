@@ -53,7 +53,7 @@ constexpr const char* kConvertHelp =
     "                   copy would be backed up to. The exit status is the one a real run would give.\n"
     "      --show-lost  for each file copied unchanged (or that would be), list on standard error the\n"
     "                   characters the target cannot hold, the first 20 of each file, one a line:\n"
-    "                   PATH:LINE:COLUMN: U+20AC \u20AC (LINE and COLUMN count from 1, COLUMN in characters,\n"
+    "                   PATH:LINE:COLUMN: U+20AC € (LINE and COLUMN count from 1, COLUMN in characters,\n"
     "                   not bytes), or PATH:LINE:COLUMN: a zero byte ends the text here\n"
     "  -r, --recursive  a PATH that is a folder: convert its files into DIR/NAME, NAME the folder's own\n"
     "                   name, its sub-folders mirrored. Files that are not text are left out and reported\n"
@@ -67,7 +67,8 @@ constexpr const char* kConvertHelp =
     "                   (line, column, code, char) or cut_line and cut_column with --show-lost\n"
     "  -v, --verbose    let the engine's diagnostic lines through to standard error\n"
     "  -h, --help       this text\n"
-    "  Each file gets one line \"PATH: RESULT\": converted, up to date or copied on standard output;\n"
+    "  Each file gets one line \"PATH: RESULT\": converted, up to date, copied or left out on standard output\n"
+    "  (\"would be converted to COPY\" and so on with -n);\n"
     "  problems on standard error as \"ocelo-cli: PATH: PROBLEM[: REASON]\".\n";
 
 constexpr const char* kDetectHelp =
