@@ -175,7 +175,9 @@ bool RegisterAtEveryLevel(const char* name, void (*run)(benchmark::State&), benc
 }
 
 Bytes Warm(const Bytes& form, std::size_t bytes) {
-  return Bytes(form.begin(), form.begin() + static_cast<std::ptrdiff_t>(std::min(bytes, form.size())));
+  std::size_t n = std::min(bytes, form.size());
+  while (n > 0 && n < form.size() && (form[n] & 0xC0) == 0x80) --n;  // not inside a UTF-8 character
+  return Bytes(form.begin(), form.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
 std::u16string Warm(const std::u16string& text, std::size_t bytes) {

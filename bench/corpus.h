@@ -29,7 +29,8 @@ Bytes IconvConvert(const void* data, std::size_t size, const char* from, const c
 /// runs with the converters capped at its level.
 bool RegisterAtEveryLevel(const char* name, void (*run)(benchmark::State&), benchmark::TimeUnit unit);
 
-/// The first `bytes` of a corpus form (whole characters for UTF-16): small enough to stay in the cache.
+/// The first `bytes` of a corpus form, ending before a UTF-8 continuation byte or a low surrogate:
+/// small enough to stay in the cache.
 Bytes Warm(const Bytes& form, std::size_t bytes);
 std::u16string Warm(const std::u16string& text, std::size_t bytes);
 
