@@ -30,6 +30,19 @@ std::size_t SkipUtf8ShapedAvx512(const std::uint8_t* bytes, std::size_t start, s
 /// The bytes EncodeUtf8 makes of `n` units.
 std::size_t CountUtf8BytesAvx2(const char16_t* text, std::size_t n);
 
+/// A stretch of UTF-8 input and the slice of UTF-16 output it decodes to.
+struct Utf8Part {
+  const std::uint8_t* in;
+  const std::uint8_t* in_end;
+  char16_t* out;
+  char16_t* out_end;
+};
+
+/// Decodes well-formed 1-, 2- and 3-byte sequences in the `count` parts in turn, a step each, while every
+/// part has input and room to spare for a step. Returns -1 when one has not, or the index of the part
+/// whose step met anything else (a 4-byte form, a malformed byte): the caller takes that one.
+int DecodeUtf8PartsAvx2(Utf8Part* parts, int count);
+
 /// EncodeUtf8 of `n` units into `out`, which has room for their count of bytes and 32 more; returns
 /// the end of the bytes written.
 std::uint8_t* EncodeUtf8Avx2(const char16_t* text, std::size_t n, std::uint8_t* out);

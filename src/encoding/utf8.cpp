@@ -7,7 +7,8 @@
 // depends on the data, so a stream of steps waits on itself; a large input is therefore cut at
 // character starts into four parts whose steps are interleaved, each part writing its own slice of
 // the output, placed by the counting pass. Malformed bytes upset those counts: the decoder then starts
-// over in one stream. With AVX2 the encoder takes sixteen units a step whatever their mix (utf8_avx2.cpp).
+// over in one stream. With AVX2 the parts take steps twice as wide, and the encoder takes sixteen units a
+// step whatever their mix (utf8_avx2.cpp).
 #include "encoding/utf8.h"
 
 #include <algorithm>
@@ -273,6 +274,21 @@ bool DecodeInParts(const std::uint8_t* begin, const std::uint8_t* end, std::u16s
     for (const DecodePart& part : parts) ready &= part.Ready();
     return ready;
   };
+#if defined(OCELO_X86_KERNELS)
+  // With AVX2 wider steps run while they can; a part they stop at takes one character here.
+  if (ActiveKernelLevel() >= KernelLevel::kAvx2) {
+    detail::Utf8Part wide[kParts];
+    for (int k = 0; k < kParts; ++k) wide[k] = {parts[k].in, parts[k].in_end, parts[k].out, parts[k].out_end};
+    for (int k; (k = detail::DecodeUtf8PartsAvx2(wide, kParts)) >= 0;) {
+      wide[k].in = DecodeOne<true>(wide[k].in, wide[k].in_end, wide[k].out);
+      if (wide[k].in == nullptr) return false;
+    }
+    for (int k = 0; k < kParts; ++k) {
+      parts[k].in = wide[k].in;
+      parts[k].out = wide[k].out;
+    }
+  }
+#endif
   while (all_ready()) {
     for (DecodePart& part : parts) {
       if (!DecodeWellFormed(part.in, part.in_end, part.out)) return false;

@@ -156,3 +156,112 @@ std::uint8_t* EncodeUtf8Avx2(const char16_t* p, std::size_t n, std::uint8_t* out
 }
 
 }  // namespace ocelo::detail
+
+// ---- decoding ----------------------------------------------------------------------------------------
+
+namespace ocelo::detail {
+namespace {
+
+// ASCII bytes at p, up to 64 (writes 64 units).
+inline int DecodeAsciiRun(const std::uint8_t* p, char16_t* out) {
+  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(a)));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16), _mm256_cvtepu8_epi16(_mm256_extracti128_si256(a, 1)));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(b)));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 48), _mm256_cvtepu8_epi16(_mm256_extracti128_si256(b, 1)));
+  const std::uint64_t high = static_cast<std::uint32_t>(_mm256_movemask_epi8(a)) |
+                             static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(b))) << 32;
+  return high == 0 ? 64 : __builtin_ctzll(high);
+}
+
+// Well-formed 2-byte sequences at p, up to 16 (reads 32 bytes, writes 16 units).
+inline int DecodeTwoByteRun(const std::uint8_t* p, char16_t* out) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));  // lanes: lead | trail << 8
+  const __m256i shape = _mm256_cmpeq_epi16(_mm256_and_si256(v, Set16(0xC0E0)), Set16(0x80C0));
+  const __m256i code = _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(v, Set16(0x1F)), 6),
+                                       _mm256_and_si256(_mm256_srli_epi16(v, 8), Set16(0x3F)));
+  const __m256i not_overlong = _mm256_cmpgt_epi16(code, Set16(0x7F));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), code);
+  const std::uint32_t ok = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(shape, not_overlong)));
+  return ok == 0xFFFFFFFF ? 16 : __builtin_ctz(~ok) / 2;
+}
+
+// Eight 3-byte sequences from 24 bytes at p into 32-bit lanes: their code points, and all-ones in `ok`
+// for each lane that is a well-formed sequence (no overlong form, no surrogate). Reads 28 bytes.
+inline __m256i DecodeEightThreeByte(const std::uint8_t* p, __m256i& ok) {
+  const __m256i x = _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
+  const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i lanes = _mm256_shuffle_epi8(x, spread);  // b0 | b1 << 8 | b2 << 16
+  const __m256i shape = _mm256_cmpeq_epi32(_mm256_and_si256(lanes, _mm256_set1_epi32(0xC0C0F0)),
+                                           _mm256_set1_epi32(0x8080E0));
+  const __m256i code = _mm256_or_si256(
+      _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(lanes, _mm256_set1_epi32(0x0F)), 12),
+                      _mm256_srli_epi32(_mm256_and_si256(lanes, _mm256_set1_epi32(0x3F00)), 2)),
+      _mm256_and_si256(_mm256_srli_epi32(lanes, 16), _mm256_set1_epi32(0x3F)));
+  const __m256i not_overlong = _mm256_cmpgt_epi32(code, _mm256_set1_epi32(0x7FF));
+  const __m256i surrogate = _mm256_cmpeq_epi32(_mm256_and_si256(code, _mm256_set1_epi32(0xF800)),
+                                               _mm256_set1_epi32(0xD800));
+  ok = _mm256_andnot_si256(surrogate, _mm256_and_si256(shape, not_overlong));
+  return code;
+}
+
+// Well-formed 3-byte sequences at p, up to 16 (reads 52 bytes, writes 16 units).
+inline int DecodeThreeByteRun(const std::uint8_t* p, char16_t* out) {
+  __m256i ok_low, ok_high;
+  const __m256i low = DecodeEightThreeByte(p, ok_low);
+  const __m256i high = DecodeEightThreeByte(p + 24, ok_high);
+  // Code points below 0x10000 pack without saturating; the pack works per 128-bit half.
+  const __m256i units = _mm256_permute4x64_epi64(_mm256_packus_epi32(low, high), 0xD8);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), units);
+  const std::uint32_t ok = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(ok_low))) |
+                           static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(ok_high))) << 8;
+  return __builtin_ctz(~ok);  // bit 16 of ~ok is set: at most 16
+}
+
+// A step needs this many bytes ahead of the input, and room for this many units at the output.
+constexpr std::ptrdiff_t kDecodeAhead = 192;
+constexpr std::ptrdiff_t kDecodeRoom = 96;
+
+// An ASCII run, then a run of 2-byte and a run of 3-byte sequences where one starts. False when
+// nothing moved.
+inline bool DecodeStep(const std::uint8_t*& p, char16_t*& out) {
+  const int ascii = DecodeAsciiRun(p, out);
+  p += ascii;
+  out += ascii;
+  int two = 0;
+  if ((*p & 0xE0) == 0xC0) {
+    two = DecodeTwoByteRun(p, out);
+    p += 2 * two;
+    out += two;
+  }
+  int three = 0;
+  if ((*p & 0xF0) == 0xE0) {
+    three = DecodeThreeByteRun(p, out);
+    p += 3 * three;
+    out += three;
+  }
+  return ascii + two + three != 0;
+}
+
+inline bool Ready(const Utf8Part& part) {
+  return part.in_end - part.in >= kDecodeAhead && part.out_end - part.out >= kDecodeRoom;
+}
+
+}  // namespace
+
+int DecodeUtf8PartsAvx2(Utf8Part* parts, int count) {
+  for (;;) {
+    for (int k = 0; k < count; ++k) {
+      if (!Ready(parts[k])) return -1;
+    }
+    for (int k = 0; k < count; ++k) {
+      if (!DecodeStep(parts[k].in, parts[k].out)) return k;
+    }
+  }
+}
+
+}  // namespace ocelo::detail

@@ -4,9 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "encoding/cpu_level.h"
+
+namespace ocelo {
+
+// Failure messages name the level.
+inline void PrintTo(KernelLevel level, std::ostream* out) { *out << KernelLevelName(level); }
+
+}  // namespace ocelo
 
 namespace ocelo::test {
 
