@@ -133,3 +133,74 @@ std::size_t DecodeShiftJisBlocksAvx2(const std::uint8_t* in, std::size_t n, std:
 }
 
 }  // namespace ocelo::detail
+
+// ---- encoding ----------------------------------------------------------------------------------------
+
+namespace ocelo::detail {
+namespace {
+
+// For eight codes with bit j set when code j has two bytes: the shuffle that puts each code's bytes
+// in order (lead byte first, from the code's high half) and packs them together, and the bytes kept.
+struct CodePackTables {
+  std::uint8_t shuffle[256][16];
+  std::uint8_t length[256];
+};
+
+constexpr CodePackTables MakeCodePackTables() {
+  CodePackTables tables{};
+  for (int two = 0; two < 256; ++two) {
+    int o = 0;
+    for (int j = 0; j < 8; ++j) {
+      if (two & (1 << j)) tables.shuffle[two][o++] = static_cast<std::uint8_t>(2 * j + 1);
+      tables.shuffle[two][o++] = static_cast<std::uint8_t>(2 * j);
+    }
+    tables.length[two] = static_cast<std::uint8_t>(o);
+    while (o < 16) tables.shuffle[two][o++] = 0x80;  // zero
+  }
+  return tables;
+}
+
+alignas(64) constexpr CodePackTables kCodePack = MakeCodePackTables();
+
+}  // namespace
+
+std::size_t EncodeShiftJisBlocksAvx2(const char16_t* in, std::size_t n, std::size_t& i, std::uint8_t* out,
+                                     std::size_t o, std::size_t room, const std::uint8_t* page_of,
+                                     const std::uint16_t* pages) {
+  alignas(32) std::uint16_t codes[16];
+  while (n - i >= 16 && o < room) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+    const __m256i ascii = _mm256_cmpeq_epi16(_mm256_and_si256(v, _mm256_set1_epi16(static_cast<short>(0xFF80))),
+                                             _mm256_setzero_si256());
+    if (static_cast<std::uint32_t>(_mm256_movemask_epi8(ascii)) == 0xFFFFFFFF) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o),
+                       _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+      o += 16;
+      i += 16;
+      continue;
+    }
+    // The codes by table, then their bytes packed in order: one byte below 0x100, else lead and trail.
+    for (int k = 0; k < 16; ++k) {
+      const char16_t unit = in[i + k];
+      codes[k] = pages[page_of[unit >> 8] * 256u + (unit & 0xFFu)];
+    }
+    const __m256i c = _mm256_load_si256(reinterpret_cast<const __m256i*>(codes));
+    const __m256i one_lanes = _mm256_cmpeq_epi16(_mm256_and_si256(c, _mm256_set1_epi16(static_cast<short>(0xFF00))),
+                                                 _mm256_setzero_si256());
+    const std::uint32_t two_bits = _pext_u32(~static_cast<std::uint32_t>(_mm256_movemask_epi8(one_lanes)), 0x55555555u);
+    const unsigned low = two_bits & 0xFF;
+    const unsigned high = two_bits >> 8;
+    const __m256i shuffle = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kCodePack.shuffle[low]))),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(kCodePack.shuffle[high])), 1);
+    const __m256i packed = _mm256_shuffle_epi8(c, shuffle);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm256_castsi256_si128(packed));
+    o += kCodePack.length[low];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm256_extracti128_si256(packed, 1));
+    o += kCodePack.length[high];
+    i += 16;
+  }
+  return o;
+}
+
+}  // namespace ocelo::detail

@@ -55,4 +55,11 @@ std::uint8_t* EncodeUtf8Avx2(const char16_t* text, std::size_t n, std::uint8_t* 
 std::size_t DecodeShiftJisBlocksAvx2(const std::uint8_t* in, std::size_t n, std::size_t& i, std::uint64_t& carry,
                                      char16_t* out, std::size_t o, std::size_t room, const std::uint16_t* table);
 
+/// EncodeShiftJis's blocks of 16 units from `i` while fewer than `room` bytes stand in `out`: writes their
+/// bytes at out + o and returns the new o, moving `i` on. `out` has 32 bytes of room past `room`;
+/// `page_of` and `pages` are the encoding tables.
+std::size_t EncodeShiftJisBlocksAvx2(const char16_t* in, std::size_t n, std::size_t& i, std::uint8_t* out,
+                                     std::size_t o, std::size_t room, const std::uint8_t* page_of,
+                                     const std::uint16_t* pages);
+
 }  // namespace ocelo::detail
