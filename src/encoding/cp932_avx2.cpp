@@ -94,8 +94,10 @@ inline std::size_t Compact(__m256i indices, unsigned starts, std::uint16_t* inde
 
 }  // namespace
 
-std::size_t DecodeShiftJisBlocksAvx2(const std::uint8_t* in, std::size_t n, std::size_t& i, std::uint64_t& carry,
+std::size_t DecodeShiftJisBlocksAvx2(const std::uint8_t* in, std::size_t n, std::size_t& at, std::uint64_t& carry_in,
                                      char16_t* out, std::size_t o, std::size_t room, const std::uint16_t* table) {
+  std::size_t i = at;  // in registers, not through the references
+  std::uint64_t carry = carry_in;
   // Every lane holds a valid index, so looking up eight at a time past the packed count is harmless.
   alignas(32) std::uint16_t index[64 + 16] = {};
   while (n - i > 64 && o < room) {
@@ -125,10 +127,21 @@ std::size_t DecodeShiftJisBlocksAvx2(const std::uint8_t* in, std::size_t n, std:
     std::size_t count = 0;
     for (int k = 0; k < 4; ++k) count = Compact(indices[k], static_cast<unsigned>(starts >> (16 * k)), index, count);
     for (std::size_t k = 0; k < count; k += 8) {
-      for (std::size_t j = 0; j < 8; ++j) out[o + k + j] = static_cast<char16_t>(table[index[k + j]]);
+      char16_t* to = out + o + k;
+      const std::uint16_t* from = index + k;
+      to[0] = static_cast<char16_t>(table[from[0]]);
+      to[1] = static_cast<char16_t>(table[from[1]]);
+      to[2] = static_cast<char16_t>(table[from[2]]);
+      to[3] = static_cast<char16_t>(table[from[3]]);
+      to[4] = static_cast<char16_t>(table[from[4]]);
+      to[5] = static_cast<char16_t>(table[from[5]]);
+      to[6] = static_cast<char16_t>(table[from[6]]);
+      to[7] = static_cast<char16_t>(table[from[7]]);
     }
     o += count;
   }
+  at = i;
+  carry_in = carry;
   return o;
 }
 
