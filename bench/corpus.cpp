@@ -3,10 +3,14 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "encoding/cpu_level.h"
 
 namespace ocelo::bench {
 namespace {
@@ -105,8 +109,29 @@ Bytes IconvConvert(const void* data, std::size_t size, const char* from, const c
   return out;
 }
 
+// The Shift_JIS file named by OCELO_BENCH_CORPUS (real text such as manual pages), as UTF-16.
+std::u16string ReadCorpus(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) {
+    std::perror(path);
+    std::abort();
+  }
+  Bytes bytes;
+  unsigned char buffer[1 << 16];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  std::fclose(file);
+  const Bytes units = IconvConvert(bytes.data(), bytes.size(), "CP932", "UTF-16LE");
+  std::u16string text(units.size() / 2, u'\0');
+  std::memcpy(text.data(), units.data(), units.size());
+  return text;
+}
+
 const std::u16string& CorpusText() {
-  static const std::u16string text = MakeCorpus();
+  static const std::u16string text = [] {
+    const char* path = std::getenv("OCELO_BENCH_CORPUS");
+    return path ? ReadCorpus(path) : MakeCorpus();
+  }();
   return text;
 }
 
@@ -134,6 +159,31 @@ const Bytes& CorpusUtf8() {
     return IconvConvert(utf16.data(), utf16.size(), "UTF-16LE", "UTF-8");
   }();
   return bytes;
+}
+
+bool RegisterAtEveryLevel(const char* name, void (*run)(benchmark::State&), benchmark::TimeUnit unit) {
+  for (int k = 0; k <= static_cast<int>(MachineKernelLevel()); ++k) {
+    const KernelLevel level = static_cast<KernelLevel>(k);
+    const std::string full = std::string(name) + "/" + KernelLevelName(level);
+    benchmark::RegisterBenchmark(full.c_str(), [run, level](benchmark::State& state) {
+      SetKernelLevelForTesting(level);
+      run(state);
+      SetKernelLevelForTesting(MachineKernelLevel());
+    })->Unit(unit);
+  }
+  return true;
+}
+
+Bytes Warm(const Bytes& form, std::size_t bytes) {
+  std::size_t n = std::min(bytes, form.size());
+  while (n > 0 && n < form.size() && (form[n] & 0xC0) == 0x80) --n;  // not inside a UTF-8 character
+  return Bytes(form.begin(), form.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+std::u16string Warm(const std::u16string& text, std::size_t bytes) {
+  std::size_t units = std::min(bytes / 2, text.size());
+  if (units > 0 && units < text.size() && text[units] >= 0xDC00 && text[units] <= 0xDFFF) --units;
+  return text.substr(0, units);
 }
 
 }  // namespace ocelo::bench

@@ -1,4 +1,5 @@
-// UTF-8 decoding and encoding of the corpus: the fast converters, the scalar ones, and iconv for scale.
+// UTF-8 decoding and encoding of the corpus at every kernel level, warm (the first MiB, in the cache)
+// and whole, with iconv for scale.
 #include <benchmark/benchmark.h>
 
 #include "corpus.h"
@@ -7,34 +8,31 @@
 namespace ocelo::bench {
 namespace {
 
-void BM_DecodeUtf8(benchmark::State& state) {
-  const Bytes& bytes = CorpusUtf8();
+void Decode(benchmark::State& state, const Bytes& bytes) {
   for (auto _ : state) benchmark::DoNotOptimize(DecodeUtf8(bytes));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
 
-void BM_DecodeUtf8Scalar(benchmark::State& state) {
-  const Bytes& bytes = CorpusUtf8();
-  for (auto _ : state) benchmark::DoNotOptimize(DecodeUtf8Scalar(bytes));
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+void Encode(benchmark::State& state, const std::u16string& text) {
+  for (auto _ : state) benchmark::DoNotOptimize(EncodeUtf8(text));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size() * 2));
+}
+
+void BM_DecodeUtf8(benchmark::State& state) { Decode(state, CorpusUtf8()); }
+void BM_DecodeUtf8Warm(benchmark::State& state) {
+  static const Bytes warm = Warm(CorpusUtf8(), 1 << 20);
+  Decode(state, warm);
+}
+void BM_EncodeUtf8(benchmark::State& state) { Encode(state, CorpusText()); }
+void BM_EncodeUtf8Warm(benchmark::State& state) {
+  static const std::u16string warm = Warm(CorpusText(), 1 << 20);
+  Encode(state, warm);
 }
 
 void BM_DecodeUtf8Iconv(benchmark::State& state) {
   const Bytes& bytes = CorpusUtf8();
   for (auto _ : state) benchmark::DoNotOptimize(IconvConvert(bytes.data(), bytes.size(), "UTF-8", "UTF-16LE"));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
-}
-
-void BM_EncodeUtf8(benchmark::State& state) {
-  const std::u16string& text = CorpusText();
-  for (auto _ : state) benchmark::DoNotOptimize(EncodeUtf8(text));
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size() * 2));
-}
-
-void BM_EncodeUtf8Scalar(benchmark::State& state) {
-  const std::u16string& text = CorpusText();
-  for (auto _ : state) benchmark::DoNotOptimize(EncodeUtf8Scalar(text));
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size() * 2));
 }
 
 void BM_EncodeUtf8Iconv(benchmark::State& state) {
@@ -56,12 +54,14 @@ void BM_FreshUtf8Output(benchmark::State& state) {
 }
 
 BENCHMARK(BM_FreshUtf16Output)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DecodeUtf8)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DecodeUtf8Scalar)->Unit(benchmark::kMillisecond);
+[[maybe_unused]] const bool decode = RegisterAtEveryLevel("BM_DecodeUtf8", BM_DecodeUtf8, benchmark::kMillisecond);
+[[maybe_unused]] const bool decode_warm = RegisterAtEveryLevel("BM_DecodeUtf8Warm", BM_DecodeUtf8Warm,
+                                                               benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeUtf8Iconv)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FreshUtf8Output)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_EncodeUtf8)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_EncodeUtf8Scalar)->Unit(benchmark::kMillisecond);
+[[maybe_unused]] const bool encode = RegisterAtEveryLevel("BM_EncodeUtf8", BM_EncodeUtf8, benchmark::kMillisecond);
+[[maybe_unused]] const bool encode_warm = RegisterAtEveryLevel("BM_EncodeUtf8Warm", BM_EncodeUtf8Warm,
+                                                               benchmark::kMicrosecond);
 BENCHMARK(BM_EncodeUtf8Iconv)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -11,10 +11,15 @@
 //   at the very end of the input, gives U+30FB on its own and the next byte is decoded by itself. So a
 //   stray lead byte never swallows a line end, a zero byte or a digit.
 // A zero byte is U+0000 like any other byte: callers cut their input at the first one.
+// With AVX2 the decoder's blocks run in cp932_avx2.cpp, which looks the units up without the bit loop,
+// and so do the encoder's, which pack the looked-up codes with a shuffle.
 #include "encoding/cp932.h"
 
 #include <bit>
 #include <cstring>
+
+#include "encoding/cpu_level.h"
+#include "encoding/simd_kernels.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -169,6 +174,8 @@ std::u16string DecodeShiftJisScalar(std::span<const std::uint8_t> bytes) {
 }
 
 std::u16string DecodeShiftJis(std::span<const std::uint8_t> bytes) {
+  const KernelLevel level = ActiveKernelLevel();
+  if (level == KernelLevel::kScalar) return DecodeShiftJisScalar(bytes);
 #ifdef OCELO_CP932_SSE2
   const std::uint8_t* in = bytes.data();
   const std::size_t n = bytes.size();
@@ -181,6 +188,16 @@ std::u16string DecodeShiftJis(std::span<const std::uint8_t> bytes) {
   std::size_t i = 0;
   std::uint64_t carry = 0;
   alignas(16) std::uint16_t index[64];
+#if defined(OCELO_X86_KERNELS)
+  // The same blocks with AVX2, a chunk at a time; then the loop below finds none left.
+  while (level >= KernelLevel::kAvx2 && n - i > 64) {
+    o = detail::DecodeShiftJisBlocksAvx2(in, n, i, carry, chunk, o, kChunkUnits, kDecodeTable);
+    if (o >= kChunkUnits) {
+      text.append(chunk, o);
+      o = 0;
+    }
+  }
+#endif
   // Blocks of 64 bytes while a byte follows the block (a lead byte at its end looks at it).
   while (n - i > 64) {
     const std::uint8_t* block = in + i;
@@ -227,6 +244,8 @@ std::vector<std::uint8_t> EncodeShiftJisScalar(std::u16string_view text) {
 }
 
 std::vector<std::uint8_t> EncodeShiftJis(std::u16string_view text) {
+  const KernelLevel level = ActiveKernelLevel();
+  if (level == KernelLevel::kScalar) return EncodeShiftJisScalar(text);
   const char16_t* in = text.data();
   const std::size_t n = text.size();
   // Reserved for two bytes a unit and filled from a small buffer, as in decoding.
@@ -235,6 +254,16 @@ std::vector<std::uint8_t> EncodeShiftJis(std::u16string_view text) {
   std::uint8_t chunk[kChunkUnits + 64];  // a step writes at most 32 bytes and PutCode's spare byte
   std::size_t o = 0;
   std::size_t i = 0;
+#if defined(OCELO_X86_KERNELS)
+  // With AVX2 the codes of a block are packed by a shuffle, a chunk at a time.
+  while (level >= KernelLevel::kAvx2 && n - i >= 16) {
+    o = detail::EncodeShiftJisBlocksAvx2(in, n, i, chunk, o, kChunkUnits, kEncodePageOf, kEncodePages);
+    if (o >= kChunkUnits) {
+      bytes.insert(bytes.end(), chunk, chunk + o);
+      o = 0;
+    }
+  }
+#endif
 #ifdef OCELO_CP932_SSE2
   const __m128i non_ascii = _mm_set1_epi16(static_cast<short>(0xFF80));
   while (n - i >= 16) {

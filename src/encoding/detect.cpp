@@ -10,9 +10,13 @@
 //   which every continuation byte is one that a lead before it asks for, and every lead's continuation
 //   bytes are there, is walked by the count from lead to lead without an invalid byte; blocks are
 //   checked for that shape, and the byte-by-byte count takes over around any block that is not.
+// With AVX2 or AVX-512 the same block tests run 64 bytes at a time first (detect_avx2.cpp,
+// detect_avx512.cpp); the sixteen-byte blocks and the byte-by-byte loop finish what they leave.
 #include "encoding/detect.h"
 
 #include "base/ascii.h"
+#include "encoding/cpu_level.h"
+#include "encoding/simd_kernels.h"
 #include "util/text_search.h"
 
 #include <algorithm>
@@ -53,9 +57,18 @@ int ContinuationsNeeded(std::uint8_t lead) {
 
 enum class PairScan { kShiftJis, kSevenBit, kHighBytes };
 
-PairScan ScanShiftJisPairs(const std::uint8_t* bytes, std::size_t length) {
+PairScan ScanShiftJisPairs(const std::uint8_t* bytes, std::size_t length, KernelLevel level) {
   bool high_seen = false;
   std::size_t i = 0;  // the lead under test; its trail is i + 1
+#if defined(OCELO_X86_KERNELS)
+  if (level >= KernelLevel::kAvx512
+          ? detail::FindShiftJisPairAvx512(bytes, length, i, high_seen)
+          : level == KernelLevel::kAvx2 && detail::FindShiftJisPairAvx2(bytes, length, i, high_seen)) {
+    return PairScan::kShiftJis;
+  }
+#else
+  (void)level;
+#endif
 #if defined(__SSE2__)
   // Byte tests on signed lanes: x ^ 0x80 keeps the order of the unsigned bytes.
   const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
@@ -63,7 +76,7 @@ PairScan ScanShiftJisPairs(const std::uint8_t* bytes, std::size_t length) {
     return _mm_and_si128(_mm_cmpgt_epi8(flipped, _mm_set1_epi8(static_cast<char>(low - 1 - 128))),
                          _mm_cmplt_epi8(flipped, _mm_set1_epi8(static_cast<char>(high + 1 - 128))));
   };
-  unsigned previous_high = 0;  // bit 0: the byte before the block is >= 0x80
+  unsigned previous_high = i > 0 && bytes[i - 1] >= 0x80;  // bit 0: the byte before the block is >= 0x80
   for (; i + 17 <= length; i += 16) {
     __m128i lead = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
     unsigned high = static_cast<unsigned>(_mm_movemask_epi8(lead));
@@ -92,10 +105,19 @@ PairScan ScanShiftJisPairs(const std::uint8_t* bytes, std::size_t length) {
 // ---- GuessEncoding, pass 2 ---------------------------------------------------------------------------
 
 // True when the UTF-8 count over the whole buffer meets no invalid byte and at least one valid sequence.
-bool CountsAsUtf8(const std::uint8_t* bytes, std::size_t length) {
+bool CountsAsUtf8(const std::uint8_t* bytes, std::size_t length, KernelLevel level) {
   bool valid_seen = false;
   std::size_t i = 0;  // where the count stands: a position it reaches
   while (i < length) {
+#if defined(OCELO_X86_KERNELS)
+    if (level >= KernelLevel::kAvx512) {
+      i = detail::SkipUtf8ShapedAvx512(bytes, i, length, valid_seen);
+    } else if (level == KernelLevel::kAvx2) {
+      i = detail::SkipUtf8ShapedAvx2(bytes, i, length, valid_seen);
+    }
+#else
+    (void)level;
+#endif
     // Blocks from i on, while they keep the shape of complete sequences.
     std::size_t block = i;
 #if defined(__SSE2__)
@@ -213,12 +235,14 @@ Detection DetectEncoding(std::span<const std::uint8_t> bytes) {
 }
 
 EncodingKind GuessEncoding(std::span<const std::uint8_t> bytes) {
-  switch (ScanShiftJisPairs(bytes.data(), bytes.size())) {
+  const KernelLevel level = ActiveKernelLevel();
+  if (level == KernelLevel::kScalar) return GuessEncodingScalar(bytes);
+  switch (ScanShiftJisPairs(bytes.data(), bytes.size(), level)) {
     case PairScan::kShiftJis: return kind::ShiftJis;
     case PairScan::kSevenBit: return kind::Ascii;
     case PairScan::kHighBytes: break;
   }
-  return CountsAsUtf8(bytes.data(), bytes.size()) ? kind::Utf8 : kind::Copy;
+  return CountsAsUtf8(bytes.data(), bytes.size(), level) ? kind::Utf8 : kind::Copy;
 }
 
 EncodingKind GuessEncodingScalar(std::span<const std::uint8_t> bytes) {

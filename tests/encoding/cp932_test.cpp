@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "support/kernel_levels.h"
 #include "support/sandbox.h"
 
 namespace ocelo {
@@ -273,7 +274,11 @@ std::u16string RealText() {
   return text;
 }
 
-TEST(Cp932, FastDecodingMatchesScalar) {
+// The fast converters at each kernel level against the scalar ones.
+class Cp932AtLevel : public test::KernelLevelTest {};
+OCELO_AT_EVERY_KERNEL_LEVEL(Cp932AtLevel);
+
+TEST_P(Cp932AtLevel, FastDecodingMatchesScalar) {
   Iconv encode("CP932", "UTF-16LE");
   ASSERT_TRUE(encode.ok());
   const std::u16string real = RealText();
@@ -300,7 +305,7 @@ TEST(Cp932, FastDecodingMatchesScalar) {
   }
 }
 
-TEST(Cp932, FastEncodingMatchesScalar) {
+TEST_P(Cp932AtLevel, FastEncodingMatchesScalar) {
   const std::u16string inputs[] = {RandomText(2048, 3), RealText()};
   for (const std::u16string& input : inputs) {
     for (std::size_t offset = 0; offset < 16; ++offset) {
@@ -316,7 +321,7 @@ TEST(Cp932, FastEncodingMatchesScalar) {
   }
 }
 
-TEST(Cp932, DecodedTextSurvivesEncodingAndDecodingAgain) {
+TEST_P(Cp932AtLevel, DecodedTextSurvivesEncodingAndDecodingAgain) {
   const Bytes inputs[] = {MixedBytes(1 << 16, 4), RandomBytes(1 << 16, 5)};
   for (const Bytes& input : inputs) {
     const std::u16string text = DecodeShiftJis(input);

@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "support/kernel_levels.h"
 #include "support/sandbox.h"
 
 namespace ocelo {
@@ -37,6 +38,10 @@ std::u16string Repeat(std::u16string_view text, int copies) {
   return out;
 }
 
+// The fast classifier at each kernel level, against the scalar one and the expected kinds.
+class GuessEncodingAtLevel : public test::KernelLevelTest {};
+OCELO_AT_EVERY_KERNEL_LEVEL(GuessEncodingAtLevel);
+
 TEST(DetectEncoding, MarksNeedAllTheirBytes) {
   struct Case {
     const char* description;
@@ -64,7 +69,7 @@ TEST(DetectEncoding, MarksNeedAllTheirBytes) {
   }
 }
 
-TEST(GuessEncoding, PairTestThenUtf8Count) {
+TEST_P(GuessEncodingAtLevel, PairTestThenUtf8Count) {
   struct Case {
     const char* description;
     const char* bytes;
@@ -115,7 +120,7 @@ TEST(GuessEncoding, PairTestThenUtf8Count) {
   }
 }
 
-TEST(GuessEncoding, RealText) {
+TEST_P(GuessEncodingAtLevel, RealText) {
   const std::u16string text = Repeat(kJapanese, 300);
   const Bytes utf8 = Encode(text, "UTF-8");
   const Bytes sjis = Encode(text, "CP932");
@@ -195,13 +200,14 @@ Bytes RandomShaped(std::mt19937& random, std::size_t length) {
   return bytes;
 }
 
-TEST(GuessEncoding, FastAgreesWithScalarAtEveryLengthAndOffset) {
+TEST_P(GuessEncodingAtLevel, FastAgreesWithScalarAtEveryLengthAndOffset) {
   std::mt19937 random(7);
   std::vector<Bytes> sources = {Encode(Repeat(kJapanese, 2), "UTF-8"), Encode(Repeat(kJapanese, 2), "CP932")};
-  for (int k = 0; k < 6; ++k) sources.push_back(RandomShaped(random, 128));
+  for (int k = 0; k < 6; ++k) sources.push_back(RandomShaped(random, 300));
+  // Lengths across the edges of the 16- and 64-byte blocks and the byte-by-byte tail.
   for (const Bytes& source : sources) {
     for (std::size_t offset = 0; offset < 64; ++offset) {
-      for (std::size_t length = 0; length <= 64; ++length) {
+      for (std::size_t length = 0; length <= 200 && offset + length <= source.size(); ++length) {
         std::span<const std::uint8_t> part(source.data() + offset, length);
         ASSERT_EQ(GuessEncoding(part), GuessEncodingScalar(part)) << ToHex(Bytes(part.begin(), part.end()));
       }
@@ -209,7 +215,7 @@ TEST(GuessEncoding, FastAgreesWithScalarAtEveryLengthAndOffset) {
   }
 }
 
-TEST(GuessEncoding, FastAgreesWithScalarOnRandomInput) {
+TEST_P(GuessEncodingAtLevel, FastAgreesWithScalarOnRandomInput) {
   std::mt19937 random(31337);
   int kinds[75] = {};
   for (int round = 0; round < 300000; ++round) {

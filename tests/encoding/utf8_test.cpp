@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 
+#include "support/kernel_levels.h"
 #include "support/sandbox.h"
 
 namespace ocelo {
@@ -60,7 +61,11 @@ std::u16string LongSample(int copies) {
   return text;
 }
 
-TEST(DecodeUtf8, MalformedBytesBecomeOneReplacementPerMaximalSubpart) {
+// The fast converters at each kernel level, against the expected results and the scalar ones.
+class Utf8AtLevel : public test::KernelLevelTest {};
+OCELO_AT_EVERY_KERNEL_LEVEL(Utf8AtLevel);
+
+TEST_P(Utf8AtLevel, MalformedBytesBecomeOneReplacementPerMaximalSubpart) {
   struct Case {
     const char* description;
     const char* bytes;
@@ -110,7 +115,7 @@ TEST(DecodeUtf8, MalformedBytesBecomeOneReplacementPerMaximalSubpart) {
   }
 }
 
-TEST(EncodeUtf8, LoneSurrogatesBecomeReplacementCharacter) {
+TEST_P(Utf8AtLevel, LoneSurrogatesBecomeReplacementCharacter) {
   struct Case {
     const char* description;
     std::u16string text;
@@ -168,7 +173,7 @@ std::u16string RandomValidText(std::mt19937& random, std::size_t characters) {
   return text;
 }
 
-TEST(Utf8, ValidTextAgreesWithIconvBothWays) {
+TEST_P(Utf8AtLevel, ValidTextAgreesWithIconvBothWays) {
   std::mt19937 random(1234);
   std::vector<std::u16string> texts = {LongSample(200), RandomValidText(random, 20000)};
   for (int k = 0; k < 200; ++k) texts.push_back(RandomValidText(random, random() % 80));
@@ -203,7 +208,7 @@ Bytes RandomUtf8Shaped(std::mt19937& random, std::size_t length) {
   return bytes;
 }
 
-TEST(Utf8, FastAgreesWithScalarAtEveryLengthAndOffset) {
+TEST_P(Utf8AtLevel, FastAgreesWithScalarAtEveryLengthAndOffset) {
   std::mt19937 random(99);
   Bytes source = Utf8Of(LongSample(2));
   Bytes shaped = RandomUtf8Shaped(random, 200);
@@ -225,7 +230,7 @@ TEST(Utf8, FastAgreesWithScalarAtEveryLengthAndOffset) {
   }
 }
 
-TEST(Utf8, FastAgreesWithScalarOnRandomInput) {
+TEST_P(Utf8AtLevel, FastAgreesWithScalarOnRandomInput) {
   std::mt19937 random(2024);
   for (int round = 0; round < 100000; ++round) {
     std::size_t length = random() % 160;
@@ -248,7 +253,7 @@ TEST(Utf8, FastAgreesWithScalarOnRandomInput) {
 
 // Long inputs are converted in four interleaved parts cut near each quarter: faults and surrogate pairs
 // anywhere, including right at the cuts, come out as in one stream.
-TEST(Utf8, LongInputsAgreeWithScalar) {
+TEST_P(Utf8AtLevel, LongInputsAgreeWithScalar) {
   std::mt19937 random(4711);
   for (int round = 0; round < 1500; ++round) {
     std::size_t length = 1024 + random() % 4000;
@@ -271,7 +276,7 @@ TEST(Utf8, LongInputsAgreeWithScalar) {
 }
 
 // Each stray continuation byte gives a unit the first sizing did not count for; the text must grow.
-TEST(DecodeUtf8, ManyStrayContinuationBytesBetweenFastRuns) {
+TEST_P(Utf8AtLevel, ManyStrayContinuationBytesBetweenFastRuns) {
   Bytes run = Utf8Of(u"日本語の文章です。0123456789abcdefghij");
   Bytes bytes;
   std::u16string expected;

@@ -1,0 +1,31 @@
+# Checks the objects of the AVX2 and AVX-512 kernels: none may define weak C++ code or use a C++ symbol
+# from elsewhere. Either would be an inline function compiled there for the wide instruction sets, and the
+# linker could keep that copy for callers on a processor without them (docs/kernels.md).
+# Usage: cmake -DNM=<nm> -DOBJECTS=<objects separated by |> -P CheckWideKernels.cmake
+string(REPLACE "|" ";" objects "${OBJECTS}")
+set(checked 0)
+set(faults "")
+foreach(object IN LISTS objects)
+  if(NOT object MATCHES "_avx[0-9]*\\.cpp\\.o(bj)?$")
+    continue()
+  endif()
+  math(EXPR checked "${checked} + 1")
+  execute_process(COMMAND "${NM}" "${object}" OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${NM} failed on ${object}")
+  endif()
+  string(REPLACE "\n" ";" lines "${symbols}")
+  foreach(line IN LISTS lines)
+    # Type information and vtables (a sanitizer's) are data, not code.
+    if(line MATCHES " [Ww] _Z" OR (line MATCHES " U _Z" AND NOT line MATCHES " U _ZT[VIS]"))
+      string(APPEND faults "\n  ${object}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+if(checked EQUAL 0)
+  message(FATAL_ERROR "no AVX2 or AVX-512 kernel objects among: ${OBJECTS}")
+endif()
+if(faults)
+  message(FATAL_ERROR "wide kernels share code with the rest of the program:${faults}")
+endif()
+message(STATUS "${checked} wide kernel objects stand alone")
