@@ -261,7 +261,7 @@ bool DecodeInParts(const std::uint8_t* begin, const std::uint8_t* end, std::u16s
     cuts[k] = cut;
     offsets[k] = offsets[k - 1] + CountDecodedUnits(cuts[k - 1], cut);
   }
-  text.assign(offsets[kParts] + kDecodeRoom, u'\0');
+  text.resize(offsets[kParts] + kDecodeRoom);
   DecodePart parts[kParts];
   for (int k = 0; k < kParts; ++k) {
     parts[k] = {cuts[k], cuts[k + 1], text.data() + offsets[k], text.data() + offsets[k + 1]};
@@ -292,11 +292,11 @@ bool DecodeInParts(const std::uint8_t* begin, const std::uint8_t* end, std::u16s
 }
 
 // The whole input in one stream, malformed bytes included.
-std::u16string DecodeInOneStream(const std::uint8_t* p, const std::uint8_t* end) {
+void DecodeInOneStream(const std::uint8_t* p, const std::uint8_t* end, std::u16string& text) {
   // Room beyond the count of units for the stores of the runs. Every stray continuation byte spends
   // one unit of it; when it runs low the text grows.
   constexpr std::size_t kSlack = 2 * kDecodeRoom;
-  std::u16string text(CountDecodedUnits(p, end) + kSlack, u'\0');
+  text.resize(CountDecodedUnits(p, end) + kSlack);
   char16_t* out = text.data();
   std::size_t slack = kSlack;
   while (p < end) {
@@ -311,7 +311,6 @@ std::u16string DecodeInOneStream(const std::uint8_t* p, const std::uint8_t* end)
     p = DecodeOne(p, end, out);
   }
   text.resize(static_cast<std::size_t>(out - text.data()));
-  return text;
 }
 
 // ---- encoding runs -----------------------------------------------------------------------------------
@@ -432,13 +431,18 @@ std::u16string DecodeUtf8Scalar(std::span<const std::uint8_t> bytes) {
 }
 
 std::u16string DecodeUtf8(std::span<const std::uint8_t> bytes) {
+  std::u16string text;
+  DecodeUtf8Into(bytes, text);
+  return text;
+}
+
+void DecodeUtf8Into(std::span<const std::uint8_t> bytes, std::u16string& text) {
   const std::uint8_t* begin = bytes.data();
   const std::uint8_t* end = begin + bytes.size();
   if (bytes.size() >= kPartedMinimum) {
-    std::u16string text;
-    if (DecodeInParts(begin, end, text)) return text;
+    if (DecodeInParts(begin, end, text)) return;
   }
-  return DecodeInOneStream(begin, end);
+  DecodeInOneStream(begin, end, text);
 }
 
 std::vector<std::uint8_t> EncodeUtf8Scalar(std::u16string_view text) {
@@ -452,6 +456,12 @@ std::vector<std::uint8_t> EncodeUtf8Scalar(std::u16string_view text) {
 }
 
 std::vector<std::uint8_t> EncodeUtf8(std::u16string_view text) {
+  std::vector<std::uint8_t> bytes;
+  EncodeUtf8Into(text, bytes);
+  return bytes;
+}
+
+void EncodeUtf8Into(std::u16string_view text, std::vector<std::uint8_t>& bytes) {
   const char16_t* begin = text.data();
   const char16_t* end = begin + text.size();
   // Parts cut where encoding can start afresh: anywhere but before a low surrogate. Counts are exact,
@@ -466,7 +476,7 @@ std::vector<std::uint8_t> EncodeUtf8(std::u16string_view text) {
     offsets[k] = offsets[k - 1] + CountEncodedBytes(cuts[k - 1], cut);
   }
   const std::size_t total = offsets[part_count];
-  std::vector<std::uint8_t> bytes(total + kEncodeRoom);
+  bytes.resize(total + kEncodeRoom);
   EncodePart parts[kParts];
   for (int k = 0; k < part_count; ++k) {
     parts[k] = {cuts[k], cuts[k + 1], bytes.data() + offsets[k], bytes.data() + offsets[k + 1]};
@@ -488,7 +498,6 @@ std::vector<std::uint8_t> EncodeUtf8(std::u16string_view text) {
     while (part.in < part.in_end) part.in = EncodeOne(part.in, part.in_end, part.out);
   }
   bytes.resize(total);
-  return bytes;
 }
 
 }  // namespace ocelo

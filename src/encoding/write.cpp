@@ -83,9 +83,9 @@ bool ProduceShiftJis(std::u16string_view text, const ContentSink& sink) {
 
 namespace {
 
-// The write of WriteFileContent and WriteCheckedContent; `check` may be empty.
+// The write of WriteFileContent, WriteCheckedContent and WriteCheckedStream; the checks may be empty.
 CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produce, const ContentCheck& check,
-                          int rewrite_count) {
+                          const StreamCheck& stream_check, int rewrite_count) {
   int error = EINVAL;
   std::uint64_t written = 0;
   bool refused = false;
@@ -120,6 +120,18 @@ CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produ
         }
         if (refused) return 0;
       }
+      if (stream_check) {
+        std::FILE* back = nullptr;
+        if (const int read_error = replacement.OpenReadBack(back)) return read_error;
+        try {
+          refused = !stream_check(back);
+        } catch (const std::bad_alloc&) {
+          std::fclose(back);
+          return ENOMEM;
+        }
+        std::fclose(back);
+        if (refused) return 0;
+      }
       return replacement.Commit();
     });
   }
@@ -132,7 +144,7 @@ CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produ
   if (written > 0 && FileStatus(path).Size() == 0) {
     if (rewrite_count > Waits().rewrite_limit) return CheckedWrite::kFailed;
     Pause(Waits().rewrite_wait);
-    return WriteContent(path, produce, check, rewrite_count + 1);
+    return WriteContent(path, produce, check, stream_check, rewrite_count + 1);
   }
   return CheckedWrite::kWritten;
 }
@@ -140,11 +152,15 @@ CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produ
 }  // namespace
 
 bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count) {
-  return WriteContent(path, produce, nullptr, rewrite_count) == CheckedWrite::kWritten;
+  return WriteContent(path, produce, nullptr, nullptr, rewrite_count) == CheckedWrite::kWritten;
 }
 
 CheckedWrite WriteCheckedContent(std::u16string_view path, const ContentProducer& produce, const ContentCheck& check) {
-  return WriteContent(path, produce, check, 0);
+  return WriteContent(path, produce, check, nullptr, 0);
+}
+
+CheckedWrite WriteCheckedStream(std::u16string_view path, const ContentProducer& produce, const StreamCheck& check) {
+  return WriteContent(path, produce, nullptr, check, 0);
 }
 
 bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> bytes, int rewrite_count) {

@@ -124,6 +124,9 @@ class FileReplacement {
   /// Reads what the temporary file holds now, from the file system rather than from memory, so the new
   /// content can be checked before Commit makes it visible. 0 or the C error number (`bytes` empty then).
   [[nodiscard]] int ReadBack(std::vector<std::uint8_t>& bytes);
+  /// ReadBack as a stream from the temporary file's start, for a content too large to hold: the caller
+  /// closes it before Commit. 0 or the C error number (`stream` null then).
+  [[nodiscard]] int OpenReadBack(std::FILE*& stream);
   [[nodiscard]] int Commit();  ///< 0 or the C error number
 
  private:

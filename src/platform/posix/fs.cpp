@@ -552,6 +552,15 @@ int FileReplacement::Append(std::span<const std::uint8_t> bytes) {
 
 int FileReplacement::ReadBack(std::vector<std::uint8_t>& bytes) {
   bytes.clear();
+  std::FILE* stream = nullptr;
+  if (const int error = OpenReadBack(stream)) return error;
+  const int error = ReadWholeFile(stream, bytes);
+  std::fclose(stream);
+  return error;
+}
+
+int FileReplacement::OpenReadBack(std::FILE*& stream) {
+  stream = nullptr;
   if (!state_ || !state_->fd.valid()) return EBADF;
   // A second descriptor for reading, checked to be the very file written: the temporary name lies in a
   // folder that others may write, and a link or a file swapped in under it must not be read instead.
@@ -561,12 +570,10 @@ int FileReplacement::ReadBack(std::vector<std::uint8_t>& bytes) {
   struct stat written, opened;
   if (fstat(state_->fd.get(), &written) != 0 || fstat(reader.get(), &opened) != 0) return errno;
   if (written.st_dev != opened.st_dev || written.st_ino != opened.st_ino) return EBUSY;
-  std::FILE* stream = fdopen(reader.get(), "rb");
+  stream = fdopen(reader.get(), "rb");
   if (!stream) return errno;
   reader.Release();
-  const int error = ReadWholeFile(stream, bytes);
-  std::fclose(stream);
-  return error;
+  return 0;
 }
 
 int FileReplacement::Commit() {
