@@ -473,6 +473,7 @@ int Convert(const Options& options, std::istream& in, std::ostream& out, std::os
   std::map<sys::FileId, std::u16string> written;
   Progress progress(options.paths.size(), !options.quiet);
   std::vector<std::uint8_t> bytes;
+  ConversionBatch batch;  // the copies of this run are made durable together
   for (std::size_t i = 0; i < options.paths.size(); ++i) {
     const std::string& given = options.paths[i];
     const bool input = given == "-";
@@ -510,6 +511,7 @@ int Convert(const Options& options, std::istream& in, std::ostream& out, std::os
     shown.quiet = options.quiet || options.to_stdout;
     Print(shown, report, out, err);
   }
+  if (!batch.Finish()) failed = true;
   return ExitStatus(failed, unchanged);
 }
 

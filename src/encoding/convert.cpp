@@ -134,7 +134,7 @@ bool CopyHoldsText(std::u16string_view dest, EncodingKind target, ByteSource& so
 }
 
 // WriteUnchanged for a source read in pieces: its bytes are read again and compared with the copy.
-bool WriteUnchangedStream(std::u16string_view dest, ByteSource& source) {
+bool WriteUnchangedStream(std::u16string_view dest, ByteSource& source, std::int64_t modify_time) {
   const CheckedWrite written = WriteCheckedStream(
       dest,
       [&](const ContentSink& sink) {
@@ -148,7 +148,8 @@ bool WriteUnchangedStream(std::u16string_view dest, ByteSource& source) {
       [&](std::FILE* back) {
         ByteSource copy(back, false);
         return SameBytes(copy, source);
-      });
+      },
+      modify_time);
   if (written == CheckedWrite::kRefused) DumpText(u"Can't write, the copy read back differs  " + std::u16string(dest));
   return written == CheckedWrite::kWritten;
 }
@@ -183,20 +184,24 @@ FileResult ConvertStreamed(EncodingKind target, std::u16string_view source_path,
           ByteSource copy(back, false);
           SourceFacts copy_facts;
           return ScanSource(copy, copy_facts, true) && SameText(copy, copy_facts.detection, source, facts.detection);
-        });
+        },
+        source_time);
   }
   if (written == CheckedWrite::kFailed) return FileResult::kUnableToSave;
   if (written == CheckedWrite::kRefused) {
-    if (!WriteUnchangedStream(dest, source)) return FileResult::kUnableToSave;
+    if (!WriteUnchangedStream(dest, source, source_time)) return FileResult::kUnableToSave;
     outcome = FileResult::kPlainCopy;
   }
-  if (ModifiedTime(dest) != source_time) SetModifiedTime(dest, source_time);
+  // The copy took the source's time before it replaced the old one (a batch may rename it later).
   return outcome;
 }
 
 // One file by its path, judged first when `test_text` is set. A regular file with content is read in
 // pieces; anything else (a pipe, a /proc file, an empty or unreadable file) is read whole, as before.
 FileResult ConvertPath(EncodingKind target, std::u16string_view path, std::u16string_view folder, bool test_text) {
+  // A copy of this run that still waits for its batch is settled before it is read or replaced again.
+  (void)sys::SettlePending(path);
+  (void)sys::SettlePending(CopyPath(folder, path));
   const FileStatus status(path);
   std::FILE* stream = nullptr;
   FileContent content;
@@ -230,6 +235,18 @@ FileResult ConvertPath(EncodingKind target, std::u16string_view path, std::u16st
 }
 
 }  // namespace
+
+ConversionBatch::ConversionBatch() { (void)sys::BeginBatch(); }
+
+ConversionBatch::~ConversionBatch() { (void)Finish(); }
+
+bool ConversionBatch::Finish() {
+  if (finished_) return true;
+  finished_ = true;
+  const int error = sys::EndBatch();
+  if (error != 0) DumpText(u"Can't write   (a batch of copies)");
+  return error == 0;
+}
 
 bool Succeeded(FileResult result) {
   return result == FileResult::kConverted || result == FileResult::kUpToDate || result == FileResult::kCopied ||

@@ -47,9 +47,10 @@ enum class CheckedWrite {
 /// a content too large to hold whole. The stream is closed after the check.
 using StreamCheck = std::function<bool(std::FILE*)>;
 
-/// WriteCheckedContent with the check reading the new content as a stream.
+/// WriteCheckedContent with the check reading the new content as a stream; the new file gets the
+/// modification time `modify_time` (0: the time of its writing).
 [[nodiscard]] CheckedWrite WriteCheckedStream(std::u16string_view path, const ContentProducer& produce,
-                                              const StreamCheck& check);
+                                              const StreamCheck& check, std::int64_t modify_time = 0);
 
 /// The content each writer below writes for a text, as a producer (the text must outlive it).
 ContentProducer Utf8Content(std::u16string_view text, bool mark);

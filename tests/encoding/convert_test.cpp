@@ -208,6 +208,32 @@ test::Bytes Join(std::initializer_list<test::Bytes> parts, int copies = 1) {
   return out;
 }
 
+// Copies made in a batch stay out of sight (the old copy or none at the path) until the batch settles
+// them all at once; converting a copy's source again settles it first, and a copy's id is known at once.
+TEST(ConversionBatch, CopiesAppearTogetherWhenTheBatchSettles) {
+  Layout layout;
+  const std::string a = layout.Source("a.txt", Hex("82 A0"));
+  const std::string b = layout.Source("b.txt", Hex("82 A2"));
+  test::WriteText(layout.out + "/b.txt", "old");
+  {
+    ConversionBatch batch;
+    EXPECT_EQ(ConvertOne(kind::Utf8, U16(a), U16(layout.out)), FileResult::kConverted);
+    EXPECT_EQ(ConvertOne(kind::Utf8, U16(b), U16(layout.out)), FileResult::kConverted);
+    EXPECT_FALSE(test::Exists(layout.out + "/a.txt"));
+    EXPECT_EQ(test::ReadBytes(layout.out + "/b.txt"), Hex("6F 6C 64"));
+    sys::FileId pending;
+    ASSERT_EQ(sys::GetFileId(U16(layout.out + "/a.txt"), pending), 0);
+    // The same copy again: the first one is put in place, then found up to date.
+    EXPECT_EQ(ConvertOne(kind::Utf8, U16(a), U16(layout.out)), FileResult::kUpToDate);
+    EXPECT_EQ(test::ReadBytes(layout.out + "/a.txt"), Hex("E3 81 82"));
+    EXPECT_EQ(Inode(layout.out + "/a.txt"), pending.inode);
+    EXPECT_TRUE(batch.Finish());
+  }
+  EXPECT_EQ(test::ReadBytes(layout.out + "/b.txt"), Hex("E3 81 84"));
+  EXPECT_EQ(MTime(layout.out + "/b.txt"), 1700000000);
+  EXPECT_EQ(CountFiles(layout.out), 2) << "a temporary file was left behind";
+}
+
 // A file is read in pieces cut where decoding starts afresh; whatever the piece size, the copy and the
 // result are those of the whole-buffer conversion of the same bytes (ConvertToBytes), and a second run
 // finds the copy up to date exactly when the whole-buffer test would.
