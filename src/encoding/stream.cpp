@@ -5,6 +5,10 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
 
 #include "base/utf.h"
 #include "encoding/cp932.h"
@@ -18,6 +22,33 @@ std::atomic<std::size_t> piece_bytes{kDefaultPieceBytes};
 
 // Room past a window for the bytes that a cut leaves for the next piece.
 constexpr std::size_t kCarryRoom = 64;
+
+// Buffers are handed from one pass (and one file) to the next: on first touch fresh memory costs more
+// than the conversion itself, and a run of many files would otherwise pay it for each.
+template <typename T>
+std::vector<T>& Spares() {
+  thread_local std::vector<T> spares;
+  return spares;
+}
+
+template <typename T>
+T TakeSpare() {
+  std::vector<T>& spares = Spares<T>();
+  if (spares.empty()) return T();
+  T spare = std::move(spares.back());
+  spares.pop_back();
+  return spare;
+}
+
+template <typename T>
+void KeepSpare(T&& spare) {
+  constexpr std::size_t kKept = 4;
+  std::vector<T>& spares = Spares<std::decay_t<T>>();
+  try {
+    if (spares.size() < kKept) spares.push_back(std::forward<T>(spare));
+  } catch (const std::bad_alloc&) {
+  }
+}
 
 bool IsContinuation(std::uint8_t byte) { return (byte & 0xC0) == 0x80; }
 bool IsCp932Lead(std::uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
@@ -77,10 +108,15 @@ std::size_t CutPoint(EncodingKind kind, std::span<const std::uint8_t> bytes) {
 
 ByteSource::ByteSource(std::span<const std::uint8_t> bytes) : memory_(bytes), whole_(true) {}
 
-ByteSource::ByteSource(std::FILE* stream, bool owned) : stream_(stream), owned_(owned) {}
+ByteSource::ByteSource(std::FILE* stream, bool owned) : stream_(stream), owned_(owned) {
+  auto spare = TakeSpare<std::pair<std::unique_ptr<std::uint8_t[]>, std::size_t>>();
+  buffer_ = std::move(spare.first);
+  allocated_ = buffer_ ? spare.second : 0;
+}
 
 ByteSource::~ByteSource() {
   if (stream_ && owned_) std::fclose(stream_);
+  if (buffer_) KeepSpare(std::make_pair(std::move(buffer_), allocated_));
 }
 
 void ByteSource::Start(EncodingKind kind, std::size_t skip) {
@@ -107,14 +143,22 @@ bool ByteSource::Fill(std::size_t window) {
   const bool from_start = !read_in_pass_;
   read_in_pass_ = true;
   if (begin_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
     end_ -= begin_;
     begin_ = 0;
   }
   const std::size_t capacity = window + kCarryRoom;
-  if (buffer_.size() < capacity) buffer_.resize(capacity);
   while (end_ < capacity) {
-    const std::size_t got = std::fread(buffer_.data() + end_, 1, capacity - end_, stream_);
+    // The buffer grows as the file turns out to need it (a small file never gets a whole piece), and
+    // without filling: every byte of it is read into before it is used.
+    if (end_ == allocated_) {
+      const std::size_t size = std::min(capacity, std::max<std::size_t>(2 * allocated_, std::size_t{64} << 10));
+      std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[size]);
+      if (end_ > 0) std::memcpy(grown.get(), buffer_.get(), end_);
+      buffer_ = std::move(grown);
+      allocated_ = size;
+    }
+    const std::size_t got = std::fread(buffer_.get() + end_, 1, std::min(capacity, allocated_) - end_, stream_);
     end_ += got;
     if (got == 0) {
       if (std::ferror(stream_)) {
@@ -177,9 +221,12 @@ bool ScanSource(ByteSource& source, SourceFacts& facts, bool detection_only) {
   return !source.Failed();
 }
 
-TextSource::TextSource(ByteSource& bytes, Detection detection) : bytes_(bytes), kind_(detection.kind) {
+TextSource::TextSource(ByteSource& bytes, Detection detection)
+    : bytes_(bytes), kind_(detection.kind), text_(TakeSpare<std::u16string>()) {
   bytes_.Start(kind_, static_cast<std::size_t>(detection.mark_length));
 }
+
+TextSource::~TextSource() { KeepSpare(std::move(text_)); }
 
 bool TextSource::Next(std::u16string_view& piece) {
   std::span<const std::uint8_t> bytes;
@@ -250,7 +297,11 @@ bool ProduceText(EncodingKind target, ByteSource& source, Detection detection,
   std::uint64_t marks = 0;
   if (utf16 && !sink(kUtf16Mark)) return false;
 
-  std::vector<std::uint8_t> encoded;
+  std::vector<std::uint8_t> encoded = TakeSpare<std::vector<std::uint8_t>>();
+  struct Keep {
+    std::vector<std::uint8_t>& bytes;
+    ~Keep() { KeepSpare(std::move(bytes)); }
+  } keep{encoded};
   std::u16string joined;  // a held-back high surrogate and the unit after it
   char16_t held = 0;
   const auto encode = [&](std::u16string_view text) {

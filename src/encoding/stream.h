@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -63,13 +64,14 @@ class ByteSource {
   [[nodiscard]] bool Failed() const { return failed_; }
 
  private:
-  [[nodiscard]] const std::uint8_t* Data() const { return memory_.empty() ? buffer_.data() : memory_.data(); }
+  [[nodiscard]] const std::uint8_t* Data() const { return memory_.empty() ? buffer_.get() : memory_.data(); }
   bool Fill(std::size_t window);
 
   std::FILE* stream_ = nullptr;
   bool owned_ = false;
   std::span<const std::uint8_t> memory_;
-  std::vector<std::uint8_t> buffer_;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t allocated_ = 0;
   std::size_t begin_ = 0;  // the bytes not yet handed out: [begin_, end_) of Data()
   std::size_t end_ = 0;
   std::size_t skip_ = 0;  // bytes still to pass over at the start of a pass
@@ -98,6 +100,9 @@ struct SourceFacts {
 class TextSource {
  public:
   TextSource(ByteSource& bytes, Detection detection);
+  ~TextSource();
+  TextSource(const TextSource&) = delete;
+  TextSource& operator=(const TextSource&) = delete;
   /// The next piece of text (valid until the next call; may be empty); false at the end of the text or
   /// when a read failed.
   [[nodiscard]] bool Next(std::u16string_view& piece);
