@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
-cli=$PWD/build/default/ocelo-cli
+cli=${OCELO_CLI:-$PWD/build/default/ocelo-cli}  # OCELO_CLI: another build to compare
 bench=$PWD/build/bench/ocelo_bench
 work=$(mktemp -d "${TMPDIR:-/tmp}/ocelo-e2e.XXXXXX")
 trap 'rm -rf "$work"' EXIT
