@@ -335,7 +335,9 @@ bool ProduceText(EncodingKind target, ByteSource& source, Detection detection,
       piece.remove_prefix(first);
       drop_marks = false;
     }
-    // A surrogate pair is encoded whole: a high surrogate at the end of a piece waits for the next.
+    // A surrogate pair is encoded whole: a high surrogate at the end of a piece waits for the next unit,
+    // past pieces without any (UTF-32 zero units).
+    if (piece.empty()) continue;
     if (held != 0) {
       joined.assign(1, held);
       held = 0;

@@ -267,6 +267,8 @@ TEST(ConvertOne, PiecesGiveTheWholeBufferResult) {
       {"UTF-16BE, odd length", Join({Hex("FE FF"), Iconv(japanese + astral, "UTF-16BE"), Hex("30")})},
       {"UTF-32LE", Join({Hex("FF FE 00 00"), Iconv(japanese + astral, "UTF-32LE"), Hex("41 00 00")})},
       {"UTF-32BE", Join({Hex("00 00 FE FF"), Iconv(japanese + astral, "UTF-32BE"), Hex("41 00")})},
+      {"UTF-32 with a pair split by a zero unit",
+       Join({Hex("FF FE 00 00 00 D8 00 00 00 00 00 00 00 DC 00 00 41 00 00 00")}, 3)},
       {"only marks", Join({Hex("EF BB BF")}, 40)},
       {"a zero byte cuts the text", zero_inside},
       {"UTF-16 cut by a zero unit", Join({Hex("FF FE"), Iconv(japanese, "UTF-16LE"), Hex("00 00 41 00")}, 1)},
