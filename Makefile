@@ -5,6 +5,8 @@ DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libsq
 # Only the checks need these: clang with libFuzzer's run-time (which clang-14 merely recommends) for
 # `make fuzz`, and clang-format for `make format-check`.
 CHECK_DEPS := clang libclang-rt-14-dev clang-format
+# Only bench/e2e.sh needs these: the real corpus (Japanese man pages) and a converter to compare with.
+BENCH_DEPS := manpages-ja nkf
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
 # CI builds treat every compiler warning as an error; a developer's build keeps warnings warnings.
@@ -15,7 +17,7 @@ FUZZ_SECONDS ?= 30
 FORMAT_FILES = $(shell find src tests bench fuzz tools -name '*.h' -o -name '*.cpp' | \
                  grep -v '^src/encoding/cp932_tables.inc$$' | sort)
 
-.PHONY: deps check-deps build run test test-asan fuzz format format-check bench bench-e2e clean
+.PHONY: deps check-deps bench-deps build run test test-asan fuzz format format-check bench bench-e2e clean
 
 # Installs only what is missing, so a prepared machine does not touch the network.
 define install_missing
@@ -31,6 +33,9 @@ deps:
 
 check-deps:
 	$(call install_missing,$(CHECK_DEPS))
+
+bench-deps:
+	$(call install_missing,$(BENCH_DEPS))
 
 build: deps
 	cmake --preset default -DOCELO_WERROR=$(WERROR)
@@ -84,7 +89,7 @@ bench: deps
 	GLIBC_TUNABLES=glibc.malloc.mmap_threshold=4294967295:glibc.malloc.trim_threshold=1099511627775 \
 	  build/bench/ocelo_bench --benchmark_min_time=0.5 --benchmark_filter='Decode|Encode|Detect'
 
-bench-e2e: build
+bench-e2e: build bench-deps
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
 	bench/e2e.sh

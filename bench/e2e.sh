@@ -1,44 +1,96 @@
 #!/usr/bin/env bash
-# Whole conversions: ocelo-cli beside iconv, nkf and cp on the same generated Shift_JIS corpus.
-# Prints the best of several runs of each command (wall seconds, peak memory) and the ratios to iconv.
-# Usage: bench/e2e.sh [runs]   (expects `make build` and the bench preset to be built; `make bench-e2e` does both)
+# Whole conversions: ocelo-cli beside iconv, nkf and cp on the same Shift_JIS corpus, with the durability
+# each gives (iconv's output is synced with `sync -d`, as ocelo-cli syncs its copies).
+# The corpus is Debian's Japanese man pages (package manpages-ja, `make bench-deps`), all pages concatenated
+# eight times and turned into code page 932 with `iconv -c`; without the package, the generated corpus.
+# Prints, for each command, the fastest, median and slowest wall time of several runs, user and system
+# time and peak memory (of the median run), and the ratio to iconv; then files per second for many small
+# files. LARGE=3 also converts a generated text of that many GiB (needs twice that much disk).
+# Usage: bench/e2e.sh [runs]   (expects `make build` and the bench preset; `make bench-e2e` builds both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
-cli=build/default/ocelo-cli
-bench=build/bench/ocelo_bench
+cli=${OCELO_CLI:-$PWD/build/default/ocelo-cli}  # OCELO_CLI: another build to compare
+bench=$PWD/build/bench/ocelo_bench
 work=$(mktemp -d "${TMPDIR:-/tmp}/ocelo-e2e.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 # ocelo-cli keeps its Rescue backups and dump log under these; keep them inside the work folder.
 export TMPDIR="$work/tmp" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config"
 mkdir -p "$TMPDIR" "$work/in"
-"$bench" --write-corpus="$work/in/corpus.txt"
-size=$(stat -c %s "$work/in/corpus.txt")
+corpus="$work/in/corpus.txt"
+if compgen -G "/usr/share/man/ja/man*/*.gz" >/dev/null; then
+  find /usr/share/man/ja -type f -name '*.gz' | sort | xargs zcat > "$work/pages.txt"
+  for _ in 1 2 3 4 5 6 7 8; do cat "$work/pages.txt"; done | iconv -c -f UTF-8 -t CP932 > "$corpus" 2>/dev/null || true
+  rm -f "$work/pages.txt"
+  origin="manpages-ja x 8"
+else
+  "$bench" --write-corpus="$corpus"
+  origin="generated (install manpages-ja for the real one)"
+fi
+size=$(stat -c %s "$corpus")
 
-# best_of NAME SETUP COMMAND: runs SETUP then times COMMAND, $runs times; records the best time and its memory.
-declare -A best_time best_mem
-best_of() {
-  local name=$1 setup=$2 command=$3 i t m
-  best_time[$name]=999999; best_mem[$name]=0
+# measure NAME SETUP COMMAND: runs SETUP then times COMMAND, $runs times. Keeps every wall time, and the
+# user, system and peak memory figures of each run.
+declare -A results
+measure() {
+  local name=$1 setup=$2 command=$3 i line=""
   for ((i = 0; i < runs; i++)); do
     eval "$setup"
-    /usr/bin/time -f '%e %M' -o "$work/time" bash -c "$command" >/dev/null
-    read -r t m < "$work/time"
-    if awk "BEGIN{exit !($t < ${best_time[$name]})}"; then best_time[$name]=$t; best_mem[$name]=$m; fi
+    /usr/bin/time -f '%e %U %S %M' -o "$work/time" bash -c "$command" >/dev/null
+    line+="$(cat "$work/time");"
   done
+  results[$name]=$line
+}
+
+# summary NAME: fastest, median, slowest wall time; user, system and peak memory of the median run.
+summary() {
+  tr ';' '\n' <<<"${results[$1]}" | grep . | sort -n -k1,1 |
+    awk '{ t[NR] = $1; u[NR] = $2; s[NR] = $3; m[NR] = $4 }
+         END { k = int((NR + 1) / 2); printf "%s %s %s %s %s %s\n", t[1], t[k], t[NR], u[k], s[k], m[k] }'
 }
 
 sync
-best_of cp "rm -f '$work/cp.txt'" "cp '$work/in/corpus.txt' '$work/cp.txt'"
-best_of iconv "" "iconv -f CP932 -t UTF-8 '$work/in/corpus.txt' > '$work/iconv.txt'"
-best_of nkf "" "nkf -S -w '$work/in/corpus.txt' > '$work/nkf.txt'"
-best_of ocelo "rm -rf '$work/out'" "'$cli' convert --to utf-8 --out '$work/out' '$work/in/corpus.txt'"
-best_of ocelo-up-to-date "" "'$cli' convert --to utf-8 --out '$work/out' '$work/in/corpus.txt'"
+measure cp "rm -f '$work/cp.txt'" "cp '$corpus' '$work/cp.txt' && sync -d '$work/cp.txt'"
+measure iconv "" "iconv -f CP932 -t UTF-8 '$corpus' > '$work/iconv.txt'"
+measure iconv+sync "" "iconv -f CP932 -t UTF-8 '$corpus' > '$work/iconv.txt' && sync -d '$work/iconv.txt'"
+measure nkf "" "nkf -S -w '$corpus' > '$work/nkf.txt'"
+measure ocelo "rm -rf '$work/out'" "'$cli' convert -q --to utf-8 --out '$work/out' '$corpus'"
+measure ocelo-up-to-date "" "'$cli' convert -q --to utf-8 --out '$work/out' '$corpus'"
+measure ocelo-utf16 "rm -rf '$work/out16'" "'$cli' convert -q --to utf-16 --out '$work/out16' '$corpus'"
+measure ocelo-detect "" "'$cli' detect -q '$corpus'"
 
 cmp -s "$work/iconv.txt" "$work/out/corpus.txt" && same=yes || same=NO
-printf 'corpus: %d bytes of Shift_JIS; ocelo-cli output identical to iconv: %s\n\n' "$size" "$same"
-printf '%-18s %9s %11s %10s %12s\n' command seconds "peak MiB" "x iconv" "mem x size"
-for name in cp iconv nkf ocelo ocelo-up-to-date; do
-  awk -v n="$name" -v t="${best_time[$name]}" -v m="${best_mem[$name]}" -v i="${best_time[iconv]}" -v s="$size" \
-    'BEGIN { printf "%-18s %9.3f %11.1f %10.2f %12.2f\n", n, t, m / 1024, (i > 0 ? t / i : 0), m * 1024 / s }'
+printf 'corpus: %s, %d bytes of Shift_JIS; %d runs each; ocelo-cli output identical to iconv: %s\n\n' \
+  "$origin" "$size" "$runs" "$same"
+read -r _ iconv_median _ _ _ _ <<<"$(summary iconv)"
+read -r _ synced_median _ _ _ _ <<<"$(summary iconv+sync)"
+printf '%-18s %7s %7s %7s %6s %6s %9s %8s %11s\n' command fastest median slowest user sys "peak MiB" "x iconv" \
+  "x iconv+sync"
+for name in cp iconv iconv+sync nkf ocelo ocelo-up-to-date ocelo-utf16 ocelo-detect; do
+  read -r fast median slow user sys mem <<<"$(summary "$name")"
+  awk -v n="$name" -v f="$fast" -v t="$median" -v w="$slow" -v u="$user" -v s="$sys" -v m="$mem" \
+    -v i="$iconv_median" -v y="$synced_median" \
+    'BEGIN { printf "%-18s %7.2f %7.2f %7.2f %6.2f %6.2f %9.1f %8.2f %11.2f\n", n, f, t, w, u, s, m / 1024,
+             t / i, t / y }'
 done
+
+# Many small files in one run: 3,000 files of 4 KB, each converted, checked and made durable.
+mkdir -p "$work/small"
+head -c 4096 "$corpus" > "$work/small/0.txt"
+for ((i = 1; i < 3000; i++)); do cp "$work/small/0.txt" "$work/small/$i.txt"; done
+sync
+measure small "rm -rf '$work/small-out'" "'$cli' convert -q --to utf-8 --out '$work/small-out' '$work/small'/*.txt"
+read -r fast median slow user sys mem <<<"$(summary small)"
+awk -v f="$fast" -v t="$median" -v w="$slow" -v u="$user" -v s="$sys" -v m="$mem" \
+  'BEGIN { printf "\n3,000 files of 4 KB: %.0f files/s (median %.2f s, fastest %.2f s, slowest %.2f s; user %.2f s, sys %.2f s, peak %.1f MiB)\n",
+           3000 / t, t, f, w, u, s, m / 1024 }'
+
+if [ -n "${LARGE:-}" ]; then
+  # A text larger than the memory one process should take: peak memory must stay flat.
+  large="$work/in/large.txt"
+  while [ "$(stat -c %s "$large" 2>/dev/null || echo 0)" -lt $((LARGE << 30)) ]; do cat "$corpus" >> "$large"; done
+  runs=1 measure large "rm -rf '$work/large-out'" "'$cli' convert -q --to utf-8 --out '$work/large-out' '$large'"
+  read -r fast _ _ user sys mem <<<"$(summary large)"
+  printf '%d GiB text: %.1f s (user %.1f s, sys %.1f s), peak %.1f MiB\n' "$LARGE" "$fast" "$user" "$sys" \
+    "$(awk -v m="$mem" 'BEGIN { print m / 1024 }')"
+fi

@@ -89,6 +89,8 @@ void DropRun::OnDropFiles(const std::vector<std::u16string>& paths, std::u16stri
   // The copies this drop has made, by file: a later dropped file of the same name is not written over one.
   std::set<sys::FileId> written;
   const std::u16string here = CurrentFolder();
+  ConversionBatch batch;  // the copies of this drop are made durable together, before the folder shows
+  std::vector<std::u16string> made;
 
   for (const std::u16string& dropped : paths) {
     // Absolute and normalised before any rule looks at it, so every spelling of a path is one path.
@@ -121,8 +123,10 @@ void DropRun::OnDropFiles(const std::vector<std::u16string>& paths, std::u16stri
       break;
     }
     if (sys::GetFileId(dest, id) == 0) written.insert(id);
-    if (default_folder) RegisterTempFile(dest);
+    if (default_folder) made.push_back(dest);
   }
+  batch.Finish();
+  for (const std::u16string& copy : made) RegisterTempFile(copy);  // once in place, with their final status
 
   if (drop_count_ == 0) {
     drop_count_ = 1;

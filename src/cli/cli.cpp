@@ -688,6 +688,7 @@ int Convert(const Options& options, std::istream& in, std::ostream& out, std::os
   const std::vector<Job> jobs = Jobs(options, here, output);
   Progress progress(jobs.size(), !options.quiet);
   std::vector<std::uint8_t> bytes;
+  ConversionBatch batch;  // the copies of this run are made durable together
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     const Job& job = jobs[i];
     const bool input = job.path == u"-";
@@ -763,6 +764,7 @@ int Convert(const Options& options, std::istream& in, std::ostream& out, std::os
     shown.quiet = options.quiet || (options.to_stdout && !options.dry_run);
     Print(shown, report, out, err);
   }
+  if (!batch.Finish()) failed = true;
   return ExitStatus(failed, unchanged);
 }
 

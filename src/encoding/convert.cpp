@@ -13,6 +13,7 @@
 #include "base/utf.h"
 #include "encoding/decode.h"
 #include "encoding/detect.h"
+#include "encoding/stream.h"
 #include "encoding/text_file.h"
 #include "encoding/write.h"
 #include "platform/fs.h"
@@ -119,7 +120,133 @@ FileResult ConvertContent(EncodingKind target, std::u16string_view source, std::
   }
 }
 
+// ---- the streamed conversion of a regular file --------------------------------------------------------
+
+// Whether the copy already holds the source's text in the target encoding, read in pieces.
+bool CopyHoldsText(std::u16string_view dest, EncodingKind target, ByteSource& source, Detection detection) {
+  if (!FileStatus(dest).IsFile()) return false;
+  std::FILE* stream = OpenSourceFile(dest);
+  if (!stream) return false;
+  ByteSource copy(stream, true);
+  SourceFacts facts;
+  if (!ScanSource(copy, facts, true) || facts.detection.kind != target) return false;
+  return SameText(copy, facts.detection, source, detection);
+}
+
+// WriteUnchanged for a source read in pieces: its bytes are read again and compared with the copy.
+bool WriteUnchangedStream(std::u16string_view dest, ByteSource& source, std::int64_t modify_time) {
+  const CheckedWrite written = WriteCheckedStream(
+      dest,
+      [&](const ContentSink& sink) {
+        source.Start(kind::Copy, 0);
+        std::span<const std::uint8_t> piece;
+        while (source.Next(piece)) {
+          if (!sink(piece)) return false;
+        }
+        return !source.Failed();
+      },
+      [&](std::FILE* back) {
+        ByteSource copy(back, false);
+        return SameBytes(copy, source);
+      },
+      modify_time);
+  if (written == CheckedWrite::kRefused) DumpText(u"Can't write, the copy read back differs  " + std::u16string(dest));
+  return written == CheckedWrite::kWritten;
+}
+
+// Convert for a regular file read in pieces, with the same steps and results: no piece of the file, its
+// text or its copy is held whole, so any size converts in the same memory.
+FileResult ConvertStreamed(EncodingKind target, std::u16string_view source_path, std::u16string_view folder,
+                           ByteSource& source, const SourceFacts& facts) {
+  const std::u16string dest = CopyPath(folder, source_path);
+  const std::int64_t source_time = ModifiedTime(source_path);
+  const bool whole = DecodesWhole(source, facts);
+  if (source.Failed()) return FileResult::kUnreadable;
+
+  if (ModifiedTime(dest) == source_time && whole && FileExists(dest) &&
+      CopyHoldsText(dest, target, source, facts.detection)) {
+    return FileResult::kUpToDate;
+  }
+  if (target == kind::Copy) {
+    return CopyFileTo(source_path, dest, false) ? FileResult::kCopied : FileResult::kUnableToSave;
+  }
+  const FileStatus existing(dest);
+  if (!existing.Failed() && !existing.IsFolder() && BackupToRescue(dest).empty()) {
+    DumpText(u"Can't back up the existing copy  " + dest);
+    return FileResult::kBackupFailed;
+  }
+  FileResult outcome = FileResult::kConverted;
+  CheckedWrite written = CheckedWrite::kRefused;
+  if (whole) {
+    written = WriteCheckedStream(
+        dest, [&](const ContentSink& sink) { return ProduceText(target, source, facts.detection, sink); },
+        [&](std::FILE* back) {
+          ByteSource copy(back, false);
+          SourceFacts copy_facts;
+          return ScanSource(copy, copy_facts, true) && SameText(copy, copy_facts.detection, source, facts.detection);
+        },
+        source_time);
+  }
+  if (written == CheckedWrite::kFailed) return FileResult::kUnableToSave;
+  if (written == CheckedWrite::kRefused) {
+    if (!WriteUnchangedStream(dest, source, source_time)) return FileResult::kUnableToSave;
+    outcome = FileResult::kPlainCopy;
+  }
+  // The copy took the source's time before it replaced the old one (a batch may rename it later).
+  return outcome;
+}
+
+// One file by its path, judged first when `test_text` is set. A regular file with content is read in
+// pieces; anything else (a pipe, a /proc file, an empty or unreadable file) is read whole, as before.
+FileResult ConvertPath(EncodingKind target, std::u16string_view path, std::u16string_view folder, bool test_text) {
+  // A copy of this run that still waits for its batch is settled before it is read or replaced again.
+  (void)sys::SettlePending(path);
+  (void)sys::SettlePending(CopyPath(folder, path));
+  const FileStatus status(path);
+  std::FILE* stream = nullptr;
+  FileContent content;
+  if (!status.Failed() && status.IsFile() && status.Size() > 0) {
+    content.exists = true;
+    stream = OpenSourceFile(path);
+    if (!stream) {
+      if (test_text && !IsTextFile(path, content)) return FileResult::kNotText;
+      return ConvertContent(target, path, folder, std::move(content));
+    }
+  } else {
+    content = ReadFileContent(path);
+    if (test_text && !IsTextFile(path, content)) return FileResult::kNotText;
+    return ConvertContent(target, path, folder, std::move(content));
+  }
+  try {
+    ByteSource source(stream, true);
+    SourceFacts facts;
+    if (!ScanSource(source, facts)) {
+      DumpText(u"Can't read  " + std::u16string(path));
+      if (test_text && !IsTextFile(path, content)) return FileResult::kNotText;
+      return ConvertContent(target, path, folder, std::move(content));
+    }
+    if (test_text && !IsTextFile(source, facts)) return FileResult::kNotText;
+    if (CopiesOntoItself(path, folder)) return FileResult::kSamePath;
+    return ConvertStreamed(target, path, folder, source, facts);
+  } catch (const std::bad_alloc&) {
+    DumpText(u"Can't convert, out of memory  " + std::u16string(path));
+    return FileResult::kUnableToSave;
+  }
+}
+
 }  // namespace
+
+ConversionBatch::ConversionBatch() { (void)sys::BeginBatch(); }
+
+ConversionBatch::~ConversionBatch() { (void)Finish(); }
+
+bool ConversionBatch::Finish() {
+  if (finished_) return true;
+  finished_ = true;
+  const int error = sys::EndBatch();
+  if (error != 0) DumpText(u"Can't write   (a batch of copies)");
+  return error == 0;
+}
 
 bool Succeeded(FileResult result) {
   return result == FileResult::kConverted || result == FileResult::kUpToDate || result == FileResult::kCopied ||
@@ -127,7 +254,7 @@ bool Succeeded(FileResult result) {
 }
 
 FileResult ConvertFileWithOutcome(EncodingKind target, std::u16string_view source, std::u16string_view folder) {
-  return ConvertContent(target, source, folder, ReadFileContent(source));
+  return ConvertPath(target, source, folder, false);
 }
 
 bool ConvertFile(EncodingKind target, std::u16string_view source, std::u16string_view folder) {
@@ -151,9 +278,7 @@ bool CopiesOntoItself(std::u16string_view source, std::u16string_view folder) {
 }
 
 FileResult ConvertOne(EncodingKind target, std::u16string_view path, std::u16string_view folder) {
-  FileContent content = ReadFileContent(path);
-  if (!IsTextFile(path, content)) return FileResult::kNotText;
-  return ConvertContent(target, path, folder, std::move(content));
+  return ConvertPath(target, path, folder, true);
 }
 
 FileResult ConvertToBytes(EncodingKind target, std::u16string_view path, const FileContent& content,

@@ -57,6 +57,24 @@ bool CopiesOntoItself(std::u16string_view source, std::u16string_view folder);
 /// read once for the text-file test and the conversion.
 [[nodiscard]] FileResult ConvertOne(EncodingKind target, std::u16string_view path, std::u16string_view folder);
 
+/// Groups the durability of the conversions made while it lives (one run of ocelo-cli, one drop): each
+/// copy is written and checked as ConvertOne does, then all of them are synced at once, renamed over
+/// their targets and their folders synced once, at Finish or when the object goes away (or earlier, when
+/// the batch is full or a copy of it is converted again). Until then each copy's path shows its old
+/// content; after a crash at any moment, each holds its old or its complete new content.
+class ConversionBatch {
+ public:
+  ConversionBatch();
+  ~ConversionBatch();
+  ConversionBatch(const ConversionBatch&) = delete;
+  ConversionBatch& operator=(const ConversionBatch&) = delete;
+  /// Settles the batch; false (with a dump line) when a copy could not be put in place.
+  bool Finish();
+
+ private:
+  bool finished_ = false;
+};
+
 /// One source's content converted for a stream rather than a folder (ocelo-cli's standard output): after
 /// the text-file test (kNotText), `bytes` are the text in the target encoding when they decode back to
 /// the text (kConverted; kCopied for target Copy), else the content's own bytes unchanged (kPlainCopy: the

@@ -174,14 +174,23 @@ std::u16string DecodeShiftJisScalar(std::span<const std::uint8_t> bytes) {
 }
 
 std::u16string DecodeShiftJis(std::span<const std::uint8_t> bytes) {
+  std::u16string text;
+  DecodeShiftJisInto(bytes, text);
+  return text;
+}
+
+void DecodeShiftJisInto(std::span<const std::uint8_t> bytes, std::u16string& text) {
   const KernelLevel level = ActiveKernelLevel();
-  if (level == KernelLevel::kScalar) return DecodeShiftJisScalar(bytes);
+  if (level == KernelLevel::kScalar) {
+    text = DecodeShiftJisScalar(bytes);
+    return;
+  }
 #ifdef OCELO_CP932_SSE2
   const std::uint8_t* in = bytes.data();
   const std::size_t n = bytes.size();
   // The result is reserved for one unit per byte, never more, and filled from a small buffer: memory
   // that is not written is not touched, and nothing is written twice.
-  std::u16string text;
+  text.clear();
   text.reserve(n);
   char16_t chunk[kChunkUnits + 64];
   std::size_t o = 0;
@@ -226,9 +235,8 @@ std::u16string DecodeShiftJis(std::span<const std::uint8_t> bytes) {
   if (carry != 0 && IsTrailByte(in[i])) ++i;
   o = DecodeTail(in, n, i, chunk, o);  // at most 64 more units
   text.append(chunk, o);
-  return text;
 #else
-  return DecodeShiftJisScalar(bytes);
+  text = DecodeShiftJisScalar(bytes);
 #endif
 }
 
@@ -244,12 +252,21 @@ std::vector<std::uint8_t> EncodeShiftJisScalar(std::u16string_view text) {
 }
 
 std::vector<std::uint8_t> EncodeShiftJis(std::u16string_view text) {
+  std::vector<std::uint8_t> bytes;
+  EncodeShiftJisInto(text, bytes);
+  return bytes;
+}
+
+void EncodeShiftJisInto(std::u16string_view text, std::vector<std::uint8_t>& bytes) {
   const KernelLevel level = ActiveKernelLevel();
-  if (level == KernelLevel::kScalar) return EncodeShiftJisScalar(text);
+  if (level == KernelLevel::kScalar) {
+    bytes = EncodeShiftJisScalar(text);
+    return;
+  }
   const char16_t* in = text.data();
   const std::size_t n = text.size();
   // Reserved for two bytes a unit and filled from a small buffer, as in decoding.
-  std::vector<std::uint8_t> bytes;
+  bytes.clear();
   bytes.reserve(n * 2);
   std::uint8_t chunk[kChunkUnits + 64];  // a step writes at most 32 bytes and PutCode's spare byte
   std::size_t o = 0;
@@ -291,7 +308,6 @@ std::vector<std::uint8_t> EncodeShiftJis(std::u16string_view text) {
     }
   }
   bytes.insert(bytes.end(), chunk, chunk + o);
-  return bytes;
 }
 
 std::u16string WidenCp932(std::string_view narrow) {

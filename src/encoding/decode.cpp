@@ -13,6 +13,7 @@
 
 #include "encoding/cp932.h"
 #include "encoding/detect.h"
+#include "encoding/stream.h"
 #include "encoding/utf8.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -78,11 +79,7 @@ std::u16string DecodeUtf32BeUnits(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-namespace {
-
-// ReadFileBytesInto with a bound of its own: a stream longer than `limit` bytes is refused as too large.
-bool ReadBytesWithin(std::u16string_view path, std::vector<std::uint8_t>& bytes, std::uint64_t limit) {
-  bytes.clear();
+std::FILE* OpenSourceFile(std::u16string_view path) {
   std::FILE* stream = nullptr;
   if (!path.empty()) {
     // A busy file is waited for; one that cannot be read (no permission, a folder, missing) fails at once.
@@ -92,10 +89,17 @@ bool ReadBytesWithin(std::u16string_view path, std::vector<std::uint8_t>& bytes,
       return error;
     });
   }
-  if (!stream) {
-    DumpText(u"Can't open rb  " + std::u16string(path));
-    return false;
-  }
+  if (!stream) DumpText(u"Can't open rb  " + std::u16string(path));
+  return stream;
+}
+
+namespace {
+
+// ReadFileBytesInto with a bound of its own: a stream longer than `limit` bytes is refused as too large.
+bool ReadBytesWithin(std::u16string_view path, std::vector<std::uint8_t>& bytes, std::uint64_t limit) {
+  bytes.clear();
+  std::FILE* stream = OpenSourceFile(path);
+  if (!stream) return false;
   // A pipe is read once its writer has come, for as long as a busy file is waited for; a device is not
   // read at all.
   const auto wait = Waits().open_wait * std::max(Waits().open_attempts, 1);
@@ -173,6 +177,40 @@ std::u16string DecodeUtf16Be(std::span<const std::uint8_t> bytes) {
   }
   text.resize(i);
   return text;
+}
+
+void DecodePiece(EncodingKind kind, std::span<const std::uint8_t> bytes, std::u16string& text, bool& stopped) {
+  switch (kind) {
+    case kind::Utf8: {
+      const std::span<const std::uint8_t> used = UpToZeroByte(bytes);
+      stopped = used.size() != bytes.size();
+      DecodeUtf8Into(used, text);
+      return;
+    }
+    case kind::Utf16Le:
+    case kind::Utf16Be: {
+      const std::size_t units = UnitsBeforeZero(bytes.data(), bytes.size() / 2);
+      stopped = units != bytes.size() / 2;
+      text.resize(units);
+      if (kind == kind::Utf16Le && std::endian::native == std::endian::little) {
+        if (units) std::memcpy(text.data(), bytes.data(), units * 2);
+      } else {
+        for (std::size_t i = 0; i < units; ++i) {
+          text[i] = kind == kind::Utf16Le ? LoadLe16(bytes.data() + 2 * i)
+                                          : static_cast<char16_t>((bytes[2 * i] << 8) | bytes[2 * i + 1]);
+        }
+      }
+      return;
+    }
+    case kind::Utf32Le: text = DecodeUtf32LeUnits(bytes); return;
+    case kind::Utf32Be: text = DecodeUtf32BeUnits(bytes); return;
+    default: {
+      const std::span<const std::uint8_t> used = UpToZeroByte(bytes);
+      stopped = used.size() != bytes.size();
+      DecodeShiftJisInto(used, text);
+      return;
+    }
+  }
 }
 
 bool DecodeBytesInto(std::span<const std::uint8_t> bytes, std::u16string& text, bool& whole) {

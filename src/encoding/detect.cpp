@@ -180,6 +180,28 @@ bool CountsAsUtf8(const std::uint8_t* bytes, std::size_t length, KernelLevel lev
   return valid_seen;
 }
 
+// The scalar UTF-8 count over a stretch that starts where the count stands and ends at the end of the
+// buffer or before a byte that is no continuation byte (so no sequence reaches past it): whether it meets
+// an invalid byte, and whether it meets a complete sequence.
+void CountUtf8Stretch(const std::uint8_t* bytes, std::size_t length, bool& invalid, bool& valid) {
+  std::size_t i = 0;
+  while (i < length) {
+    const int needed = ContinuationsNeeded(bytes[i]);
+    if (needed < 0) {
+      invalid = true;
+      return;
+    }
+    bool complete = i + needed < length;
+    for (int k = 1; complete && k <= needed; ++k) complete = IsContinuation(bytes[i + k]);
+    if (needed > 0 && complete) {
+      valid = true;
+      i += needed + 1;
+    } else {
+      ++i;
+    }
+  }
+}
+
 // ---- declarations ------------------------------------------------------------------------------------
 
 constexpr std::size_t kEntriesScanned = 10;
@@ -293,6 +315,95 @@ EncodingKind GuessEncodingScalar(std::span<const std::uint8_t> bytes) {
   return invalid == 0 && valid > 0 ? kind::Utf8 : kind::Copy;
 }
 
+// The pair scan needs the byte after each lead, and the UTF-8 count the bytes after each lead it
+// reaches: each piece settles what the bytes before it left open. The count always reaches a byte that is
+// no continuation byte (its jumps cross continuation bytes only), and a count over a stretch that ends
+// before such a byte is the count of the whole buffer over that stretch.
+void EncodingDetector::Add(std::span<const std::uint8_t> piece) {
+  const std::uint8_t* b = piece.data();
+  const std::size_t n = piece.size();
+  if (n == 0) return;
+  for (std::size_t k = 0; k < n && length_ + k < 4; ++k) head_[length_ + k] = b[k];
+
+  if (!shift_jis_) {
+    // The last byte of the pieces before is a lead now that its trail has come.
+    const bool continues_run = length_ > 0 && last_ >= 0x80;
+    if (continues_run) {
+      high_seen_ = true;
+      if (last_starts_run_ && IsShiftJisPair(last_, b[0])) shift_jis_ = true;
+    }
+    // A run of high bytes that started before this piece holds no run start.
+    std::size_t k = 0;
+    if (continues_run) {
+      while (k < n && b[k] >= 0x80) ++k;
+      if (k > 0 && n >= 2) high_seen_ = true;
+    }
+    if (!shift_jis_ && k < n) {
+      switch (ScanShiftJisPairs(b + k, n - k, ActiveKernelLevel())) {
+        case PairScan::kShiftJis: shift_jis_ = true; break;
+        case PairScan::kHighBytes: high_seen_ = true; break;
+        case PairScan::kSevenBit: break;
+      }
+    }
+    last_starts_run_ = b[n - 1] >= 0x80 && (n >= 2 ? b[n - 2] < 0x80 : !continues_run);
+  }
+  last_ = b[n - 1];
+  length_ += n;
+
+  if (utf8_invalid_) return;
+  std::size_t j = 0;
+  if (pending_length_ > 0) {
+    while (j < n && IsContinuation(b[j]) && pending_length_ < sizeof pending_) pending_[pending_length_++] = b[j++];
+    if (j == n && pending_length_ < sizeof pending_) return;
+    // Followed by a byte that is no continuation byte, or too long to hold anything but an invalid byte.
+    CountPending();
+    if (utf8_invalid_) return;
+  }
+  if (j == n) return;
+  std::size_t m = n - 1;  // the last byte that is no continuation byte: the count reaches it
+  while (m > j && IsContinuation(b[m])) --m;
+  if (m > j) {
+    if (CountsAsUtf8(b + j, m - j, ActiveKernelLevel())) {
+      utf8_valid_ = true;
+    } else {
+      std::uint8_t any = 0;
+      for (std::size_t k = j; k < m; ++k) any |= b[k];
+      if (any >= 0x80) CountUtf8Stretch(b + j, m - j, utf8_invalid_, utf8_valid_);
+      if (utf8_invalid_) return;
+    }
+  }
+  pending_length_ = std::min(n - m, sizeof pending_);
+  std::copy_n(b + m, pending_length_, pending_);
+  if (n - m >= sizeof pending_) CountPending();
+}
+
+void EncodingDetector::CountPending() {
+  CountUtf8Stretch(pending_, pending_length_, utf8_invalid_, utf8_valid_);
+  pending_length_ = 0;
+}
+
+bool EncodingDetector::Decided() const {
+  if (length_ < 4) return false;
+  return Result().mark_length != 0 || shift_jis_;
+}
+
+Detection EncodingDetector::Result() const {
+  const std::uint64_t length = length_;
+  auto at = [&](std::size_t k) -> std::uint8_t { return k < length ? head_[k] : 0xFF; };
+  if (length >= 2 && at(0) == 0xFF && at(1) == 0xFE) {
+    if (length >= 4 && at(2) == 0x00 && at(3) == 0x00) return {kind::Utf32Le, 4};
+    return {kind::Utf16Le, 2};
+  }
+  if (length >= 4 && at(0) == 0x00 && at(1) == 0x00 && at(2) == 0xFE && at(3) == 0xFF) return {kind::Utf32Be, 4};
+  if (length >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) return {kind::Utf8, 3};
+  if (length >= 2 && at(0) == 0xFE && at(1) == 0xFF) return {kind::Utf16Be, 2};
+  if (shift_jis_) return {kind::ShiftJis, 0};
+  if (!high_seen_) return {kind::Ascii, 0};
+  EncodingDetector rest = *this;
+  if (!rest.utf8_invalid_ && rest.pending_length_ > 0) rest.CountPending();
+  return {rest.utf8_valid_ && !rest.utf8_invalid_ ? kind::Utf8 : kind::Copy, 0};
+}
+
 EncodingKind FindDeclaredEncoding(std::span<const std::u16string_view> texts) {
   const std::span<const std::u16string_view> entries = texts.first(std::min(texts.size(), kEntriesScanned));
   if (EncodingKind found = FindDeclaration(entries, u"xml", u"encoding")) return found;
@@ -304,6 +415,8 @@ EncodingKind FindDeclaredEncoding(const std::vector<std::u16string>& texts) {
   std::vector<std::u16string_view> views(texts.begin(), texts.begin() + std::min(texts.size(), kEntriesScanned));
   return FindDeclaredEncoding(std::span<const std::u16string_view>(views));
 }
+
+EncodingKind DeclaredValueKind(std::u16string_view value) { return KindOfValue(value.substr(0, kValueWindow)); }
 
 bool HasXmlDeclaration(std::u16string_view text) { return FindText(text, u"<?xml") != std::u16string_view::npos; }
 

@@ -7,6 +7,7 @@
 
 #include "encoding/decode.h"
 #include "encoding/detect.h"
+#include "encoding/stream.h"
 #include "util/dump.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
@@ -62,6 +63,88 @@ std::vector<std::uint8_t> ReadHead(std::u16string_view path, int n) {
 bool IsTextFile(std::u16string_view path) {
   if (IsZipHead(ReadHead(path, 10))) return false;
   return IsTextContent(path, ReadFileContent(path));
+}
+
+bool IsTextFile(ByteSource& source, const SourceFacts& facts) {
+  std::vector<std::uint8_t> head(facts.head, facts.head + facts.head_length);
+  head.resize(22, 0);
+  if (IsZipHead(head)) return false;
+  // The text never holds U+0000, and a file without a zero byte is text whatever its text says.
+  if (!facts.zero_byte) return true;
+  const auto size = static_cast<std::int64_t>(facts.size);
+  TextDeclarationScan scan;
+  TextSource text(source, facts.detection);
+  std::int64_t units = 0;
+  std::u16string_view piece;
+  while (text.Next(piece)) {
+    scan.Add(piece);
+    units += static_cast<std::int64_t>(piece.size());
+    if (scan.Found() || size / 4 <= 2 * units) return true;
+  }
+  return scan.FoundAtEnd() || size / 4 <= 2 * units;
+}
+
+void TextDeclarationScan::Add(std::u16string_view piece) {
+  if (first_.size() < 20) first_ += piece.substr(0, 20 - first_.size());
+  if (Found()) return;
+  joined_.assign(tail_);
+  joined_ += piece;
+  const std::u16string_view text = joined_;
+  constexpr std::size_t npos = std::u16string_view::npos;
+  xml_declaration_ = xml_declaration_ || FindText(text, u"<?xml") != npos;
+  vrml_ = vrml_ || FindText(text, u"VRML") != npos || FindText(text, u"X3D") != npos;
+  utf8_ = utf8_ || FindText(text, u"utf8") != npos;
+  Scan(xml_, text, tail_.size());
+  Scan(html_, text, tail_.size());
+  // Enough for a match of the longest word ("encoding") that starts before the next piece.
+  constexpr std::size_t kTail = 8;
+  tail_.assign(text.substr(text.size() - std::min(text.size(), kTail)));
+}
+
+void TextDeclarationScan::Scan(Declaration& d, std::u16string_view text, std::size_t tail) const {
+  constexpr std::size_t npos = std::u16string_view::npos;
+  std::size_t from = tail - std::min(d.resume, tail);
+  for (;;) {
+    if (d.stage == 0 || d.stage == 1) {
+      const std::u16string_view word = d.stage == 0 ? d.tag : d.key;
+      const std::size_t at = FindText(text, word, from);
+      if (at == npos) {
+        d.resume = std::min(text.size() - std::min(from, text.size()), word.size() - 1);
+        return;
+      }
+      from = at + word.size();
+      ++d.stage;
+    } else if (d.stage == 2) {
+      const std::size_t at = FindText(text, u"=", from);
+      d.resume = 0;
+      if (at == npos) return;
+      from = at + 1;
+      d.stage = 3;
+    } else if (d.stage == 3) {
+      const std::size_t take = std::min<std::size_t>(20 - d.window.size(), text.size() - std::min(from, text.size()));
+      d.window += text.substr(from, take);
+      d.resume = 0;
+      if (d.window.size() == 20) d.stage = 4;
+      return;
+    } else {
+      return;
+    }
+  }
+}
+
+EncodingKind TextDeclarationScan::KindOf(const Declaration& d) const {
+  if (d.stage >= 3) return DeclaredValueKind(d.window);
+  if (d.stage == 2) return DeclaredValueKind(first_);  // no "=" after the key: the text's start
+  return kind::Copy;
+}
+
+bool TextDeclarationScan::Found() const {
+  return xml_declaration_ || (vrml_ && utf8_) || (xml_.stage == 4 && KindOf(xml_) != 0) ||
+         (html_.stage == 4 && KindOf(html_) != 0);
+}
+
+bool TextDeclarationScan::FoundAtEnd() const {
+  return xml_declaration_ || (vrml_ && utf8_) || KindOf(xml_) != 0 || KindOf(html_) != 0;
 }
 
 bool IsTextFile(std::u16string_view path, const FileContent& content) {

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "encoding/decode.h"
+#include "encoding/kinds.h"
+#include "encoding/stream.h"
 
 namespace ocelo {
 
@@ -21,5 +24,40 @@ bool IsTextFile(std::u16string_view path);
 /// IsTextFile with the file's content already read (ReadFileContent), so a caller that goes on to convert
 /// the file reads it once.
 bool IsTextFile(std::u16string_view path, const FileContent& content);
+
+/// IsTextFile of a source read in pieces, after ScanSource: only a file with a zero byte has its text read.
+bool IsTextFile(ByteSource& source, const SourceFacts& facts);
+
+/// What the text-file test looks for in a text, found in a text given piece by piece: an XML
+/// declaration ("<?xml") or a declared encoding (FindDeclaredEncoding of the whole text as one entry).
+class TextDeclarationScan {
+ public:
+  void Add(std::u16string_view piece);
+  /// True once the text is known to hold either.
+  [[nodiscard]] bool Found() const;
+  /// After the last piece: true when the whole text holds either.
+  [[nodiscard]] bool FoundAtEnd() const;
+
+ private:
+  // The search for `tag`, then `key` after it, then "=" after that, and the 20 characters after it.
+  struct Declaration {
+    std::u16string_view tag;
+    std::u16string_view key;
+    int stage = 0;
+    std::size_t resume = 0;  // units before the end of the text seen so far where the search goes on
+    std::u16string window;
+  };
+  void Scan(Declaration& declaration, std::u16string_view text, std::size_t tail) const;
+  [[nodiscard]] EncodingKind KindOf(const Declaration& declaration) const;
+
+  Declaration xml_{u"xml", u"encoding", 0, 0, {}};
+  Declaration html_{u"html", u"charset", 0, 0, {}};
+  bool xml_declaration_ = false;
+  bool vrml_ = false;
+  bool utf8_ = false;
+  std::u16string first_;  // the text's first 20 units
+  std::u16string tail_;   // the last units of the text so far, for matches across pieces
+  std::u16string joined_;
+};
 
 }  // namespace ocelo

@@ -264,7 +264,7 @@ bool DecodeInParts(const std::uint8_t* begin, const std::uint8_t* end, std::u16s
     cuts[k] = cut;
     offsets[k] = offsets[k - 1] + CountDecodedUnits(cuts[k - 1], cut);
   }
-  text.assign(offsets[kParts] + kDecodeRoom, u'\0');
+  text.resize(offsets[kParts] + kDecodeRoom);
   DecodePart parts[kParts];
   for (int k = 0; k < kParts; ++k) {
     parts[k] = {cuts[k], cuts[k + 1], text.data() + offsets[k], text.data() + offsets[k + 1]};
@@ -310,11 +310,11 @@ bool DecodeInParts(const std::uint8_t* begin, const std::uint8_t* end, std::u16s
 }
 
 // The whole input in one stream, malformed bytes included.
-std::u16string DecodeInOneStream(const std::uint8_t* p, const std::uint8_t* end) {
+void DecodeInOneStream(const std::uint8_t* p, const std::uint8_t* end, std::u16string& text) {
   // Room beyond the count of units for the stores of the runs. Every stray continuation byte spends
   // one unit of it; when it runs low the text grows.
   constexpr std::size_t kSlack = 2 * kDecodeRoom;
-  std::u16string text(CountDecodedUnits(p, end) + kSlack, u'\0');
+  text.resize(CountDecodedUnits(p, end) + kSlack);
   char16_t* out = text.data();
   std::size_t slack = kSlack;
   while (p < end) {
@@ -329,7 +329,6 @@ std::u16string DecodeInOneStream(const std::uint8_t* p, const std::uint8_t* end)
     p = DecodeOne(p, end, out);
   }
   text.resize(static_cast<std::size_t>(out - text.data()));
-  return text;
 }
 
 // ---- encoding runs -----------------------------------------------------------------------------------
@@ -430,11 +429,10 @@ inline void EncodeStep(const char16_t*& p, const char16_t* end, std::uint8_t*& o
 }
 
 #if defined(OCELO_X86_KERNELS)
-std::vector<std::uint8_t> EncodeUtf8Avx2(std::u16string_view text) {
-  std::vector<std::uint8_t> bytes(detail::CountUtf8BytesAvx2(text.data(), text.size()) + 32);
+void EncodeUtf8Avx2(std::u16string_view text, std::vector<std::uint8_t>& bytes) {
+  bytes.resize(detail::CountUtf8BytesAvx2(text.data(), text.size()) + 32);
   const std::uint8_t* end = detail::EncodeUtf8Avx2(text.data(), text.size(), bytes.data());
   bytes.resize(static_cast<std::size_t>(end - bytes.data()));
-  return bytes;
 }
 #endif
 
@@ -459,14 +457,22 @@ std::u16string DecodeUtf8Scalar(std::span<const std::uint8_t> bytes) {
 }
 
 std::u16string DecodeUtf8(std::span<const std::uint8_t> bytes) {
-  if (ActiveKernelLevel() == KernelLevel::kScalar) return DecodeUtf8Scalar(bytes);
+  std::u16string text;
+  DecodeUtf8Into(bytes, text);
+  return text;
+}
+
+void DecodeUtf8Into(std::span<const std::uint8_t> bytes, std::u16string& text) {
+  if (ActiveKernelLevel() == KernelLevel::kScalar) {
+    text = DecodeUtf8Scalar(bytes);
+    return;
+  }
   const std::uint8_t* begin = bytes.data();
   const std::uint8_t* end = begin + bytes.size();
   if (bytes.size() >= kPartedMinimum) {
-    std::u16string text;
-    if (DecodeInParts(begin, end, text)) return text;
+    if (DecodeInParts(begin, end, text)) return;
   }
-  return DecodeInOneStream(begin, end);
+  DecodeInOneStream(begin, end, text);
 }
 
 std::vector<std::uint8_t> EncodeUtf8Scalar(std::u16string_view text) {
@@ -480,10 +486,22 @@ std::vector<std::uint8_t> EncodeUtf8Scalar(std::u16string_view text) {
 }
 
 std::vector<std::uint8_t> EncodeUtf8(std::u16string_view text) {
+  std::vector<std::uint8_t> bytes;
+  EncodeUtf8Into(text, bytes);
+  return bytes;
+}
+
+void EncodeUtf8Into(std::u16string_view text, std::vector<std::uint8_t>& bytes) {
   const KernelLevel level = ActiveKernelLevel();
-  if (level == KernelLevel::kScalar) return EncodeUtf8Scalar(text);
+  if (level == KernelLevel::kScalar) {
+    bytes = EncodeUtf8Scalar(text);
+    return;
+  }
 #if defined(OCELO_X86_KERNELS)
-  if (level >= KernelLevel::kAvx2) return EncodeUtf8Avx2(text);
+  if (level >= KernelLevel::kAvx2) {
+    EncodeUtf8Avx2(text, bytes);
+    return;
+  }
 #endif
   const char16_t* begin = text.data();
   const char16_t* end = begin + text.size();
@@ -499,7 +517,7 @@ std::vector<std::uint8_t> EncodeUtf8(std::u16string_view text) {
     offsets[k] = offsets[k - 1] + CountEncodedBytes(cuts[k - 1], cut);
   }
   const std::size_t total = offsets[part_count];
-  std::vector<std::uint8_t> bytes(total + kEncodeRoom);
+  bytes.resize(total + kEncodeRoom);
   EncodePart parts[kParts];
   for (int k = 0; k < part_count; ++k) {
     parts[k] = {cuts[k], cuts[k + 1], bytes.data() + offsets[k], bytes.data() + offsets[k + 1]};
@@ -521,7 +539,6 @@ std::vector<std::uint8_t> EncodeUtf8(std::u16string_view text) {
     while (part.in < part.in_end) part.in = EncodeOne(part.in, part.in_end, part.out);
   }
   bytes.resize(total);
-  return bytes;
 }
 
 }  // namespace ocelo

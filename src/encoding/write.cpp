@@ -83,9 +83,10 @@ bool ProduceShiftJis(std::u16string_view text, const ContentSink& sink) {
 
 namespace {
 
-// The write of WriteFileContent and WriteCheckedContent; `check` may be empty.
+// The write of WriteFileContent, WriteCheckedContent and WriteCheckedStream; the checks may be empty.
 CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produce, const ContentCheck& check,
-                          int rewrite_count) {
+                          const StreamCheck& stream_check, std::int64_t modify_time, int rewrite_count) {
+  bool deferred = false;
   int error = EINVAL;
   std::uint64_t written = 0;
   bool refused = false;
@@ -120,7 +121,25 @@ CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produ
         }
         if (refused) return 0;
       }
-      return replacement.Commit();
+      if (stream_check) {
+        std::FILE* back = nullptr;
+        if (const int read_error = replacement.OpenReadBack(back)) return read_error;
+        try {
+          refused = !stream_check(back);
+        } catch (const std::bad_alloc&) {
+          std::fclose(back);
+          return ENOMEM;
+        }
+        std::fclose(back);
+        if (refused) return 0;
+      }
+      if (stream_check) replacement.JoinBatch();  // a conversion's copy: its durability may be grouped
+      if (modify_time != 0) {
+        if (const int time_error = replacement.SetModifyTime(modify_time)) return time_error;
+      }
+      const int commit_error = replacement.Commit();
+      deferred = replacement.Deferred();
+      return commit_error;
     });
   }
   if (error != 0) {
@@ -129,10 +148,11 @@ CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produ
   }
   if (refused) return CheckedWrite::kRefused;
   // A file that reads back empty although there were bytes was emptied behind our back: write again.
-  if (written > 0 && FileStatus(path).Size() == 0) {
+  // A replacement left to a batch is not at the path yet.
+  if (written > 0 && !deferred && FileStatus(path).Size() == 0) {
     if (rewrite_count > Waits().rewrite_limit) return CheckedWrite::kFailed;
     Pause(Waits().rewrite_wait);
-    return WriteContent(path, produce, check, rewrite_count + 1);
+    return WriteContent(path, produce, check, stream_check, modify_time, rewrite_count + 1);
   }
   return CheckedWrite::kWritten;
 }
@@ -140,11 +160,16 @@ CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produ
 }  // namespace
 
 bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count) {
-  return WriteContent(path, produce, nullptr, rewrite_count) == CheckedWrite::kWritten;
+  return WriteContent(path, produce, nullptr, nullptr, 0, rewrite_count) == CheckedWrite::kWritten;
 }
 
 CheckedWrite WriteCheckedContent(std::u16string_view path, const ContentProducer& produce, const ContentCheck& check) {
-  return WriteContent(path, produce, check, 0);
+  return WriteContent(path, produce, check, nullptr, 0, 0);
+}
+
+CheckedWrite WriteCheckedStream(std::u16string_view path, const ContentProducer& produce, const StreamCheck& check,
+                                std::int64_t modify_time) {
+  return WriteContent(path, produce, nullptr, check, modify_time, 0);
 }
 
 bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> bytes, int rewrite_count) {

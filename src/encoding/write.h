@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <span>
 #include <string>
@@ -41,6 +42,15 @@ enum class CheckedWrite {
 /// the disk is never visible at the path. A refusal writes no dump line; the caller decides.
 [[nodiscard]] CheckedWrite WriteCheckedContent(std::u16string_view path, const ContentProducer& produce,
                                                const ContentCheck& check);
+
+/// Judges a finished content through a stream that reads the file it was written to from its start, for
+/// a content too large to hold whole. The stream is closed after the check.
+using StreamCheck = std::function<bool(std::FILE*)>;
+
+/// WriteCheckedContent with the check reading the new content as a stream; the new file gets the
+/// modification time `modify_time` (0: the time of its writing).
+[[nodiscard]] CheckedWrite WriteCheckedStream(std::u16string_view path, const ContentProducer& produce,
+                                              const StreamCheck& check, std::int64_t modify_time = 0);
 
 /// The content each writer below writes for a text, as a producer (the text must outlive it).
 ContentProducer Utf8Content(std::u16string_view text, bool mark);

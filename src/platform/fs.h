@@ -44,7 +44,8 @@ struct FileId {
   friend auto operator<=>(const FileId&, const FileId&) = default;
 };
 
-/// Reads the id of the file a path names (following links). Returns 0 or the C error number (ENOENT
+/// Reads the id of the file a path names (following links); for a replacement waiting in a batch, the id
+/// of the new file that the path will name. Returns 0 or the C error number (ENOENT
 /// when there is no such file); after a failure `id` is all zero.
 [[nodiscard]] int GetFileId(std::u16string_view path, FileId& id);
 
@@ -124,12 +125,34 @@ class FileReplacement {
   /// Reads what the temporary file holds now, from the file system rather than from memory, so the new
   /// content can be checked before Commit makes it visible. 0 or the C error number (`bytes` empty then).
   [[nodiscard]] int ReadBack(std::vector<std::uint8_t>& bytes);
+  /// ReadBack as a stream from the temporary file's start, for a content too large to hold: the caller
+  /// closes it before Commit. 0 or the C error number (`stream` null then).
+  [[nodiscard]] int OpenReadBack(std::FILE*& stream);
+  /// Gives the new file a modification time (its access time stays) before it replaces the target.
+  [[nodiscard]] int SetModifyTime(std::int64_t time);
   [[nodiscard]] int Commit();  ///< 0 or the C error number
+  /// Lets Commit leave the sync and the rename to an open batch (BeginBatch); after Begin.
+  void JoinBatch();
+  /// The Commit left the rename to an open batch.
+  [[nodiscard]] bool Deferred() const;
 
  private:
   struct State;
   State* state_;
 };
+
+/// Batches of replacements (FileReplacement, ReplaceFile) whose durability is settled together: between
+/// BeginBatch and EndBatch, a Commit leaves its checked temporary file for later, and the batch then syncs
+/// all of them at once (one syncfs per file system), renames each over its target and syncs each folder
+/// once. Until then a target keeps its old content (and its lock); after a crash at any moment each target
+/// holds its old or its complete new content. A full batch (256 files or 256 MiB) settles at once. Batches
+/// nest; the outermost EndBatch settles. Each returns 0 or the C error number of the first failure (whose
+/// target then stays as it was).
+[[nodiscard]] int BeginBatch();
+[[nodiscard]] int EndBatch();
+/// Settles the batch now when a replacement of `path` waits in it (an empty path: whatever waits), so that
+/// the file can be read, backed up or replaced again.
+[[nodiscard]] int SettlePending(std::u16string_view path);
 
 /// `_waccess`: 0 when the path exists and allows `mode` (0 exists, 2 write, 4 read), else the C error
 /// number (ENOENT missing, EACCES not allowed, also for a read-only file that root could write).

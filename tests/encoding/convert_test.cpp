@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -18,6 +19,8 @@
 #include <optional>
 #include <thread>
 
+#include "encoding/detect.h"
+#include "encoding/stream.h"
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "support/sandbox.h"
@@ -183,15 +186,127 @@ TEST(ConvertFile, SourceLockedLeavesCopyUntouched) {
   EXPECT_EQ(CountFiles(RescueOf(layout.out)), 0);
 }
 
-TEST(ConvertFile, SourceTooLargeToConvertInMemoryLeavesCopyUntouched) {
+// Bytes in an encoding, through the system's converter.
+test::Bytes Iconv(std::u16string_view text, const char* to) {
+  iconv_t cd = iconv_open(to, "UTF-16LE");
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << to;
+  test::Bytes out(text.size() * 4 + 16);
+  char* in_ptr = reinterpret_cast<char*>(const_cast<char16_t*>(text.data()));
+  char* out_ptr = reinterpret_cast<char*>(out.data());
+  std::size_t in_left = text.size() * 2, out_left = out.size();
+  EXPECT_NE(iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left), static_cast<std::size_t>(-1)) << to;
+  iconv_close(cd);
+  out.resize(out.size() - out_left);
+  return out;
+}
+
+test::Bytes Join(std::initializer_list<test::Bytes> parts, int copies = 1) {
+  test::Bytes out;
+  for (int k = 0; k < copies; ++k) {
+    for (const test::Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  }
+  return out;
+}
+
+// Copies made in a batch stay out of sight (the old copy or none at the path) until the batch settles
+// them all at once; converting a copy's source again settles it first, and a copy's id is known at once.
+TEST(ConversionBatch, CopiesAppearTogetherWhenTheBatchSettles) {
   Layout layout;
-  const std::string source = layout.in + "/huge.txt";
-  test::MakeSparseFile(source, static_cast<std::int64_t>(sys::PhysicalMemory() / 3));
-  const std::string dest = layout.out + "/huge.txt";
-  test::WriteText(dest, "keep me");
-  EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(layout.out)), FileResult::kUnreadable);
-  EXPECT_EQ(test::ReadBytes(dest), Hex("6B 65 65 70 20 6D 65"));
-  EXPECT_NE(test::DumpLog().find("Can't read, too large  " + source), std::string::npos);
+  const std::string a = layout.Source("a.txt", Hex("82 A0"));
+  const std::string b = layout.Source("b.txt", Hex("82 A2"));
+  test::WriteText(layout.out + "/b.txt", "old");
+  {
+    ConversionBatch batch;
+    EXPECT_EQ(ConvertOne(kind::Utf8, U16(a), U16(layout.out)), FileResult::kConverted);
+    EXPECT_EQ(ConvertOne(kind::Utf8, U16(b), U16(layout.out)), FileResult::kConverted);
+    EXPECT_FALSE(test::Exists(layout.out + "/a.txt"));
+    EXPECT_EQ(test::ReadBytes(layout.out + "/b.txt"), Hex("6F 6C 64"));
+    sys::FileId pending;
+    ASSERT_EQ(sys::GetFileId(U16(layout.out + "/a.txt"), pending), 0);
+    // The same copy again: the first one is put in place, then found up to date.
+    EXPECT_EQ(ConvertOne(kind::Utf8, U16(a), U16(layout.out)), FileResult::kUpToDate);
+    EXPECT_EQ(test::ReadBytes(layout.out + "/a.txt"), Hex("E3 81 82"));
+    EXPECT_EQ(Inode(layout.out + "/a.txt"), pending.inode);
+    EXPECT_TRUE(batch.Finish());
+  }
+  EXPECT_EQ(test::ReadBytes(layout.out + "/b.txt"), Hex("E3 81 84"));
+  EXPECT_EQ(MTime(layout.out + "/b.txt"), 1700000000);
+  EXPECT_EQ(CountFiles(layout.out), 2) << "a temporary file was left behind";
+}
+
+// A file is read in pieces cut where decoding starts afresh; whatever the piece size, the copy and the
+// result are those of the whole-buffer conversion of the same bytes (ConvertToBytes), and a second run
+// finds the copy up to date exactly when the whole-buffer test would.
+TEST(ConvertOne, PiecesGiveTheWholeBufferResult) {
+  const std::u16string japanese =
+      u"<p>日本語の文章です。ｶﾀｶﾅとカタカナ、漢字①と～ひらがな。</p>\r\n<li class=\"x\">文字コード</li>\r\n";
+  const std::u16string astral = u"😀a😀\U0002000B漢\r\n";
+  const test::Bytes sjis = Iconv(japanese, "CP932");
+  const test::Bytes utf8 = Iconv(japanese + astral, "UTF-8");
+  test::Bytes no_delimiter;  // lead and trail bytes only: no byte below 0x40 to cut after
+  for (int k = 0; k < 300; ++k) no_delimiter.insert(no_delimiter.end(), {0x8A, 0xBF, 0x8E, 0x9A, 0x81});
+  test::Bytes zero_inside = Join({sjis}, 4);
+  zero_inside[zero_inside.size() / 2] = 0;
+  test::Bytes declared_binary = Join({Hex("00 01 02"), test::Bytes(200, 0x01),
+                                      test::Bytes{'<', '?', 'x', 'm', 'l', ' ', 'v'}, test::Bytes(400, 0x00)});
+  test::Bytes html_binary = Join({test::Bytes(30, 'h'), test::Bytes{'h', 't', 'm', 'l', ' ', 'c', 'h', 'a', 'r', 's',
+                                                                    'e', 't', ' ', '=', ' ', 'U', 'T', 'F', '-', '8'},
+                                  test::Bytes(40, 0x00), test::Bytes(400, 0x07)});
+  const struct {
+    const char* description;
+    test::Bytes bytes;
+  } inputs[] = {
+      {"code page 932", Join({sjis}, 6)},
+      {"code page 932 without a byte below 0x40, and stray lead bytes", Join({no_delimiter, Hex("81 0A 9F")})},
+      {"UTF-8 with four-byte characters", Join({utf8}, 5)},
+      {"UTF-8 with a mark and ill-formed stretches",
+       Join({Hex("EF BB BF"), utf8, Hex("E3 81 41 80 80 80 80 80 80 80 F0 9F 98 E3 C3"), utf8})},
+      {"UTF-16LE with pairs and lone surrogates", Join({Hex("FF FE"), Iconv(astral, "UTF-16LE"), Hex("00 D8 41 00"),
+                                                        Iconv(japanese + astral, "UTF-16LE"), Hex("00 D8")},
+                                                       1)},
+      {"UTF-16BE, odd length", Join({Hex("FE FF"), Iconv(japanese + astral, "UTF-16BE"), Hex("30")})},
+      {"UTF-32LE", Join({Hex("FF FE 00 00"), Iconv(japanese + astral, "UTF-32LE"), Hex("41 00 00")})},
+      {"UTF-32BE", Join({Hex("00 00 FE FF"), Iconv(japanese + astral, "UTF-32BE"), Hex("41 00")})},
+      {"UTF-32 with a pair split by a zero unit",
+       Join({Hex("FF FE 00 00 00 D8 00 00 00 00 00 00 00 DC 00 00 41 00 00 00")}, 3)},
+      {"only marks", Join({Hex("EF BB BF")}, 40)},
+      {"a zero byte cuts the text", zero_inside},
+      {"UTF-16 cut by a zero unit", Join({Hex("FF FE"), Iconv(japanese, "UTF-16LE"), Hex("00 00 41 00")}, 1)},
+      {"binary with an XML declaration across pieces", declared_binary},
+      {"binary with an HTML charset", html_binary},
+      {"binary", Join({Hex("00 01 02 03 FF FE"), test::Bytes(500, 0)})},
+  };
+  const EncodingKind targets[] = {kind::Utf8, kind::Utf16Le, kind::ShiftJis, -1};
+  const std::size_t piece_sizes[] = {1, 7, 0};
+  for (const auto& input : inputs) {
+    Layout layout;
+    const std::string source = layout.Source("t.txt", input.bytes);
+    const std::string dest = layout.out + "/t.txt";
+    for (const EncodingKind target : targets) {
+      test::Bytes expected;
+      const FileContent content = ReadFileContent(U16(source));
+      const FileResult whole = ConvertToBytes(target, U16(source), content, expected);
+      for (const std::size_t piece : piece_sizes) {
+        SCOPED_TRACE(std::string(input.description) + ", target " + std::to_string(target) + ", pieces of " +
+                     std::to_string(piece));
+        fs::remove(dest);
+        SetStreamPieceBytes(piece);
+        const FileResult first = ConvertOne(target, U16(source), U16(layout.out));
+        const FileResult second = ConvertOne(target, U16(source), U16(layout.out));
+        SetStreamPieceBytes(0);
+        EXPECT_EQ(first, whole);
+        if (whole == FileResult::kNotText) {
+          EXPECT_FALSE(test::Exists(dest));
+          continue;
+        }
+        const test::Bytes written = test::ReadBytes(dest);
+        EXPECT_EQ(test::ToHex(written), test::ToHex(expected));
+        const bool up_to_date = target != kind::Copy && content.whole && DetectEncoding(written).kind == target &&
+                                DecodesTo(written, content.text);
+        EXPECT_EQ(second, up_to_date ? FileResult::kUpToDate : whole);
+      }
+    }
+  }
 }
 
 TEST(ConvertFile, EmptySourceConvertsToAnEmptyText) {
@@ -304,7 +419,7 @@ TEST(ConvertFile, ResourceLimitsFailCleanly) {
   };
   const Case cases[] = {
       {"a copy larger than the file-size limit", RLIMIT_FSIZE, 300 << 10, FileResult::kUnableToSave},
-      {"memory running out while decoding", RLIMIT_AS, 64 << 20, FileResult::kUnreadable},
+      {"a source larger than the address space allowed", RLIMIT_AS, 64 << 20, FileResult::kConverted},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.description);
@@ -323,12 +438,12 @@ TEST(ConvertFile, ResourceLimitsFailCleanly) {
       if (c.resource == RLIMIT_FSIZE) {
         limit.rlim_cur = limit.rlim_max = 100 << 10;
       } else {
-        // Room for the bytes and a half, not for their text (two bytes a character).
+        // Less room than the file takes: the conversion holds pieces, never the whole file or its text.
         unsigned long pages = 0;
         std::FILE* statm = std::fopen("/proc/self/statm", "r");
         if (!statm || std::fscanf(statm, "%lu", &pages) != 1) ::_exit(100);
         std::fclose(statm);
-        limit.rlim_cur = limit.rlim_max = pages * ::sysconf(_SC_PAGESIZE) + c.source_size * 3 / 2;
+        limit.rlim_cur = limit.rlim_max = pages * ::sysconf(_SC_PAGESIZE) + c.source_size * 3 / 4;
       }
       if (::setrlimit(c.resource, &limit) != 0) ::_exit(101);
       ::_exit(static_cast<int>(ConvertFileWithOutcome(kind::Utf16Le, U16(source), U16(layout.out))));
@@ -337,7 +452,13 @@ TEST(ConvertFile, ResourceLimitsFailCleanly) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(c.expected));
-    EXPECT_EQ(test::ReadBytes(dest), Hex("6B 65 65 70 20 6D 65"));
+    if (c.expected == FileResult::kConverted) {
+      const test::Bytes written = test::ReadBytes(dest);
+      EXPECT_EQ(written.size(), 2 + 2 * c.source_size);
+      EXPECT_EQ(test::Bytes(written.end() - 4, written.end()), Hex("61 00 61 00"));
+    } else {
+      EXPECT_EQ(test::ReadBytes(dest), Hex("6B 65 65 70 20 6D 65"));
+    }
     EXPECT_EQ(test::ReadBytes(source).size(), c.source_size);
     EXPECT_EQ(CountFiles(layout.out), 1) << "a temporary file was left behind";
   }

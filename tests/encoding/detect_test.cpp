@@ -231,6 +231,35 @@ TEST_P(GuessEncodingAtLevel, FastAgreesWithScalarOnRandomInput) {
   EXPECT_GT(kinds[kind::Ascii], 1000);
 }
 
+// The detector sees a buffer in pieces cut anywhere; its result must be the whole buffer's, whatever the
+// cuts: marks cut after any byte, pairs and UTF-8 sequences across cuts, one-byte pieces, long runs.
+TEST(EncodingDetector, PiecesGiveTheWholeBuffersResult) {
+  std::mt19937 random(4242);
+  const Bytes marks[] = {{},           Hex("FF FE"), Hex("FF FE 00 00"), Hex("00 00 FE FF"), Hex("EF BB BF"),
+                         Hex("FE FF"), Hex("FF"),    Hex("EF BB")};
+  int kinds[75] = {};
+  for (int round = 0; round < 40000; ++round) {
+    Bytes bytes = round % 7 == 0 ? marks[random() % 8] : Bytes();
+    const Bytes body = RandomShaped(random, random() % (round % 10 == 0 ? 300 : 40));
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    if (round % 13 == 0) bytes.insert(bytes.end(), 20 + random() % 20, static_cast<std::uint8_t>(0x80 + random() % 64));
+    const Detection expected = DetectEncoding(bytes);
+    ++kinds[expected.kind];
+    EncodingDetector detector;
+    const std::size_t longest = round % 2 ? 1 : 1 + random() % 24;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const std::size_t length = std::min<std::size_t>(bytes.size() - at, 1 + random() % longest);
+      detector.Add({bytes.data() + at, length});
+      at += length;
+    }
+    ASSERT_EQ(detector.Result(), expected) << ToHex(bytes);
+  }
+  EXPECT_GT(kinds[kind::Utf8], 1000);
+  EXPECT_GT(kinds[kind::Copy], 1000);
+  EXPECT_GT(kinds[kind::ShiftJis], 1000);
+  EXPECT_GT(kinds[kind::Ascii], 1000);
+}
+
 TEST(FindDeclaredEncoding, FirstDeclarationDecides) {
   struct Case {
     const char* description;

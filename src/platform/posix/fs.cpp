@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
+#include <list>
 #include <mutex>
 #include <new>
 #include <set>
@@ -397,8 +398,12 @@ int Stat(std::u16string_view path, StatRecord& record) {
   return 0;
 }
 
+bool PendingFileId(std::u16string_view path, FileId& id);
+
 int GetFileId(std::u16string_view path, FileId& id) {
   id = FileId();
+  // A replacement waiting in a batch is the file that the path will name: the rename keeps its id.
+  if (PendingFileId(path, id)) return 0;
   StatRecord record;
   if (const int error = Stat(path, record); error != 0) return error;
   id.device = record.device;
@@ -504,7 +509,128 @@ struct FileReplacement::State {
   std::string temp_path;
   Descriptor fd;    // the temporary file
   Descriptor lock;  // held on an existing target until the new content is in place
+  std::uint64_t written = 0;
+  std::uint64_t flushed = 0;  // bytes whose write-back has been started
+  bool deferred = false;      // committed into a batch
+  bool batchable = false;     // may wait in a batch
 };
+
+namespace {
+
+// Write-back of a temporary file starts every this many bytes, so the disk works while the content is
+// still being made and the sync before the rename waits only for the tail.
+constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
+
+// Replacements finished while a batch is open: written, checked and closed to the program, waiting for
+// one sync of their file systems, their renames and one sync of each folder.
+struct PendingReplacement {
+  std::string target;
+  std::string temp_path;
+  Descriptor fd;
+  Descriptor lock;
+};
+
+struct Batch {
+  std::mutex mutex;
+  int depth = 0;
+  std::list<PendingReplacement> pending;
+  std::uint64_t pending_bytes = 0;
+};
+
+Batch& TheBatch() {
+  static Batch batch;
+  return batch;
+}
+
+// A batch holds at most this many files or bytes before it settles them.
+constexpr std::size_t kBatchFiles = 256;
+constexpr std::uint64_t kBatchBytes = std::uint64_t{256} << 20;
+
+// Syncs what the pending replacements wrote (one syncfs per file system), renames each over its target
+// and syncs each folder once. Returns the first error; a replacement that fails leaves its target as it
+// was and no temporary file.
+int SettleLocked(Batch& batch) {
+  int first_error = 0;
+  std::set<std::uint64_t> devices;
+  for (PendingReplacement& p : batch.pending) {
+    struct stat st;
+    if (fstat(p.fd.get(), &st) == 0 && devices.insert(st.st_dev).second) {
+      if (syncfs(p.fd.get()) != 0) {
+        // Without syncfs each file is synced by itself.
+        for (PendingReplacement& q : batch.pending) (void)fsync(q.fd.get());
+      }
+    }
+  }
+  std::set<std::string> folders;
+  for (PendingReplacement& p : batch.pending) {
+    int error = 0;
+    if (close(p.fd.Release()) != 0 && errno != EINTR) error = errno;
+    if (error == 0 && rename(p.temp_path.c_str(), p.target.c_str()) != 0) error = errno;
+    if (error != 0) {
+      unlink(p.temp_path.c_str());
+      if (first_error == 0) first_error = error;
+    } else {
+      folders.insert(FolderOf(p.target));
+    }
+    p.lock.Reset();
+  }
+  for (const std::string& folder : folders) {
+    Descriptor fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid()) fsync(fd.get());
+  }
+  batch.pending.clear();
+  batch.pending_bytes = 0;
+  return first_error;
+}
+
+}  // namespace
+
+bool PendingFileId(std::u16string_view path, FileId& id) {
+  Batch& batch = TheBatch();
+  std::lock_guard<std::mutex> hold(batch.mutex);
+  if (batch.pending.empty()) return false;
+  std::string target;
+  if (!NativeArg(path, target)) return false;
+  (void)ResolveLinks(target);
+  for (const PendingReplacement& p : batch.pending) {
+    struct stat st;
+    if (p.target == target && fstat(p.fd.get(), &st) == 0) {
+      id.device = st.st_dev;
+      id.inode = st.st_ino;
+      return true;
+    }
+  }
+  return false;
+}
+
+int BeginBatch() {
+  Batch& batch = TheBatch();
+  std::lock_guard<std::mutex> hold(batch.mutex);
+  ++batch.depth;
+  return 0;
+}
+
+int EndBatch() {
+  Batch& batch = TheBatch();
+  std::lock_guard<std::mutex> hold(batch.mutex);
+  if (batch.depth > 0) --batch.depth;
+  return batch.depth == 0 ? SettleLocked(batch) : 0;
+}
+
+int SettlePending(std::u16string_view path) {
+  Batch& batch = TheBatch();
+  std::lock_guard<std::mutex> hold(batch.mutex);
+  if (batch.pending.empty()) return 0;
+  if (!path.empty()) {
+    std::string target;
+    if (!NativeArg(path, target)) return 0;
+    (void)ResolveLinks(target);
+    bool found = false;
+    for (const PendingReplacement& p : batch.pending) found = found || p.target == target;
+    if (!found) return 0;
+  }
+  return SettleLocked(batch);
+}
 
 FileReplacement::FileReplacement() : state_(nullptr) {}
 
@@ -546,12 +672,29 @@ int FileReplacement::Append(std::span<const std::uint8_t> bytes) {
   if (error != 0) {
     state_->fd.Reset();
     unlink(state_->temp_path.c_str());
+    return error;
   }
-  return error;
+  state_->written += bytes.size();
+  if (state_->written - state_->flushed >= kWriteBackStep) {
+    // Only a start: the call does not wait, and a file system without it loses nothing.
+    (void)sync_file_range(state_->fd.get(), static_cast<off_t>(state_->flushed),
+                          static_cast<off_t>(state_->written - state_->flushed), SYNC_FILE_RANGE_WRITE);
+    state_->flushed = state_->written;
+  }
+  return 0;
 }
 
 int FileReplacement::ReadBack(std::vector<std::uint8_t>& bytes) {
   bytes.clear();
+  std::FILE* stream = nullptr;
+  if (const int error = OpenReadBack(stream)) return error;
+  const int error = ReadWholeFile(stream, bytes);
+  std::fclose(stream);
+  return error;
+}
+
+int FileReplacement::OpenReadBack(std::FILE*& stream) {
+  stream = nullptr;
   if (!state_ || !state_->fd.valid()) return EBADF;
   // A second descriptor for reading, checked to be the very file written: the temporary name lies in a
   // folder that others may write, and a link or a file swapped in under it must not be read instead.
@@ -561,16 +704,42 @@ int FileReplacement::ReadBack(std::vector<std::uint8_t>& bytes) {
   struct stat written, opened;
   if (fstat(state_->fd.get(), &written) != 0 || fstat(reader.get(), &opened) != 0) return errno;
   if (written.st_dev != opened.st_dev || written.st_ino != opened.st_ino) return EBUSY;
-  std::FILE* stream = fdopen(reader.get(), "rb");
+  stream = fdopen(reader.get(), "rb");
   if (!stream) return errno;
   reader.Release();
-  const int error = ReadWholeFile(stream, bytes);
-  std::fclose(stream);
-  return error;
+  return 0;
 }
+
+int FileReplacement::SetModifyTime(std::int64_t time) {
+  if (!state_ || !state_->fd.valid()) return EBADF;
+  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(time), 0}};
+  return futimens(state_->fd.get(), times) == 0 ? 0 : errno;
+}
+
+void FileReplacement::JoinBatch() {
+  if (state_) state_->batchable = true;
+}
+
+bool FileReplacement::Deferred() const { return state_ && state_->deferred; }
 
 int FileReplacement::Commit() {
   if (!state_ || !state_->fd.valid()) return EBADF;
+  Batch& batch = TheBatch();
+  {
+    std::lock_guard<std::mutex> hold(batch.mutex);
+    if (batch.depth > 0 && state_->batchable) {
+      // The sync, the rename and the folder's sync wait for the batch; a full batch settles now.
+      PendingReplacement& pending = batch.pending.emplace_back();
+      pending.target = state_->target;
+      pending.temp_path = state_->temp_path;
+      pending.fd.Reset(state_->fd.Release());
+      pending.lock.Reset(state_->lock.Release());
+      state_->deferred = true;
+      batch.pending_bytes += state_->written;
+      if (batch.pending.size() >= kBatchFiles || batch.pending_bytes >= kBatchBytes) return SettleLocked(batch);
+      return 0;
+    }
+  }
   const int error = CommitTemp(state_->fd, state_->temp_path, state_->target, false);
   state_->lock.Reset();
   return error;
