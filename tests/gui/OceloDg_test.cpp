@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "app/string_pairs.h"
 #include "gui/qt/qt_drop.h"
@@ -274,6 +276,22 @@ TEST_F(OceloDgTest, SessionEndSignalsCloseTheDialogAsTheCloseBoxDoes) {
   }
   ASSERT_EQ(std::raise(SIGTERM), 0);
   EXPECT_TRUE(ProcessEventsUntil([&] { return !older.isVisible(); }));
+
+  // A signal ignored before the dialog starts (a job started with "&", nohup) stays ignored, during and after.
+  struct sigaction ignore = {}, before = {}, now = {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGINT, &ignore, &before);
+  {
+    OceloDg dialog(nullptr);
+    dialog.show();
+    ::sigaction(SIGINT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_IGN);
+    ASSERT_EQ(std::raise(SIGINT), 0);
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !dialog.isVisible(); }));
+  }
+  ::sigaction(SIGINT, &before, &now);
+  EXPECT_EQ(now.sa_handler, SIG_IGN);
 }
 
 // A drag entering the dialog and dropped, as a file manager sends it: the uri-list bytes, percent-encoded.
@@ -369,6 +387,24 @@ TEST_F(OceloDgTest, MessageBoxAnswersWithTheButtonChosen) {
     });
     EXPECT_EQ(ShowMessage(u"Unable to save.\r\n", c.type), c.answer);
   }
+}
+
+TEST_F(OceloDgTest, BoxPostedFromAnotherThreadComesUpOnTheDialogsThread) {
+  OceloDg dialog(nullptr);
+  dialog.show();
+  std::thread([] { PostMessageBox(u"The DDE transaction failed.", 0); }).join();
+  QString text;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      text = box->text();
+      EXPECT_EQ(box->thread(), dialog.thread());
+      box->accept();
+    }
+  });
+  poll.start(5);
+  EXPECT_TRUE(ProcessEventsUntil([&] { return !text.isEmpty(); }));
+  EXPECT_EQ(text, QStringLiteral("The DDE transaction failed."));
 }
 
 TEST_F(OceloDgTest, MenuKeyAndShiftF10OpenTheContextMenu) {

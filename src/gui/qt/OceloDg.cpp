@@ -283,6 +283,10 @@ int OceloDg::Show(std::u16string_view text, unsigned type, int help_context) {
   return ShowMessageBox(this, text, type);
 }
 
+bool OceloDg::Post(std::function<void()> task) {
+  return QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
 void OceloDg::keyPressEvent(QKeyEvent* event) {
   // The keyboard's ways to the context menu: the Menu key and Shift+F10, shown at the focused control.
   const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
