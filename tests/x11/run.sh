@@ -142,7 +142,7 @@ screenshot() {
   local x y w h
   read -r x y w h <<< "$(geometry "${3:-$dialog}")"
   # Room for openbox's frame and title bar around the client area.
-  x=$((x - 8)) y=$((y - 30)) w=$((w + 16)) h=$((h + 38))
+  x=$((x - 12)) y=$((y - 48)) w=$((w + 24)) h=$((h + 60))
   ((x < 0)) && x=0
   ((y < 0)) && y=0
   "$helper" shot "$shots/$1.png" "$x" "$y" "$w" "$h" ${2:+"$shots/$2.png"} || fail "screenshot $1"
