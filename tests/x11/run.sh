@@ -214,8 +214,8 @@ test_position_stays_over_open_close_cycles() {
   done
 }
 
-# A Shift_JIS file dropped with "  8 : UTF-8" selected: its UTF-8 copy in today's work folder, and the file
-# manager opened on that folder.
+# A Shift_JIS file dropped with "  8 : UTF-8" selected: its UTF-8 copy in today's work folder, the file
+# manager opened on that folder, and both gone once SIGTERM has closed the dialog.
 test_drop_shift_jis_with_utf8_selected() {
   new_sandbox drop-utf8
   local text='日本語のテキストです。\r\n'
@@ -229,8 +229,11 @@ test_drop_shift_jis_with_utf8_selected() {
   expect_file "$copy" "$(printf "$text" | od -An -v -tx1 | tr -d ' \n')" || return 1
   wait_until 60 grep -qxF "$(dirname "$copy")/" "$box/opened" ||
     wait_until 1 grep -qxF "$(dirname "$copy")" "$box/opened" || fail "xdg-open was not asked for the work folder"
+  # SIGTERM (a logout) ends it as the close button does: today's copies go, and the day folder left empty.
   kill -TERM "$ocelo_pid"
-  wait_ocelo_gone
+  wait_ocelo_gone || return 1
+  [ ! -e "$copy" ] || fail "the work copy outlived the dialog" || return 1
+  [ ! -d "$(dirname "$copy")" ] || fail "the empty day folder outlived the dialog"
 }
 
 # A dropped folder becomes the output folder: the next file's copy lands there.
