@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
@@ -65,10 +66,16 @@ bool StallingUpdateCheck() {
   return false;
 }
 
-// Runs the event loop until `done` holds; false when it still does not after many rounds.
+// Runs the event loop until `done` holds; false when it still does not after a minute, a bound only a lost
+// event reaches (a round without events returns at once, so a count of rounds would be no bound on a busy
+// machine, where another thread's event may come late).
 template <typename Done>
 bool ProcessEventsUntil(Done done) {
-  for (int i = 0; i < 2000 && !done(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return done();
 }
 
