@@ -177,6 +177,21 @@ drop() {
   grep -qx dropped "$status" || fail "the dialog refused the drop" || return 1
 }
 
+# Finds the dialog's message box by its title (the dialog's own), saves its picture as $1.png, and answers
+# it with Enter.
+close_box() {
+  local title box_window
+  title=$(xdotool getwindowname "$dialog")
+  wait_until 60 eval 'box_window=$(xdotool search --onlyvisible --name "^$title\$" | grep -vx "$dialog" | head -n 1)
+                      [ -n "$box_window" ]' || fail "no box titled $title" || return 1
+  settled_geometry "$box_window" > /dev/null
+  screenshot "$1" "" "$box_window"
+  activate "$box_window"
+  xdotool key --clearmodifiers Return
+  wait_until 60 eval '! xdotool search --onlyvisible --name "^$title\$" | grep -qx "$box_window"' ||
+    fail "the box did not close"
+}
+
 # The bytes of a file as hex.
 hex() { od -An -v -tx1 "$1" | tr -d ' \n'; }
 
@@ -246,7 +261,10 @@ test_dropped_folder_becomes_the_output_folder() {
   drop "$box/out" || return 1
   drop "$box/files/notes.txt" || return 1
   expect_file "$box/out/notes.txt" "$(hex "$box/files/notes.txt")" || return 1
-  grep -q "$box/out" "$box/opened" || fail "xdg-open was not asked for the dropped folder"
+  grep -q "$box/out" "$box/opened" || fail "xdg-open was not asked for the dropped folder" || return 1
+  # The copy itself dropped again is its own target: the "same" report, whose title must show in full.
+  drop "$box/out/notes.txt" || return 1
+  close_box message-box-same || return 1
   kill -TERM "$ocelo_pid"
   wait_ocelo_gone
 }
@@ -256,17 +274,8 @@ test_non_text_file_brings_up_its_message_box() {
   new_sandbox not-text
   printf 'PK\003\004\024\000\000\000' > "$box/files/report.docx"
   start_ocelo || return 1
-  local title box_window
-  title=$(xdotool getwindowname "$dialog")
   drop "$box/files/report.docx" || return 1
-  wait_until 60 eval 'box_window=$(xdotool search --onlyvisible --name "^$title\$" | grep -vx "$dialog" | head -n 1)
-                      [ -n "$box_window" ]' || fail "no box titled $title" || return 1
-  settled_geometry "$box_window" > /dev/null
-  screenshot message-box-not-text "" "$box_window"
-  activate "$box_window"
-  xdotool key --clearmodifiers Return
-  wait_until 60 eval '! xdotool search --onlyvisible --name "^$title\$" | grep -qx "$box_window"' ||
-    fail "the box did not close" || return 1
+  close_box message-box-not-text || return 1
   [ ! -e "$TMPDIR"/*/*/report.docx ] || fail "a file that is not text was copied"
   kill -TERM "$ocelo_pid"
   wait_ocelo_gone
