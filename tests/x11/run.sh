@@ -321,11 +321,42 @@ test_screenshots_of_each_target() {
   wait_ocelo_gone
 }
 
+# Shift+F10 opens the context menu and its item the version dialog; the exit button shows focus and hover.
+test_keyboard_menu_focus_and_hover() {
+  new_sandbox keyboard
+  start_ocelo || return 1
+  screenshot exit-plain || return 1
+  activate "$dialog"
+  xdotool key --clearmodifiers shift+F10
+  # The menu is a second window of the process; Enter before it is up would go to the dialog.
+  wait_until 60 eval '[ "$(windows_of "$ocelo_pid" | wc -l)" -ge 2 ]' || fail "Shift+F10 opened no menu" || return 1
+  xdotool key --clearmodifiers Down Return
+  local about
+  wait_until 60 eval 'about=$(xdotool search --onlyvisible --name "^ﾊﾞｰｼﾞｮﾝ情報\$" | head -n 1); [ -n "$about" ]' ||
+    fail "Shift+F10 and Enter did not open the version dialog" || return 1
+  settled_geometry "$about" > /dev/null
+  screenshot version-dialog "" "$about"
+  activate "$about"
+  xdotool key --clearmodifiers Return
+  wait_until 60 eval '! xdotool search --onlyvisible --name "^ﾊﾞｰｼﾞｮﾝ情報\$" | grep -qx "$about"' ||
+    fail "the version dialog did not close" || return 1
+  # Tab moves the focus from the list to the exit button, which shows it; then the pointer over it.
+  activate "$dialog"
+  xdotool key --clearmodifiers Tab
+  screenshot exit-focused exit-plain || return 1
+  local x y w h
+  read -r x y w h <<< "$(geometry "$dialog")"
+  xdotool mousemove --sync $((x + w / 8)) $((y + h / 2))
+  screenshot exit-hover exit-focused || return 1
+  kill -TERM "$ocelo_pid"
+  wait_ocelo_gone
+}
+
 # ---- Running them.
 start_display || exit 1
 all=(test_position_stays_over_open_close_cycles test_drop_shift_jis_with_utf8_selected
   test_dropped_folder_becomes_the_output_folder test_non_text_file_brings_up_its_message_box
-  test_dialog_stays_above_another_window test_screenshots_of_each_target)
+  test_dialog_stays_above_another_window test_screenshots_of_each_target test_keyboard_menu_focus_and_hover)
 chosen=("$@")
 [ ${#chosen[@]} -gt 0 ] || chosen=("${all[@]}")
 failed=0
