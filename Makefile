@@ -7,6 +7,9 @@ DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libsq
 CHECK_DEPS := clang libclang-rt-14-dev clang-format
 # Only bench/e2e.sh needs these: the real corpus (Japanese man pages) and a converter to compare with.
 BENCH_DEPS := manpages-ja nkf
+# Only `make test-x11` needs these: an X server, a window manager, pointer and keyboard from the command line,
+# and Xlib for the suite's drag source.
+X11_DEPS := xvfb openbox xdotool libx11-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
 # CI builds treat every compiler warning as an error; a developer's build keeps warnings warnings.
@@ -17,7 +20,7 @@ FUZZ_SECONDS ?= 30
 FORMAT_FILES = $(shell find src tests bench fuzz tools -name '*.h' -o -name '*.cpp' | \
                  grep -v '^src/encoding/cp932_tables.inc$$' | sort)
 
-.PHONY: deps check-deps bench-deps build run test test-asan fuzz format format-check bench bench-e2e clean
+.PHONY: deps check-deps bench-deps build run test test-x11 test-asan fuzz format format-check bench bench-e2e clean
 
 # Installs only what is missing, so a prepared machine does not touch the network.
 define install_missing
@@ -29,7 +32,7 @@ define install_missing
 endef
 
 deps:
-	$(call install_missing,$(DEPS))
+	$(call install_missing,$(DEPS) $(X11_DEPS))
 
 check-deps:
 	$(call install_missing,$(CHECK_DEPS))
@@ -49,6 +52,12 @@ run: build
 # The suite runs four tests at a time on two cores, each test twice: a test that needs a quiet machine fails here.
 test: build
 	ctest --preset default
+
+# The dialog on a real X server (Xvfb and openbox) with real drops, twice as the suite runs each test twice;
+# screenshots land in build/x11-screenshots.
+test-x11: build
+	tests/x11/run.sh build/default
+	tests/x11/run.sh build/default
 
 test-asan: deps
 	cmake --preset asan-ubsan -DOCELO_WERROR=$(WERROR)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,19 @@ std::vector<std::u16string> SplitCommandLine(std::u16string_view line);
 /// Any return value of ShellOpen above this is success.
 inline constexpr int kShellOk = 42;
 
+/// What ShellOpen ran, for its messages: the program and the text it was given.
+struct ShellRun {
+  std::u16string program;
+  std::u16string parameters;
+};
+
+/// Told the shell error code of an opener that fails after ShellOpen has returned; called at most once,
+/// on a thread of its own, with what was run.
+using LateShellFailure = std::function<void(int code, const ShellRun& run)>;
+
+/// How long an opener is watched in the background for a late failure.
+inline constexpr std::chrono::seconds kLateOpenerWatch{60};
+
 /// Opens a file, folder, URL or program, as ShellExecuteW does. Returns kShellOk, or the shell's error
 /// code: 2 not found, 3 path not found, 5 access denied, 8 out of memory, 11 not a valid program,
 /// 26 file busy, 31 nothing to open it with, 0 out of resources, 1 any other failure.
@@ -46,10 +60,16 @@ inline constexpr int kShellOk = 42;
 ///   An executable file, or a bare name found on $PATH (also without a final ".exe"), starts directly
 ///     with the parameters split by SplitCommandLine.
 /// The verbs "", "open", "explore" and "edit" open; any other verb answers 31. The show mode is not used.
-/// xdg-open is watched for at most the opener wait: exit 0 is success, 2 not found, 5 access denied,
-/// any other failure 31 (no handler); still running then counts as success. A missing xdg-open is 31.
+/// xdg-open's verdict: exit 0 is success, 2 not found, 5 access denied, any other failure 31 (no
+/// handler); still running at the end of the watch counts as success. A missing xdg-open is 31.
+/// Without `late`, xdg-open is watched here for at most the opener wait. With it, ShellOpen answers
+/// kShellOk as soon as xdg-open is on its way, and a failing verdict within kLateOpenerWatch goes to
+/// `late`: no caller waits for a desktop that takes seconds to say it has no handler.
+/// When the file is handed to xdg-open, `run` (unless null) is set to "xdg-open" and the target;
+/// otherwise it is left as the caller set it.
 [[nodiscard]] int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string_view parameters,
-                            std::u16string_view folder, int show_mode);
+                            std::u16string_view folder, int show_mode, ShellRun* run = nullptr,
+                            LateShellFailure late = {});
 
 /// How long ShellOpen waits for xdg-open's verdict (1 second unless changed); returns the previous wait.
 std::chrono::milliseconds SetOpenerWait(std::chrono::milliseconds wait);

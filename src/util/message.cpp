@@ -1,6 +1,9 @@
 // The message box service: default answers, the summary labels, and the per-thread main window.
 #include "util/message.h"
 
+#include <mutex>
+#include <thread>
+
 #include "util/dump.h"
 #include "util/strings.h"
 
@@ -9,6 +12,18 @@ namespace {
 
 // A box needs an owner on the caller's own thread, so each thread has its own main window.
 thread_local MessagePresenter* t_presenter = nullptr;
+
+// Where boxes from threads without a window go: the newest presenter and the thread that registered it.
+// Never destroyed, so that a late box from a thread still running at exit finds it intact.
+struct PostTarget {
+  std::mutex mutex;
+  MessagePresenter* presenter = nullptr;
+  std::thread::id thread;
+};
+PostTarget& Target() {
+  static PostTarget* target = new PostTarget;
+  return *target;
+}
 
 std::u16string_view IconLabel(unsigned type) {
   switch (type & 0xF0) {
@@ -59,6 +74,14 @@ std::u16string_view AnswerLabel(int answer) {
 MessagePresenter* SetMessagePresenter(MessagePresenter* presenter) {
   MessagePresenter* previous = t_presenter;
   t_presenter = presenter;
+  PostTarget& target = Target();
+  std::lock_guard<std::mutex> lock(target.mutex);
+  if (presenter != nullptr) {
+    target.presenter = presenter;
+    target.thread = std::this_thread::get_id();
+  } else if (target.thread == std::this_thread::get_id()) {
+    target.presenter = nullptr;
+  }
   return previous;
 }
 
@@ -101,6 +124,16 @@ int ShowMessage(std::u16string_view text, unsigned type, int help_context) {
   // Code built into a library leaves the log to its host program.
   if (LowerExtension(ModulePath()) != u"dll") DumpText(MessageSummary(text, type, result));
   return result;
+}
+
+void PostMessageBox(std::u16string text, unsigned type) {
+  {
+    PostTarget& target = Target();
+    // Held while the task is handed over, so that the presenter cannot go meanwhile.
+    std::lock_guard<std::mutex> lock(target.mutex);
+    if (target.presenter != nullptr && target.presenter->Post([text, type] { ShowMessage(text, type, 0); })) return;
+  }
+  ShowMessage(text, type, 0);
 }
 
 }  // namespace ocelo

@@ -2,6 +2,7 @@
 // with the box type's default button when it has none, and leaves a summary of every call in the dump log.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,9 @@ class MessagePresenter {
   virtual ~MessagePresenter() = default;
   /// Shows a modal box with the type's icon, buttons and default button; returns the chosen answer.
   virtual int Show(std::u16string_view text, unsigned type, int help_context) = 0;
+  /// Runs the task on the window's own thread when that thread next handles its events, without waiting
+  /// for it; false when the window cannot.
+  virtual bool Post(std::function<void()> /*task*/) { return false; }
 };
 
 /// Registers the calling thread's main window (null: none). Only calls from the thread that registered
@@ -34,7 +38,8 @@ class MessagePresenter {
 /// Returns the thread's previous presenter.
 MessagePresenter* SetMessagePresenter(MessagePresenter* presenter);
 
-/// The calling thread's main window, or null.
+/// The calling thread's main window, or null. The newest presenter registered on any thread is also
+/// where PostMessageBox sends its boxes, until its thread registers another or none.
 MessagePresenter* CurrentMessagePresenter();
 
 /// The answer of the type's default button, the answer given when no box can be shown.
@@ -49,5 +54,10 @@ std::u16string MessageSummary(std::u16string_view text, unsigned type, int answe
 /// Shows the text in a box (when the calling thread has a main window) and returns the answer, or the
 /// default answer without a box; either way the summary goes to the dump log.
 int ShowMessage(std::u16string_view text, unsigned type = 0, int help_context = 0);
+
+/// ShowMessage from any thread without waiting for the box: on the thread of the newest presenter when
+/// it takes the task (the box comes up when that thread next handles its events), else here and now
+/// (with no box when this thread has no main window). The summary goes to the dump log once answered.
+void PostMessageBox(std::u16string text, unsigned type = 0);
 
 }  // namespace ocelo

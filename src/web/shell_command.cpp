@@ -71,10 +71,23 @@ bool ShellCommand::execute() {
     file = parameters;
     parameters = {};
   }
+  // The message names what was run: the file and parameters as set, or the desktop's opener and its target.
+  sys::ShellRun run{file_, parameters_};
+  // An opener that fails only after seconds (a desktop without a handler for folders) is still reported,
+  // on the main window's thread, while the caller goes on.
+  sys::LateShellFailure late = [verb = verb_](int code, const sys::ShellRun& late_run) {
+    PostMessageBox(shell_error_message(code, verb, late_run.program, late_run.parameters), 0);
+  };
   const int code = sys::ShellOpen(verb_set_ ? std::u16string_view(verb_) : std::u16string_view(), file, parameters,
-                                  folder_, show_mode_);
+                                  folder_, show_mode_, &run, std::move(late));
   if (code > 32) return true;
-  ShowMessage(shell_error_message(code, verb_, file_, parameters_), 0, 0);
+  const std::u16string message = shell_error_message(code, verb_, run.program, run.parameters);
+  // A thread without a window of its own (the update check's) reports on the main window's.
+  if (CurrentMessagePresenter() != nullptr) {
+    ShowMessage(message, 0, 0);
+  } else {
+    PostMessageBox(message, 0);
+  }
   return false;
 }
 

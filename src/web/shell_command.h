@@ -23,7 +23,9 @@ class ShellCommand {
   /// Always true.
   virtual bool set_parameters(std::u16string_view text);
   /// Runs the call; without a file, the parameters take its place. On failure shows the shell's message
-  /// (shell_error_message) with ShowMessage, type 0, and returns false.
+  /// (shell_error_message) with ShowMessage, type 0, and returns false; it names what was run (on Linux,
+  /// xdg-open and its target for what the desktop opens). The desktop's opener is not waited for: it
+  /// counts as started, and a failure it reports later is shown then, on the main window's thread.
   virtual bool execute();
   /// Opens a folder in the file manager: set_file("explorer.exe"), set_parameters, execute.
   virtual bool open_in_explorer(std::u16string_view parameters);

@@ -12,15 +12,18 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "app/string_pairs.h"
 #include "gui/qt/qt_drop.h"
@@ -63,10 +66,16 @@ bool StallingUpdateCheck() {
   return false;
 }
 
-// Runs the event loop until `done` holds; false when it still does not after many rounds.
+// Runs the event loop until `done` holds; false when it still does not after a minute, a bound only a lost
+// event reaches (a round without events returns at once, so a count of rounds would be no bound on a busy
+// machine, where another thread's event may come late).
 template <typename Done>
 bool ProcessEventsUntil(Done done) {
-  for (int i = 0; i < 2000 && !done(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return done();
 }
 
@@ -274,6 +283,22 @@ TEST_F(OceloDgTest, SessionEndSignalsCloseTheDialogAsTheCloseBoxDoes) {
   }
   ASSERT_EQ(std::raise(SIGTERM), 0);
   EXPECT_TRUE(ProcessEventsUntil([&] { return !older.isVisible(); }));
+
+  // A signal ignored before the dialog starts (a job started with "&", nohup) stays ignored, during and after.
+  struct sigaction ignore = {}, before = {}, now = {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGINT, &ignore, &before);
+  {
+    OceloDg dialog(nullptr);
+    dialog.show();
+    ::sigaction(SIGINT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_IGN);
+    ASSERT_EQ(std::raise(SIGINT), 0);
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !dialog.isVisible(); }));
+  }
+  ::sigaction(SIGINT, &before, &now);
+  EXPECT_EQ(now.sa_handler, SIG_IGN);
 }
 
 // A drag entering the dialog and dropped, as a file manager sends it: the uri-list bytes, percent-encoded.
@@ -361,14 +386,35 @@ TEST_F(OceloDgTest, MessageBoxAnswersWithTheButtonChosen) {
     QTimer::singleShot(0, [key = c.key] {
       QWidget* box = QApplication::activeModalWidget();
       ASSERT_NE(box, nullptr);
-      // Every box carries the program's caption, with room for it.
+      // Every box carries the program's caption, with room for it (bold, as title bars draw it) beside the
+      // title bar's icon and three buttons, even when its text is short.
       EXPECT_EQ(box->windowTitle(), QString::fromUtf16(u"文字コードを変更"));
-      EXPECT_GT(box->width(), QFontMetrics(QApplication::font()).horizontalAdvance(box->windowTitle()));
+      QFont bold = QApplication::font();
+      bold.setBold(true);
+      EXPECT_GT(box->width(), QFontMetrics(bold).horizontalAdvance(box->windowTitle()) + 96);
       QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
       QCoreApplication::sendEvent(box, &press);
     });
-    EXPECT_EQ(ShowMessage(u"Unable to save.\r\n", c.type), c.answer);
+    EXPECT_EQ(ShowMessage(u"same a", c.type), c.answer);
   }
+}
+
+TEST_F(OceloDgTest, BoxPostedFromAnotherThreadComesUpOnTheDialogsThread) {
+  OceloDg dialog(nullptr);
+  dialog.show();
+  std::thread([] { PostMessageBox(u"The DDE transaction failed.", 0); }).join();
+  QString text;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      text = box->text();
+      EXPECT_EQ(box->thread(), dialog.thread());
+      box->accept();
+    }
+  });
+  poll.start(5);
+  EXPECT_TRUE(ProcessEventsUntil([&] { return !text.isEmpty(); }));
+  EXPECT_EQ(text, QStringLiteral("The DDE transaction failed."));
 }
 
 TEST_F(OceloDgTest, MenuKeyAndShiftF10OpenTheContextMenu) {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
+#include <vector>
 
 #include "support/sandbox.h"
 
@@ -48,7 +50,12 @@ class FakeWindow : public MessagePresenter {
     shown_ = U8(text) + "|" + std::to_string(type) + "|" + std::to_string(help_context);
     return 9;
   }
+  bool Post(std::function<void()> task) override {
+    posted_.push_back(std::move(task));
+    return true;
+  }
   std::string shown_;
+  std::vector<std::function<void()>> posted_;
 };
 
 TEST(ShowMessage, BoxOnlyWithAMainWindowOnTheCallingThreadAndAlwaysLogged) {
@@ -70,6 +77,22 @@ TEST(ShowMessage, BoxOnlyWithAMainWindowOnTheCallingThreadAndAlwaysLogged) {
                            "\t---- Yes No          Button1  [Yes]   \t\t\tfrom a worker\t\t\r\n"}) {
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   }
+}
+
+TEST(ShowMessage, PostedBoxesGoToTheNewestMainWindowsThread) {
+  FakeWindow window;
+  SetMessagePresenter(&window);
+  std::thread([] { PostMessageBox(u"late", 0x30); }).join();
+  EXPECT_EQ(window.shown_, "");  // not shown on the worker, nor waited for
+  ASSERT_EQ(window.posted_.size(), 1u);
+  window.posted_.front()();  // the window's thread handles its events
+  EXPECT_EQ(window.shown_, "late|48|0");
+  EXPECT_EQ(SetMessagePresenter(nullptr), &window);
+
+  // Without a main window anywhere, the box's summary is logged on the calling thread at once.
+  std::thread([] { PostMessageBox(u"nobody's", 0); }).join();
+  EXPECT_EQ(window.posted_.size(), 1u);
+  EXPECT_NE(test::DumpLog().find("\t---- OK              Button1  [OK]    \t\t\tnobody's\t\t\r\n"), std::string::npos);
 }
 
 }  // namespace

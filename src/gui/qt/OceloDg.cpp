@@ -64,9 +64,9 @@ constexpr std::u16string_view kExitTip = u"位置を記憶して閉じます";
 constexpr std::u16string_view kListName = u"変換先の文字コード";
 constexpr std::u16string_view kListTip = u"変換先を選んでから、ファイルをここへドロップします";
 
-// What a window manager puts beside the caption in the title bar: the icon, the minimise and close
-// buttons and their margins.
-constexpr int kTitleBarExtras = 96;
+// What a window manager puts beside the caption in the title bar: the icon, the minimise, maximise and
+// close buttons (openbox shows all three, even on a window of fixed size) and their margins.
+constexpr int kTitleBarExtras = 112;
 
 // The target list. Qt makes the first entry current when a list without a current entry gets the focus,
 // and paints it as if it were chosen; here nothing is current until the user picks a target.
@@ -239,7 +239,9 @@ void OceloDg::InitDialog() {
   }
 
   // The caption fits in the title bar: the dialog grows as far as it needs to, the list with it.
-  const int caption = QFontMetrics(QApplication::font()).horizontalAdvance(windowTitle()) + kTitleBarExtras;
+  QFont title_font = QApplication::font();
+  title_font.setBold(true);  // as title bars draw it
+  const int caption = QFontMetrics(title_font).horizontalAdvance(windowTitle()) + kTitleBarExtras;
   if (caption > width()) {
     targets_->resize(targets_->width() + caption - width(), targets_->height());
     setFixedSize(caption, height());
@@ -255,7 +257,9 @@ void OceloDg::InitDialog() {
     constexpr int kFrameAllowance = 40;
     const QRect wanted(du.X(1920), du.Y(1080), width() + kFrameAllowance, height() + kFrameAllowance);
     const Rect fitted = FitRectInto(ToRect(wanted), ToRect(screen->availableGeometry()));
-    move(fitted.left, fitted.top);
+    // The client area's place, as the stored position is: move() would place the frame there, and the
+    // window manager would then set the client area a title bar lower than the position saved from it.
+    setGeometry(QRect(QPoint(fitted.left, fitted.top), size()));
   }
   RestoreDialogPosition(profile_, displays_, &placement_window_, kPositionKey);
 }
@@ -281,6 +285,10 @@ void OceloDg::ShowAboutDialog() {
 
 int OceloDg::Show(std::u16string_view text, unsigned type, int help_context) {
   return ShowMessageBox(this, text, type);
+}
+
+bool OceloDg::Post(std::function<void()> task) {
+  return QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 
 void OceloDg::keyPressEvent(QKeyEvent* event) {

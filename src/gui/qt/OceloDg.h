@@ -61,6 +61,8 @@ class OceloDg : public QDialog, public MessagePresenter {
 
   /// MessagePresenter: a QMessageBox owned by the dialog.
   int Show(std::u16string_view text, unsigned type, int help_context) override;
+  /// MessagePresenter: the task queued on the dialog's thread; dropped if the dialog goes first.
+  bool Post(std::function<void()> task) override;
 
  public slots:
   /// Saves the position, then closes the dialog.

@@ -38,7 +38,12 @@ CloseOnSignals::CloseOnSignals(QObject* parent) : QObject(parent) {
   action.sa_handler = &OnCloseSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], &action, &previous_[i]);
+  for (int i = 0; i < 3; ++i) {
+    // A signal ignored when the program started (SIGINT and SIGQUIT of a job started with "&", SIGHUP under
+    // nohup) stays ignored: whoever started the program asked for that.
+    if (::sigaction(kSignals[i], nullptr, &previous_[i]) != 0 || previous_[i].sa_handler == SIG_IGN) continue;
+    installed_[i] = ::sigaction(kSignals[i], &action, nullptr) == 0;
+  }
 }
 
 void CloseOnSignals::Drain() {
@@ -50,7 +55,9 @@ void CloseOnSignals::Drain() {
 
 CloseOnSignals::~CloseOnSignals() {
   if (pipe_[0] < 0) return;
-  for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
+  for (int i = 0; i < 3; ++i) {
+    if (installed_[i]) ::sigaction(kSignals[i], &previous_[i], nullptr);
+  }
   g_write_end.store(previous_write_end_);
   delete notifier_;
   ::close(pipe_[0]);

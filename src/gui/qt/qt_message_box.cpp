@@ -55,12 +55,6 @@ int ShowMessageBox(QWidget* owner, std::u16string_view text, unsigned type) {
     title = QString::fromUtf16(caption.data(), static_cast<qsizetype>(caption.size()));
   }
   box.setWindowTitle(title);
-  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
-    constexpr int kTitleBarExtras = 96;  // the icon and the close button beside the caption
-    const int width = QFontMetrics(QApplication::font()).horizontalAdvance(title) + kTitleBarExtras;
-    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
-                  grid->columnCount());
-  }
   box.setText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
   box.setIcon(Icon(type));
   if (owner != nullptr && (owner->windowFlags() & Qt::WindowStaysOnTopHint)) {
@@ -73,6 +67,17 @@ int ShowMessageBox(QWidget* owner, std::u16string_view text, unsigned type) {
   const std::size_t default_index = (type & 0xF00) >> 8;
   if (default_index < buttons.size()) {
     box.setDefaultButton(static_cast<QPushButton*>(buttons[default_index]));
+  }
+  // Room for the caption: a row as wide as the title bar needs it, bold as title bars draw it, beside the
+  // icon and the minimise, maximise and close buttons (openbox shows all three). Added last, since setting
+  // the icon lays the box out anew.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    constexpr int kTitleBarExtras = 112;
+    QFont title_font = QApplication::font();
+    title_font.setBold(true);
+    const int width = QFontMetrics(title_font).horizontalAdvance(title) + kTitleBarExtras;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                  grid->columnCount());
   }
   box.exec();
   QAbstractButton* clicked = box.clickedButton();

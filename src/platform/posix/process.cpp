@@ -13,6 +13,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "base/ascii.h"
 #include "base/paths.h"
@@ -144,8 +146,10 @@ int StatusToCode(int status) {
       break;
     }
     if (done < 0 && errno != EINTR) break;
-    if (MonotonicMs() >= deadline) break;
-    timespec pause{0, 5 * 1000 * 1000};
+    const long long now = MonotonicMs();
+    if (now >= deadline) break;
+    // Quick answers are seen at once; a long watch looks less often.
+    timespec pause{0, (now + watch_ms - deadline < 1000 ? 5 : 50) * 1000 * 1000};
     ::nanosleep(&pause, nullptr);
   }
   WriteAll(report_fd, &report, sizeof report);
@@ -193,13 +197,8 @@ std::u16string StripQuotesAndBlanks(std::u16string_view text) {
   return std::u16string(text);
 }
 
-int OpenWithDesktop(std::u16string_view target, std::u16string_view folder) {
-  const std::u16string opener = FindProgram(u"xdg-open");
-  if (opener.empty()) return 31;
-  std::u16string argument(target);
-  // A relative name that starts with "-" would read as an option.
-  if (!argument.empty() && argument.front() == u'-') argument = u"./" + argument;
-  StartResult result = StartDetached({opener, argument}, folder, std::chrono::milliseconds(g_opener_wait_ms.load()));
+// xdg-open's answer as a shell code.
+int OpenerVerdict(const StartResult& result) {
   if (result.error != 0) return result.error == ENOMEM || result.error == EAGAIN ? 0 : 31;
   if (!result.finished) return kShellOk;
   switch (result.exit_code) {
@@ -208,6 +207,27 @@ int OpenWithDesktop(std::u16string_view target, std::u16string_view folder) {
     case 5: return 5;
     default: return 31;
   }
+}
+
+int OpenWithDesktop(std::u16string_view target, std::u16string_view folder, ShellRun* run, LateShellFailure& late) {
+  std::u16string argument(target);
+  // A relative name that starts with "-" would read as an option.
+  if (!argument.empty() && argument.front() == u'-') argument = u"./" + argument;
+  if (run != nullptr) *run = ShellRun{u"xdg-open", argument};
+  const std::u16string opener = FindProgram(u"xdg-open");
+  if (opener.empty()) return 31;
+  if (late) {
+    try {
+      std::thread([opener, argument, folder = std::u16string(folder), late = std::move(late)] {
+        const int code = OpenerVerdict(StartDetached({opener, argument}, folder, kLateOpenerWatch));
+        if (code <= 32) late(code, ShellRun{u"xdg-open", argument});
+      }).detach();
+      return kShellOk;
+    } catch (const std::system_error&) {
+      // No thread to spare: the verdict is awaited here instead.
+    }
+  }
+  return OpenerVerdict(StartDetached({opener, argument}, folder, std::chrono::milliseconds(g_opener_wait_ms.load())));
 }
 
 int StartProgram(std::vector<std::u16string> argv, std::u16string_view parameters, std::u16string_view folder) {
@@ -348,7 +368,7 @@ std::vector<std::u16string> SplitCommandLine(std::u16string_view line) {
 }
 
 int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string_view parameters,
-              std::u16string_view folder, int show_mode) {
+              std::u16string_view folder, int show_mode, ShellRun* run, LateShellFailure late) {
   const std::u16string action = ToLowerAscii(verb);
   if (!action.empty() && action != u"open" && action != u"explore" && action != u"edit") return 31;
   if (file.empty()) return 2;
@@ -362,11 +382,11 @@ int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string
       const char* home = std::getenv("HOME");
       target = FromNativePath(home && *home ? home : "/");
     }
-    return OpenWithDesktop(target, folder);
+    return OpenWithDesktop(target, folder, run, late);
   }
   if (stat_error == 0) {
     const bool is_folder = (record.mode & 0xF000) == 0x4000;
-    if (is_folder) return OpenWithDesktop(file, folder);
+    if (is_folder) return OpenWithDesktop(file, folder, run, late);
     if (Access(file, 0) == 0 && ::access(ToNativePath(file).c_str(), X_OK) == 0) {
       return StartProgram({std::u16string(file)}, parameters, folder);
     }
@@ -376,9 +396,9 @@ int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string
     if (extension == u"sh" || extension == u"bat" || extension == u"cmd") {
       return StartProgram({u"/bin/sh", std::u16string(file)}, parameters, folder);
     }
-    return OpenWithDesktop(file, folder);
+    return OpenWithDesktop(file, folder, run, late);
   }
-  if (IsUrl(file)) return OpenWithDesktop(file, folder);
+  if (IsUrl(file)) return OpenWithDesktop(file, folder, run, late);
   if (file.find(u'/') == std::u16string_view::npos) {
     std::u16string program = FindProgram(file);
     if (program.empty() && ToLowerAscii(FileExtension(file, PathStyle::kPosix)) == u"exe") {
