@@ -1,7 +1,14 @@
-# Thin wrapper over CMake: deps, build, run, test, bench, and the checks CI runs beyond the suite.
+# Thin wrapper over CMake: build (the default), deps, run, test, install, package, bench, and the checks CI
+# runs beyond the suite. Only deps, and the targets that name it (run, test, the checks), call apt-get;
+# build, install and package never do, so a packaging tool can call them on a prepared machine.
 SHELL := /bin/bash
+# librsvg2-bin renders the icon's PNGs at build time; man-db, desktop-file-utils, appstream and
+# bash-completion check the installed files in the suite.
 DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libsqlite3-dev libgtest-dev \
-        libgmock-dev libbenchmark-dev xdg-utils fonts-ipafont-gothic nkf
+        libgmock-dev libbenchmark-dev xdg-utils fonts-ipafont-gothic nkf librsvg2-bin man-db desktop-file-utils \
+        appstream bash-completion
+# `make package` needs dpkg-shlibdeps (dpkg-dev), which CPack runs with `file`.
+PACKAGE_DEPS := dpkg-dev file
 # Only the checks need these: clang with libFuzzer's run-time (which clang-14 merely recommends) for
 # `make fuzz`, and clang-format for `make format-check`.
 CHECK_DEPS := clang libclang-rt-14-dev clang-format
@@ -16,11 +23,19 @@ JOBS ?= $(shell nproc)
 WERROR := $(if $(filter true,$(CI)),ON,OFF)
 FUZZ_TARGETS := cp932_fuzz detect_fuzz ini_fuzz utf8_fuzz version_block_fuzz
 FUZZ_SECONDS ?= 30
+# `make install PREFIX=/usr DESTDIR=/tmp/stage` installs below /tmp/stage/usr.
+PREFIX ?= /usr/local
+DESTDIR ?=
 # Every C++ file of ours; the generated code page 932 tables keep the generator's layout.
 FORMAT_FILES = $(shell find src tests bench fuzz tools -name '*.h' -o -name '*.cpp' | \
                  grep -v '^src/encoding/cp932_tables.inc$$' | sort)
 
-.PHONY: deps check-deps bench-deps build run test test-x11 test-asan fuzz format format-check bench bench-e2e clean
+.PHONY: build deps check-deps bench-deps package-deps run test test-x11 install package test-asan fuzz format \
+        format-check bench bench-e2e clean
+
+# The default target.
+build:
+	$(build_default)
 
 # Installs only what is missing, so a prepared machine does not touch the network.
 define install_missing
@@ -29,6 +44,11 @@ define install_missing
 	  echo "Installing:" $$missing; \
 	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
 	fi
+endef
+
+define build_default
+	cmake --preset default -DOCELO_WERROR=$(WERROR)
+	cmake --build --preset default -j $(JOBS)
 endef
 
 deps:
@@ -40,24 +60,33 @@ check-deps:
 bench-deps:
 	$(call install_missing,$(BENCH_DEPS))
 
-build: deps
-	cmake --preset default -DOCELO_WERROR=$(WERROR)
-	cmake --build --preset default -j $(JOBS)
+package-deps:
+	$(call install_missing,$(PACKAGE_DEPS))
 
-run: build
+run: deps
+	$(build_default)
 	@if [ -x build/default/ocelo ]; then build/default/ocelo; else \
 	  echo "The dialog is not built yet; the terminal program is: build/default/ocelo-cli --help"; \
 	  [ -x build/default/ocelo-cli ] && build/default/ocelo-cli --help || true; fi
 
 # The suite runs four tests at a time on two cores, each test twice: a test that needs a quiet machine fails here.
-test: build
+test: deps
+	$(build_default)
 	ctest --preset default
 
 # The dialog on a real X server (Xvfb and openbox) with real drops, twice as the suite runs each test twice;
 # screenshots land in build/x11-screenshots.
-test-x11: build
+test-x11: deps
+	$(build_default)
 	tests/x11/run.sh build/default
 	tests/x11/run.sh build/default
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build/default --prefix "$(PREFIX)"
+
+# build/default/ocelo_<version>_<arch>.deb, its dependencies found by dpkg-shlibdeps.
+package: build
+	cd build/default && cpack -G DEB
 
 test-asan: deps
 	cmake --preset asan-ubsan -DOCELO_WERROR=$(WERROR)
@@ -98,7 +127,8 @@ bench: deps
 	GLIBC_TUNABLES=glibc.malloc.mmap_threshold=4294967295:glibc.malloc.trim_threshold=1099511627775 \
 	  build/bench/ocelo_bench --benchmark_min_time=0.5 --benchmark_filter='Decode|Encode|Detect'
 
-bench-e2e: build bench-deps
+bench-e2e: deps bench-deps
+	$(build_default)
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
 	bench/e2e.sh

@@ -51,6 +51,11 @@ std::u16string numbered_backup_name(std::u16string_view path, bool always);
 /// deletes the source. False when `from` is missing, is `to` itself, or cannot be moved.
 bool move_file_aside(std::u16string_view from, std::u16string_view to);
 
+/// Whether this build downloads at all. A build without the update check (OCELO_UPDATE_CHECK=OFF) does
+/// not: there http_get_to_file writes one line to the standard error stream and fails, and check_update
+/// does nothing.
+bool http_available();
+
 /// One GET of scheme + address ("https:" + "//host/path"), following up to kMaxRedirects redirects (a
 /// secure request only to "https:"), certificates verified, within the connect and transfer times of
 /// WaitPolicy. A file already at `file` is first moved aside to its numbered name. Whatever body the

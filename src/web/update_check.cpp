@@ -81,6 +81,7 @@ std::u16string update_page_url() {
 }
 
 bool check_update() {
+  if (!http_available()) return false;  // a build that downloads nothing has no page to compare
   const std::u16string url = update_page_url();
   const std::u16string page = page_cache_path(url);
   // At most one download a day: the cached page's date is the date of the last one.

@@ -6,7 +6,8 @@
 
 namespace ocelo {
 
-/// Runs the whole check; true when a change of the page was detected in this run.
+/// Runs the whole check; true when a change of the page was detected in this run. In a build that
+/// downloads nothing (http_available false) it does nothing and returns false.
 bool check_update();
 
 /// The scheme-less page URL: "//" + host + "/" + path.

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <string_view>
 
 #include "encoding/convert.h"
 #include "platform/command_line.h"
@@ -102,6 +103,8 @@ TEST(FamilyFolders, WorkingFilesAreNeverWrittenThroughAPlantedLink) {
     const test::Bytes left = test::ReadBytes(victim);
     EXPECT_EQ(std::string(left.begin(), left.end()), "the victim's own");
     EXPECT_EQ(ModeOf(victim), 0600u);
+    // A build without the update check downloads nothing, so it writes no page in the link's place.
+    if (!http_available() && std::string_view(c.where) == "page cache") continue;
     EXPECT_FALSE(fs::is_symlink(c.path)) << "the link is replaced by our own file";
     const test::Bytes written = test::ReadBytes(c.path);
     EXPECT_EQ(std::string(written.begin(), written.end()), c.content);

@@ -135,6 +135,9 @@ class FetchTest : public ::testing::Test {
     u_agent();  // its first call may write notices of its own to the standard error stream
   }
   ~FetchTest() override { SetWaits(saved_); }
+  void SetUp() override {
+    if (!http_available()) GTEST_SKIP() << "this build downloads nothing";
+  }
 
   // One GET of a path on the server, with what it wrote to the standard error stream.
   bool Get(const std::string& path, std::string& errors, const char* scheme = "http:") {

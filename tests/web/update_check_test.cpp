@@ -85,7 +85,21 @@ TEST_F(UpdateCheckTest, PageUrlFromTheSettings) {
   }
 }
 
+// A build without the update check (OCELO_UPDATE_CHECK=OFF) asks no server, opens nothing, writes nothing.
+TEST_F(UpdateCheckTest, BuildWithoutDownloadsChecksNothing) {
+  if (http_available()) GTEST_SKIP() << "this build downloads";
+  settings_.WriteInt(kSection, u"update count", 6);
+  server_.SetPage("/Vexo/download/", "<p>v1</p>\r\n");
+  std::string errors;
+  EXPECT_FALSE(Check(0, errors));
+  EXPECT_EQ(errors, "");
+  EXPECT_TRUE(server_.Requests().empty());
+  EXPECT_TRUE(Opened(0).empty());
+  EXPECT_EQ(Count(), 6);
+}
+
 TEST_F(UpdateCheckTest, DailyChecksCountChangesAndOpenTheBrowser) {
+  if (!http_available()) GTEST_SKIP() << "this build downloads nothing";
   const std::string url = "//" + server_.Host() + "/Vexo/download/";
   const std::string page = U8(page_cache_path(U16(url)));
   // Every download first tries a secure channel, which this server turns away.
