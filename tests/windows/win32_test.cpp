@@ -17,6 +17,7 @@
 #include "encoding/cp932.h"
 #include "platform/fs.h"
 #include "platform/system.h"
+#include "settings/registry.h"
 #include "support/sandbox.h"
 #include "util/policy.h"
 
@@ -205,6 +206,32 @@ TEST(Win32System, FoldersNamesAndVersion) {
   EXPECT_EQ(sys::Environment(u"OCELO_WIN32_TEST"), u"");
 }
 
+// --- registry -----------------------------------------------------------------------------------------------
+
+TEST(Win32Registry, ValuesRoundTripThroughTheCurrentUsersRegistry) {
+  RegistryStore store;
+  const std::u16string key = u"Software\\OceloTest" + test::U16(std::to_string(::GetCurrentProcessId()));
+  const std::u16string sub = key + u"\\Sub";
+  ASSERT_TRUE(store.WriteString(kHkeyCurrentUser, sub, u"Text", u"\u3042\u3044"));
+  ASSERT_TRUE(store.WriteInt(kHkeyCurrentUser, sub, u"Number", -7));
+  ASSERT_TRUE(store.WriteDouble(kHkeyCurrentUser, sub, u"Ratio", 0.1));
+  EXPECT_EQ(store.GetString(kHkeyCurrentUser, sub, u"text", u"-"), u"\u3042\u3044") << "names ignore case";
+  EXPECT_EQ(store.GetInt(kHkeyCurrentUser, sub, u"Number", 0), -7);
+  EXPECT_EQ(store.GetDouble(kHkeyCurrentUser, sub, u"Ratio", 0), 0.1);
+  EXPECT_EQ(store.GetInt(kHkeyCurrentUser, sub, u"Text", 5), 5) << "a text is no number";
+  EXPECT_EQ(store.GetLastError(), std::u16string(kNotDword) + sub + u"\\[Text]");
+  std::vector<std::u16string> names;
+  ASSERT_TRUE(store.EnumKeys(kHkeyCurrentUser, key, names));
+  EXPECT_EQ(names, std::vector<std::u16string>{u"Sub"});
+  EXPECT_FALSE(store.DeleteKey(kHkeyCurrentUser, u"Software", key.substr(9))) << "a key with subkeys stays";
+  ASSERT_TRUE(store.DeleteValue(kHkeyCurrentUser, sub, u"Text"));
+  EXPECT_FALSE(store.DeleteValue(kHkeyCurrentUser, sub, u"Text"));
+  ASSERT_TRUE(store.DeleteKey(kHkeyCurrentUser, key, u"Sub"));
+  ASSERT_TRUE(store.DeleteKey(kHkeyCurrentUser, u"Software", key.substr(9)));
+  EXPECT_EQ(store.Open(kHkeyCurrentUser, key, kKeyRead, false), kNoKey);
+  EXPECT_EQ(store.Open(kHkeyLocalMachine, u"Software", kKeyRead, false), kNoKey) << "the store holds HKCU only";
+}
+
 // --- code page 932 ------------------------------------------------------------------------------------------
 
 std::u16string SystemDecode(const Bytes& bytes) {
@@ -244,7 +271,8 @@ TEST(Win32Cp932, DecodingBesideMultiByteToWideChar) {
       if (ours == system) continue;
       std::u16string alone(1, u'\u30FB');
       alone += DecodeShiftJis(Bytes{static_cast<std::uint8_t>(second)});
-      if (IsLead(first) && system == u"\u30FB" && ours == alone) {
+      const bool stray_second = (second >= 0x01 && second <= 0x3F) || second == 0x7F || second >= 0xFD;
+      if (IsLead(first) && stray_second && system == u"\u30FB" && ours == alone) {
         ++stray_leads;
         continue;
       }
@@ -252,8 +280,8 @@ TEST(Win32Cp932, DecodingBesideMultiByteToWideChar) {
       return;
     }
   }
-  // 60 lead bytes, each before the 67 bytes that no character has as its second (00..3F but 00 itself,
-  // 7F, FD..FF): the count pins the kind down, so a new difference cannot hide in it.
+  // 60 lead bytes, each before the 67 bytes that no character has as its second (01..3F, 7F, FD..FF):
+  // the count pins the kind down, so a new difference cannot hide in it.
   EXPECT_EQ(stray_leads, 60 * 67);
 }
 

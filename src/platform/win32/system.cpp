@@ -6,11 +6,13 @@
 #include <io.h>
 #include <windows.h>
 
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/fs.h"
 #include "platform/win32/native.h"
@@ -67,6 +69,16 @@ std::u16string ExecutablePath() {
 
 std::u16string WorkingFolder() {
   return GrowingText([](wchar_t* buffer, DWORD size) { return ::GetCurrentDirectoryW(size, buffer); });
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (!wide) return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+  std::vector<std::string> arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(ToNativePath(win32::FromWide(wide[i], wcslen(wide[i]))));
+  ::LocalFree(wide);
+  return arguments;
 }
 
 std::u16string Environment(std::u16string_view name) {
