@@ -9,6 +9,7 @@
 
 int main(int argc, char** argv) {
   ocelo::sys::IgnoreFileSizeSignal();
+  ocelo::sys::UseBinaryStandardStreams();
   std::vector<std::string> args = ocelo::sys::ProgramArguments(argc, argv);
   return ocelo::RunCli(args, std::cin, std::cout, std::cerr);
 }

@@ -232,8 +232,12 @@ std::string ToHex(const Bytes& bytes) {
 namespace ocelo::test {
 
 std::string DumpLog() {
-  // The shared documents folder: the sandbox's own on POSIX, the system's on Windows.
+#ifdef _WIN32
+  // The system's shared documents folder: the Wine prefix's, which every test process shares.
   const std::string folder = U8(sys::SpecialFolderPath(sys::kCsidlCommonDocuments)) + "/Temp/Temp/DbgDump/WC";
+#else
+  const std::string folder = SandboxRoot() + "/data/Temp/Temp/DbgDump/WC";
+#endif
   std::vector<std::string> files;
   std::error_code ignored;
   for (const auto& entry : fs::directory_iterator(folder, ignored)) {

@@ -3,6 +3,7 @@
 // without a manifest).
 #include "platform/system.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -79,6 +80,12 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
   for (int i = 1; i < count; ++i) arguments.push_back(ToNativePath(win32::FromWide(wide[i], wcslen(wide[i]))));
   ::LocalFree(wide);
   return arguments;
+}
+
+void UseBinaryStandardStreams() {
+  ::_setmode(::_fileno(stdin), _O_BINARY);
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
 }
 
 std::u16string Environment(std::u16string_view name) {
