@@ -20,6 +20,7 @@
 #include "settings/registry.h"
 #include "support/sandbox.h"
 #include "util/policy.h"
+#include "version/version_info.h"
 
 namespace ocelo {
 namespace {
@@ -187,6 +188,16 @@ TEST(Win32Files, CopyAndMoveKeepTheirPromises) {
   EXPECT_FALSE(same);
   ASSERT_EQ(sys::SameFile(c, folder + u".\\c.txt", same), 0);
   EXPECT_TRUE(same);
+}
+
+TEST(Win32Version, TheVersionResourceReadsBackThroughGetFileVersionInfo) {
+  VersionInfo info;
+  ASSERT_TRUE(info.open_path(sys::ExecutablePath()));
+  EXPECT_EQ(info.prefix(), u"\\StringFileInfo\\041104b0\\");
+  EXPECT_EQ(info.get_file_description(), u"Ocelo test suite");
+  EXPECT_EQ(info.get_original_filename(), u"ocelo_tests.exe");
+  EXPECT_EQ(dotted_version(info.get_file_version()), test::U16(OCELO_VERSION) + u".0");
+  EXPECT_EQ(info.query_value(u"NoSuchString"), u"");
 }
 
 TEST(Win32System, FoldersNamesAndVersion) {
