@@ -19,7 +19,7 @@ FORMAT_FILES = $(shell find src tests bench fuzz tools -name '*.h' -o -name '*.c
                  grep -v '^src/encoding/cp932_tables.inc$$' | sort)
 
 .PHONY: deps check-deps build run test test-asan fuzz format format-check bench bench-e2e clean \
-        windows-deps windows test-windows
+        windows-deps windows test-windows package-windows
 
 # Installs only what is missing, so a prepared machine does not touch the network.
 define install_missing
@@ -108,6 +108,15 @@ test-windows: windows
 	env -u DISPLAY WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot --init
 	WINEPREFIX=$(WINE_PREFIX) ctest --preset windows
 	-WINEPREFIX=$(WINE_PREFIX) wineserver -k
+
+# A ZIP a Windows user can download: the programs and a README (build/windows/ocelo-windows-VERSION.zip).
+WINDOWS_PACKAGE = ocelo-windows-$(shell grep -o 'project.Ocelo VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
+package-windows: windows
+	rm -rf build/windows/$(WINDOWS_PACKAGE) build/windows/$(WINDOWS_PACKAGE).zip
+	mkdir -p build/windows/$(WINDOWS_PACKAGE)
+	cp build/windows/ocelo-cli.exe packaging/windows/README.txt build/windows/$(WINDOWS_PACKAGE)/
+	cd build/windows && cmake -E tar cf $(WINDOWS_PACKAGE).zip --format=zip $(WINDOWS_PACKAGE)
+	@echo "build/windows/$(WINDOWS_PACKAGE).zip"
 
 clean:
 	rm -rf build
