@@ -202,6 +202,9 @@ TEST(Cli, HelpOnEveryCommandAndDoubleDashEndsOptions) {
 
 // Exit codes 0, 1 and 3, --quiet, and --json read back field by field.
 TEST(Cli, ExitStatusQuietAndJsonPerFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX names: a name holding a backslash and a byte that is not UTF-8, copies written with '/'";
+#endif
   const std::string root = test::TestFolder();
   const std::string odd = root + "/a\"b\\c\xFF.txt";  // a quote, a backslash and a byte that is not UTF-8
   test::WriteBytes(root + "/kana.txt", Hex("82 A0"));
@@ -295,6 +298,9 @@ TEST(Cli, ConvertGoesOnAfterAProblemAndReportsEachFile) {
 }
 
 TEST(Cli, NeverConvertsInPlaceAndNeverOverwritesItsOwnCopy) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX links and names that differ only in letter case";
+#endif
   namespace fs = std::filesystem;
   const std::string root = test::TestFolder();
   const test::Bytes lossy = Hex("63 61 66 C3 A9 20 E3 81 82");  // "café あ": é has no Shift_JIS form
