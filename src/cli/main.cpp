@@ -5,9 +5,11 @@
 
 #include "cli/cli.h"
 #include "platform/fs.h"
+#include "platform/system.h"
 
 int main(int argc, char** argv) {
   ocelo::sys::IgnoreFileSizeSignal();
-  std::vector<std::string> args(argv + 1, argv + argc);
+  ocelo::sys::UseBinaryStandardStreams();
+  std::vector<std::string> args = ocelo::sys::ProgramArguments(argc, argv);
   return ocelo::RunCli(args, std::cin, std::cout, std::cerr);
 }

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ocelo::sys {
 
@@ -33,6 +34,16 @@ std::u16string ExecutablePath();
 
 /// `GetCurrentDirectoryW`: the process's current folder.
 std::u16string WorkingFolder();
+
+/// The program's arguments after its name, in the form ToNativePath gives: on POSIX `argv` as it is; on
+/// Windows the UTF-16 command line (`GetCommandLineW`) split as the C runtime splits it, since `argv` holds
+/// the narrow code page's form, which loses every character outside it.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+/// Puts the standard streams in binary mode, so that the bytes a program writes are the bytes that arrive
+/// (Windows' C runtime would write every LF as CR LF and stop reading at a Ctrl+Z); POSIX streams are
+/// binary already. Each terminal program calls it once at start.
+void UseBinaryStandardStreams();
 
 /// `_wgetenv`: a variable's value; empty when it is not set.
 std::u16string Environment(std::u16string_view name);

@@ -1,6 +1,7 @@
-// RegistryStore: values under the current user's registry root, kept in the family's SQLite database in the
-// per-user config folder. Keys nest by backslash; key and value names are compared without case (A to Z);
-// values are texts or 32-bit numbers; a failed operation leaves a readable failure text.
+// RegistryStore: values under the current user's registry root, kept in the system's registry on Windows and
+// elsewhere in the family's SQLite database in the per-user config folder. Keys nest by backslash; key and
+// value names are compared without case (A to Z); values are texts or 32-bit numbers; a failed operation
+// leaves a readable failure text.
 #pragma once
 
 #include <cstdint>

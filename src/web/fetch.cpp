@@ -1,20 +1,27 @@
-// Web pages into the page cache: cache names, numbered earlier copies, and the downloads of a page (the GET
-// itself is http_get.cpp's, over libcurl, or http_get_none.cpp's in a build without the update check).
+// Web pages into the page cache: cache names and numbered earlier copies; the GET itself is the
+// system's (fetch_curl.cpp, fetch_wininet.cpp), or fetch_none.cpp's in a build without the update check.
 #include "web/fetch.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/fs.h"
 #include "util/file_list.h"
 #include "util/file_status.h"
 #include "util/folders.h"
+#include "util/policy.h"
 #include "util/strings.h"
 #include "version/format_number.h"
 #include "web/family_folders.h"
+#include "web/fetch_transfer.h"
+#include "web/u_agent.h"
 
 namespace ocelo {
 namespace {
@@ -34,12 +41,33 @@ std::size_t FindSeparator(std::u16string_view text, std::size_t from) {
   return backslash != std::u16string_view::npos ? backslash : text.find(u'/', from);
 }
 
+}  // namespace
+
 // The fetch's diagnostics go to the standard error stream, one line each.
-void ReportError(std::u16string_view line) {
+void ReportFetchError(std::u16string_view line) {
   std::string text = ToUtf8(line);
   text += '\n';
   std::fputs(text.c_str(), stderr);
 }
+
+// The environment report, with any control character (a line break would end the header early) as a
+// blank.
+std::string FetchUserAgent() {
+  std::string agent = ToUtf8(u_agent());
+  for (char& c : agent) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return agent;
+}
+
+// Saves the body whole, retrying a busy file as every file open does. A cache file is one of our working
+// files: never written through a link that someone put in its place.
+bool SaveFetchedBody(std::u16string_view file, std::span<const std::uint8_t> bytes) {
+  if (file.empty()) return false;
+  return RetryWhileBusy([&] { return sys::ReplaceFile(file, bytes, sys::WriteKind::kWorkingFile); }) == 0;
+}
+
+namespace {
 
 bool IsMissingOrEmpty(std::u16string_view path) {
   FileStatus status(path);
@@ -173,7 +201,7 @@ bool refresh_page(std::u16string_view url) {
   if (!aside.empty() && FileExists(aside)) {
     // The rename keeps the earlier copy's times, so the next start still sees that no page came today.
     (void)sys::RemoveFile(file);  // an empty body, if one was saved
-    if (sys::MoveFile(aside, file) != 0) ReportError(u"Can't restore " + std::u16string(file));
+    if (sys::MoveFile(aside, file) != 0) ReportFetchError(u"Can't restore " + std::u16string(file));
   }
   return false;
 }

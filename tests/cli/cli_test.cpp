@@ -229,6 +229,9 @@ TEST(Cli, HelpOnEveryCommandAndDoubleDashEndsOptions) {
 
 // Exit codes 0, 1 and 3, --quiet, and --json read back field by field.
 TEST(Cli, ExitStatusQuietAndJsonPerFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX names: a name holding a backslash and a byte that is not UTF-8, copies written with '/'";
+#endif
   const std::string root = test::TestFolder();
   const std::string odd = root + "/a\"b\\c\xFF.txt";  // a quote, a backslash and a byte that is not UTF-8
   test::WriteBytes(root + "/kana.txt", Hex("82 A0"));
@@ -322,6 +325,9 @@ TEST(Cli, ConvertGoesOnAfterAProblemAndReportsEachFile) {
 }
 
 TEST(Cli, NeverConvertsInPlaceAndNeverOverwritesItsOwnCopy) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX links and names that differ only in letter case";
+#endif
   namespace fs = std::filesystem;
   const std::string root = test::TestFolder();
   const test::Bytes lossy = Hex("63 61 66 C3 A9 20 E3 81 82");  // "café あ": é has no Shift_JIS form
@@ -395,7 +401,7 @@ TEST(Cli, DryRunTellsWhatTheRunThenDoesAndWritesNothing) {
   const std::string out = root + "/out";
   std::filesystem::create_directories(out);
   test::WriteText(out + "/kana.txt", "an older copy");
-  const utimbuf old_time{1700000000, 1700000000};
+  utimbuf old_time{1700000000, 1700000000};
   ::utime((out + "/kana.txt").c_str(), &old_time);
   const std::string kana = root + "/kana.txt", cafe = root + "/cafe.txt";
   struct Case {
@@ -517,6 +523,9 @@ TEST(Cli, ShowLostListsWhatTheTargetCannotHoldWhereItStands) {
 // the run; no link to a folder is followed, and the output folder inside the tree is never walked, so a
 // second run finds every copy up to date.
 TEST(Cli, RecursiveMirrorsAFolderAndNeverFeedsOnItsOwnOutput) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX links, a pipe among the files and folder permissions";
+#else
   namespace fs = std::filesystem;
   const std::string root = test::TestFolder();
   const test::Bytes kana = Hex("82 A0"), zip = Hex("50 4B 03 04 00 00");
@@ -591,6 +600,7 @@ TEST(Cli, RecursiveMirrorsAFolderAndNeverFeedsOnItsOwnOutput) {
     EXPECT_EQ(unreadable.err, "ocelo-cli: src/sub/deeper: unable to read the folder: Permission denied\n");
   }
   fs::current_path(previous);
+#endif
 }
 
 }  // namespace

@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 #include "platform/process.h"
+#include "platform/system.h"
 #include "util/policy.h"
 
 namespace ocelo::test {
@@ -18,11 +20,34 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string MakeSandbox() {
+#ifdef _WIN32
+// A new folder under the system's temporary folder, as mkdtemp makes one.
+std::string NewSandboxFolder() {
+  const char* base = std::getenv("OCELO_TEST_BASE");
+  const fs::path parent = base && *base ? fs::path(base) : fs::temp_directory_path();
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path folder = parent / ("ocelo-test-" + std::to_string(random() % 100000000u));
+    std::error_code error;
+    if (fs::create_directory(folder, error)) return folder.generic_string();
+  }
+  throw std::runtime_error("cannot create the test sandbox");
+}
+
+void SetVariable(const char* name, const std::string& value) { sys::SetEnvironment(U16(name), U16(value)); }
+#else
+std::string NewSandboxFolder() {
   const char* base = std::getenv("OCELO_TEST_BASE");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/ocelo-test-XXXXXX";
   if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create the test sandbox");
-  const std::string root = pattern;
+  return pattern;
+}
+
+void SetVariable(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+#endif
+
+std::string MakeSandbox() {
+  const std::string root = NewSandboxFolder();
   for (const char* sub : {"/home", "/tmp", "/data", "/config", "/cache", "/work"}) {
     fs::create_directories(root + sub);
     // The user's own and closed to others whatever the umask, so that TMPDIR is used as it is.
@@ -35,13 +60,15 @@ std::string MakeSandbox() {
     script << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" << root << "/xdg-open.log'\n";
   }
   fs::permissions(root + "/bin/xdg-open", fs::perms::owner_all);
+#ifndef _WIN32
   const char* path = std::getenv("PATH");
-  setenv("PATH", (root + "/bin:" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
-  setenv("HOME", (root + "/home").c_str(), 1);
-  setenv("TMPDIR", (root + "/tmp").c_str(), 1);
-  setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-  setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+  SetVariable("PATH", root + "/bin:" + (path ? path : "/usr/bin:/bin"));
+#endif
+  SetVariable("HOME", root + "/home");
+  SetVariable("TMPDIR", root + "/tmp");
+  SetVariable("XDG_DATA_HOME", root + "/data");
+  SetVariable("XDG_CONFIG_HOME", root + "/config");
+  SetVariable("XDG_CACHE_HOME", root + "/cache");
   // Failure paths retry as the program does, with pauses short enough for a test.
   WaitPolicy waits;
   waits.open_wait = std::chrono::milliseconds(1);
@@ -190,17 +217,27 @@ std::string ToHex(const Bytes& bytes) {
 
 }  // namespace ocelo::test
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
+#include <thread>
 
 namespace ocelo::test {
 
 std::string DumpLog() {
+#ifdef _WIN32
+  // The system's shared documents folder: the Wine prefix's, which every test process shares.
+  const std::string folder = U8(sys::SpecialFolderPath(sys::kCsidlCommonDocuments)) + "/Temp/Temp/DbgDump/WC";
+#else
   const std::string folder = SandboxRoot() + "/data/Temp/Temp/DbgDump/WC";
+#endif
   std::vector<std::string> files;
   std::error_code ignored;
   for (const auto& entry : fs::directory_iterator(folder, ignored)) {
@@ -229,7 +266,7 @@ std::vector<std::string> OpenedByShell(std::size_t expected) {
     std::ifstream in(log);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     if (lines.size() >= expected) break;
-    ::usleep(10000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return lines;
 }
@@ -237,9 +274,17 @@ std::vector<std::string> OpenedByShell(std::size_t expected) {
 void ClearOpenedByShell() { fs::remove(SandboxRoot() + "/xdg-open.log"); }
 
 void MakeSparseFile(const std::string& path, std::int64_t size) {
+#ifdef _WIN32
+  // NTFS keeps a file's unwritten end as zeros without blocks only once marked sparse; the size is what counts.
+  { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
+  std::error_code error;
+  fs::resize_file(path, static_cast<std::uintmax_t>(size), error);
+  if (error) throw std::runtime_error("cannot make a sparse file");
+#else
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0 || ::ftruncate(fd, size) != 0) throw std::runtime_error("cannot make a sparse file");
   ::close(fd);
+#endif
 }
 
 namespace {
@@ -260,6 +305,20 @@ CountedPauses::~CountedPauses() { SetWaits(previous_); }
 
 int CountedPauses::Take() { return g_pauses.exchange(0); }
 
+#ifdef _WIN32
+// A handle that shares nothing: every other open of the file fails with a sharing violation.
+FileLock::FileLock(const std::string& path) {
+  const std::u16string wide = U16(path);
+  HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot lock " + path);
+  handle_ = handle;
+}
+
+FileLock::~FileLock() {
+  if (handle_) ::CloseHandle(handle_);
+}
+#else
 FileLock::FileLock(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0) throw std::runtime_error("cannot lock " + path);
@@ -268,5 +327,6 @@ FileLock::FileLock(const std::string& path) {
 FileLock::~FileLock() {
   if (fd_ >= 0) ::close(fd_);
 }
+#endif
 
 }  // namespace ocelo::test

@@ -83,7 +83,8 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
 
  private:
-  int fd_ = -1;
+  int fd_ = -1;             // POSIX: the descriptor holding the lock
+  void* handle_ = nullptr;  // Windows: the handle that shares nothing
 };
 
 }  // namespace ocelo::test

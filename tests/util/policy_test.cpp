@@ -30,6 +30,9 @@ TEST(RetryWhileBusy, WaitsOutOnlyWhatWaitingCanClear) {
       {{EBUSY, EINTR}, kAttempts, EINTR},
       {{EBUSY, EACCES}, 2, EACCES},  // a permanent error after a busy one still ends at once
   };
+#ifndef EDQUOT
+  constexpr int EDQUOT = ENOSPC;  // Windows knows no disk quota error
+#endif
   for (const int permanent : {EACCES, EPERM, EROFS, EISDIR, ENOTDIR, ENAMETOOLONG, ENOSPC, EDQUOT, EFBIG, EIO, ENOENT,
                               ENOMEM, EINVAL, EEXIST, ELOOP, ENXIO}) {
     cases.push_back({{permanent}, 1, permanent});

@@ -138,6 +138,12 @@ std::u16string WorkingFolder() {
   }
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+void UseBinaryStandardStreams() {}
+
 std::u16string Environment(std::u16string_view name) {
   std::string native;
   if (name.empty() || !posix::NativeArg(name, native)) return {};

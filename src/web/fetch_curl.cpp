@@ -1,41 +1,18 @@
-// The GET of a page over libcurl: bounded in size and time, certificates verified, a secure request never
-// continued in the clear. A build without the update check has http_get_none.cpp in its place.
-#include "web/fetch.h"
-
+// The GET of a page over libcurl.
 #include <curl/curl.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <span>
 #include <string>
 #include <vector>
 
-#include "platform/fs.h"
 #include "util/policy.h"
 #include "util/strings.h"
-#include "web/u_agent.h"
+#include "web/fetch.h"
+#include "web/fetch_transfer.h"
 
 namespace ocelo {
 namespace {
-
-// The fetch's diagnostics go to the standard error stream, one line each.
-void ReportError(std::u16string_view line) {
-  std::string text = ToUtf8(line);
-  text += '\n';
-  std::fputs(text.c_str(), stderr);
-}
-
-// The environment report, with any control character (a line break would end the header early) as a
-// blank.
-std::string UserAgent() {
-  std::string agent = ToUtf8(u_agent());
-  for (char& c : agent) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  }
-  return agent;
-}
 
 // libcurl is set up once per process, before the first transfer.
 bool CurlReady() {
@@ -106,12 +83,6 @@ bool ParseUrl(CURLU* url, const std::string& text, UrlParts& parts) {
   return ok;
 }
 
-// Saves the body whole, retrying a busy file as every file open does. A cache file is one of our working
-// files: never written through a link that someone put in its place.
-bool SaveBody(std::u16string_view file, std::span<const std::uint8_t> bytes) {
-  if (file.empty()) return false;
-  return RetryWhileBusy([&] { return sys::ReplaceFile(file, bytes, sys::WriteKind::kWorkingFile); }) == 0;
-}
 }  // namespace
 
 bool http_available() { return true; }
@@ -123,7 +94,7 @@ bool http_get_to_file(std::u16string_view scheme, std::u16string_view address, s
   UrlParts parts;
   if (!url || !ParseUrl(url, ToUtf8(full), parts)) {
     curl_url_cleanup(url);
-    ReportError(u"Failed AfxParseURL |" + full);
+    ReportFetchError(u"Failed AfxParseURL |" + full);
     return false;
   }
   const bool secure = parts.scheme == "https";
@@ -131,12 +102,12 @@ bool http_get_to_file(std::u16string_view scheme, std::u16string_view address, s
   CURL* curl = CurlReady() ? curl_easy_init() : nullptr;
   if (!curl) {
     curl_url_cleanup(url);
-    ReportError(where + u"SendRequest ... error");
+    ReportFetchError(where + u"SendRequest ... error");
     return false;
   }
   Body body;
   char error_text[CURL_ERROR_SIZE] = {};
-  const std::string agent = UserAgent();
+  const std::string agent = FetchUserAgent();
   curl_easy_setopt(curl, CURLOPT_CURLU, url);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   // A secure request never continues in the clear.
@@ -165,21 +136,22 @@ bool http_get_to_file(std::u16string_view scheme, std::u16string_view address, s
   if (result != CURLE_OK) {
     if (status == 0 && !body.too_large && !body.headers_too_large && !body.no_memory) {
       // No answer at all: the connection, the secure channel or the request failed.
-      ReportError(where + u"SendRequest ... error");
+      ReportFetchError(where + u"SendRequest ... error");
     } else if (body.too_large || result == CURLE_FILESIZE_EXCEEDED) {
-      ReportError(where + u"The page is larger than " + Widen(std::to_string(kMaxPageBytes)) + u" bytes.");
+      ReportFetchError(where + u"The page is larger than " + Widen(std::to_string(kMaxPageBytes)) + u" bytes.");
     } else if (body.headers_too_large) {
-      ReportError(where + u"The page's headers are larger than " + Widen(std::to_string(kMaxHeaderBytes)) + u" bytes.");
+      ReportFetchError(where + u"The page's headers are larger than " + Widen(std::to_string(kMaxHeaderBytes)) +
+                       u" bytes.");
     } else if (body.no_memory) {
-      ReportError(where + u"Not enough memory for the page.");
+      ReportFetchError(where + u"Not enough memory for the page.");
     } else {
-      ReportError(where + Widen(error_text[0] ? error_text : curl_easy_strerror(result)));
+      ReportFetchError(where + Widen(error_text[0] ? error_text : curl_easy_strerror(result)));
     }
     return false;
   }
   // The status code decides nothing: an error page is saved like any page.
-  if (!SaveBody(file, body.bytes)) {
-    ReportError(where + u"Can't save " + std::u16string(file));
+  if (!SaveFetchedBody(file, body.bytes)) {
+    ReportFetchError(where + u"Can't save " + std::u16string(file));
     return false;
   }
   return true;

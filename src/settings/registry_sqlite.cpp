@@ -1,0 +1,401 @@
+// RegistryStore on SQLite, the stand-in for the registry on systems without one: keys and values without
+// letter case, one transaction per write.
+#include "settings/registry.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "base/paths.h"
+#include "platform/fs.h"
+#include "platform/private_access.h"
+#include "platform/system.h"
+#include "util/strings.h"
+
+namespace ocelo {
+namespace {
+
+// How long a write waits for another process's write to end. Writes take milliseconds; the wait only
+// bounds a stuck writer.
+constexpr int kBusyTimeoutMs = 5000;
+
+// Names longer than the registry allows are refused on creation, so that what one tool stores, every
+// tool of the family (on any system) can store too.
+constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxValueNameLength = 16383;
+
+// Enumeration hands names over in a buffer of 1024 characters, its terminator included.
+constexpr std::size_t kEnumNameBuffer = 1024;
+
+// The current user's root is the row that every path starts from.
+constexpr RegistryKey kCurrentUserRow = 1;
+
+constexpr int kSchemaVersion = 1;
+
+// The database holds UTF-16 text, so that every name and value round-trips code unit for code unit.
+// Names are compared in their folded form (A to Z lowered) and kept as first written.
+constexpr const char kSchema[] = R"sql(
+CREATE TABLE IF NOT EXISTS keys(
+  id INTEGER PRIMARY KEY,
+  parent INTEGER,
+  name TEXT NOT NULL,
+  folded TEXT NOT NULL,
+  UNIQUE(parent, folded));
+CREATE TABLE IF NOT EXISTS vals(
+  id INTEGER PRIMARY KEY,
+  key INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  folded TEXT NOT NULL,
+  type INTEGER NOT NULL,
+  data,
+  UNIQUE(key, folded));
+INSERT OR IGNORE INTO keys(id, parent, name, folded) VALUES(1, NULL, 'HKEY_CURRENT_USER', 'hkey_current_user');
+PRAGMA user_version = 1;
+)sql";
+
+bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+// One prepared statement; binding failures make Step fail.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) ok_ = false;
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  Statement& Bind(int index, std::int64_t value) {
+    if (ok_ && sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK) ok_ = false;
+    return *this;
+  }
+  Statement& Bind(int index, std::u16string_view text) {
+    static const char16_t kEmpty[1] = {0};  // an empty text is text, not NULL
+    if (text.size() > INT_MAX / 2) ok_ = false;
+    const void* data = text.empty() ? kEmpty : text.data();
+    if (ok_ &&
+        sqlite3_bind_text16(stmt_, index, data, static_cast<int>(text.size() * 2), SQLITE_TRANSIENT) != SQLITE_OK) {
+      ok_ = false;
+    }
+    return *this;
+  }
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step() { return ok_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+  bool Run() { return Step() == SQLITE_DONE; }
+
+  std::int64_t Int(int column) { return sqlite3_column_int64(stmt_, column); }
+  int Type(int column) { return sqlite3_column_type(stmt_, column); }
+  std::u16string Text(int column) {
+    const void* data = sqlite3_column_text16(stmt_, column);
+    std::size_t units = static_cast<std::size_t>(sqlite3_column_bytes16(stmt_, column)) / 2;
+    std::u16string text(units, u'\0');
+    if (data && units) std::memcpy(text.data(), data, units * 2);
+    return text;
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+  bool ok_ = true;
+};
+
+std::vector<std::u16string_view> PathComponents(std::u16string_view path) {
+  std::vector<std::u16string_view> components;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end > start) components.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return components;
+}
+
+RegistryKey FindChild(sqlite3* db, RegistryKey parent, std::u16string_view name) {
+  Statement find(db, "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2");
+  find.Bind(1, parent).Bind(2, ToLower(name));
+  return find.Step() == SQLITE_ROW ? find.Int(0) : kNoKey;
+}
+
+// The key at `path` below `from`; with `create`, missing keys are made on the way. kNoKey when missing or
+// when a name cannot be stored.
+RegistryKey WalkPath(sqlite3* db, RegistryKey from, std::u16string_view path, bool create) {
+  RegistryKey key = from;
+  for (std::u16string_view name : PathComponents(path)) {
+    RegistryKey child = FindChild(db, key, name);
+    if (child == kNoKey) {
+      if (!create || name.size() > kMaxKeyNameLength) return kNoKey;
+      Statement insert(db, "INSERT INTO keys(parent, name, folded) VALUES(?1, ?2, ?3)");
+      if (!insert.Bind(1, key).Bind(2, name).Bind(3, ToLower(name)).Run()) return kNoKey;
+      child = sqlite3_last_insert_rowid(db);
+    }
+    key = child;
+  }
+  return key;
+}
+
+struct StoredValue {
+  std::uint32_t type = kRegNone;
+  std::int32_t number = 0;
+  std::u16string text;
+};
+
+bool LookupValue(sqlite3* db, RegistryKey key, std::u16string_view name, StoredValue& value) {
+  Statement find(db, "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2");
+  find.Bind(1, key).Bind(2, ToLower(name));
+  if (find.Step() != SQLITE_ROW) return false;
+  value.type = static_cast<std::uint32_t>(find.Int(0));
+  if (value.type == kRegDword) {
+    value.number = static_cast<std::int32_t>(find.Int(1));
+  } else if (find.Type(1) == SQLITE_TEXT) {
+    value.text = find.Text(1);
+  }
+  return true;
+}
+
+bool StoreValue(sqlite3* db, RegistryKey key, std::u16string_view name, std::uint32_t type, std::int32_t number,
+                std::u16string_view text) {
+  if (name.size() > kMaxValueNameLength) return false;
+  // A value written again keeps its place in the enumeration and the case of its first name.
+  Statement upsert(db,
+                   "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+                   "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
+  upsert.Bind(1, key).Bind(2, name).Bind(3, ToLower(name)).Bind(4, static_cast<std::int64_t>(type));
+  if (type == kRegDword) {
+    upsert.Bind(5, static_cast<std::int64_t>(number));
+  } else {
+    upsert.Bind(5, text);
+  }
+  return upsert.Run();
+}
+
+bool EnsureSchema(sqlite3* db) {
+  {
+    Statement version(db, "PRAGMA user_version");
+    if (version.Step() == SQLITE_ROW && version.Int(0) >= kSchemaVersion) return true;
+  }
+  if (!Exec(db, "BEGIN IMMEDIATE")) return false;
+  if (Exec(db, kSchema) && Exec(db, "COMMIT")) return true;
+  Exec(db, "ROLLBACK");
+  return false;
+}
+
+}  // namespace
+
+struct RegistryStore::Database {
+  explicit Database(sqlite3* handle) : db(handle) {}
+  ~Database() { sqlite3_close_v2(db); }  // an unfinished transaction is rolled back
+  sqlite3* db;
+};
+
+RegistryStore::RegistryStore() = default;
+
+RegistryStore::~RegistryStore() {
+  // A key left open by a caller of Open keeps what was done through it, as a registry key would.
+  CloseKey(true);
+}
+
+bool RegistryStore::Connect() {
+  if (db_) return true;
+  std::u16string path = RegistryDatabasePath();
+  if (path.empty()) return false;
+  std::u16string folder = FolderPart(path);
+  if (!IsExistingFolder(folder)) {
+    // The config folder is made private when it is made; so is ours.
+    if (sys::SpecialFolderPath(sys::kCsidlAppData | sys::kCsidlFlagCreate).empty()) return false;
+    if (sys::MakePrivateFolder(folder) != 0 && !IsExistingFolder(folder)) return false;
+  }
+  bool fresh = sys::Access(path, 0) != 0;
+  sqlite3* handle = nullptr;
+  int opened = sqlite3_open_v2(sys::ToNativePath(path).c_str(), &handle,
+                               SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+  auto database = std::make_unique<Database>(handle);
+  if (opened != SQLITE_OK) return false;
+  // SQLite creates the file with the umask's mode; the journal files it adds take the file's mode.
+  // A file that stays as open as the umask made it still works; the folder around it is private.
+  if (fresh) (void)sys::MakeOwnerOnly(path);
+  sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+  // Only a new, empty database takes the encoding. In write-ahead-log mode readers never wait for a
+  // writer; should the mode not take, the busy wait still serialises writers.
+  Exec(handle, "PRAGMA encoding = 'UTF-16le'");
+  Exec(handle, "PRAGMA journal_mode = WAL");
+  if (!EnsureSchema(handle)) return false;
+  db_ = std::move(database);
+  return true;
+}
+
+RegistryKey RegistryStore::Open(RegistryRoot root, TextArg path, std::uint32_t access, bool create) {
+  root_ = root;
+  sub_key_ = std::u16string(path.value_or(u""));
+  last_error_.clear();
+  if (key_ != kNoKey) Close();
+  if (root == kHkeyCurrentUser && Connect()) {
+    sqlite3* db = db_->db;
+    if (!sqlite3_get_autocommit(db)) Exec(db, "ROLLBACK");
+    // A key opened for a change holds the write lock from the start, so two writers never both read and
+    // then collide; one opened for reading sees one consistent state.
+    bool writing = create || (access & (kKeySetValue | kKeyCreateSubKey | 0x10000)) != 0;
+    if (Exec(db, writing ? "BEGIN IMMEDIATE" : "BEGIN")) {
+      key_ = WalkPath(db, kCurrentUserRow, sub_key_, create);
+      if (key_ == kNoKey) Exec(db, "ROLLBACK");
+    }
+  }
+  if (key_ == kNoKey) last_error_ = std::u16string(kCannotOpenKey) + sub_key_;
+  return key_;
+}
+
+std::uint32_t RegistryStore::QueryType(TextArg name, std::uint32_t expected) {
+  value_name_ = std::u16string(name.value_or(u""));
+  type_ = kRegNone;
+  size_ = 0;
+  StoredValue value;
+  if (key_ == kNoKey || !LookupValue(db_->db, key_, value_name_, value)) {
+    SetFailure(kNoSuchValue, sub_key_, value_name_);
+    Close();
+    return type_;
+  }
+  type_ = value.type;
+  size_ = type_ == kRegDword ? 4 : static_cast<std::uint32_t>((value.text.size() + 1) * 2);
+  if (expected == kRegDword && type_ != kRegDword) {
+    SetFailure(kNotDword, sub_key_, value_name_);
+    Close();
+  } else if (expected == kRegSz && type_ != kRegSz) {
+    SetFailure(kNotText, sub_key_, value_name_);
+    Close();
+  }
+  return type_;
+}
+
+bool RegistryStore::Close() {
+  CloseKey(true);
+  return true;
+}
+
+bool RegistryStore::CloseKey(bool keep_changes) {
+  if (key_ == kNoKey) return true;
+  key_ = kNoKey;
+  sqlite3* db = db_->db;
+  if (sqlite3_get_autocommit(db)) return true;
+  if (keep_changes && Exec(db, "COMMIT")) return true;
+  Exec(db, "ROLLBACK");
+  return !keep_changes;
+}
+
+std::u16string RegistryStore::GetString(RegistryRoot root, TextArg path, TextArg name, TextArg default_text) {
+  std::u16string fallback(default_text.value_or(u""));
+  if (Open(root, path, kKeyQueryValue, false) == kNoKey) return fallback;
+  if (QueryType(name, kRegSz) != kRegSz) return fallback;
+  StoredValue value;
+  bool read = LookupValue(db_->db, key_, value_name_, value) && value.type == kRegSz;
+  Close();
+  if (!read) return fallback;
+  // A stored text ends at its first U+0000, as a registry text does.
+  std::size_t end = value.text.find(u'\0');
+  if (end != std::u16string::npos) value.text.resize(end);
+  return value.text;
+}
+
+std::int32_t RegistryStore::GetInt(RegistryRoot root, TextArg path, TextArg name, std::int32_t default_value) {
+  if (Open(root, path, kKeyQueryValue, false) == kNoKey) return default_value;
+  if (QueryType(name, kRegDword) != kRegDword) return default_value;
+  StoredValue value;
+  bool read = LookupValue(db_->db, key_, value_name_, value) && value.type == kRegDword;
+  Close();
+  return read ? value.number : default_value;
+}
+
+bool RegistryStore::WriteString(RegistryRoot root, TextArg path, TextArg name, TextArg value) {
+  if (Open(root, path, kKeySetValue, true) == kNoKey) return false;
+  if (!name) {
+    // The meaning of an absent INI entry: the whole key goes.
+    std::u16string_view full = path.value_or(u"");
+    std::size_t last = full.rfind(u'\\');
+    std::u16string_view parent = last == std::u16string_view::npos ? std::u16string_view(u"") : full.substr(0, last);
+    std::u16string_view child = last == std::u16string_view::npos ? full : full.substr(last + 1);
+    return DeleteKey(root, parent, child);
+  }
+  if (!value) return DeleteValue(root, path, name);
+  value_name_ = std::u16string(*name);
+  bool stored = StoreValue(db_->db, key_, *name, kRegSz, 0, *value);
+  stored = CloseKey(stored) && stored;
+  if (!stored) SetFailure(kWriteFailed, sub_key_, value_name_);
+  return stored;
+}
+
+bool RegistryStore::WriteInt(RegistryRoot root, TextArg path, TextArg name, std::int32_t value) {
+  if (Open(root, path, kKeySetValue, true) == kNoKey) return false;
+  value_name_ = std::u16string(name.value_or(u""));
+  bool stored = StoreValue(db_->db, key_, value_name_, kRegDword, value, {});
+  stored = CloseKey(stored) && stored;
+  if (!stored) SetFailure(kWriteFailed, sub_key_, value_name_);
+  return stored;
+}
+
+bool RegistryStore::DeleteValue(RegistryRoot root, TextArg path, TextArg name) {
+  if (!path || !name) return false;
+  if (Open(root, path, kKeySetValue, false) == kNoKey) return false;
+  value_name_ = std::u16string(*name);
+  Statement erase(db_->db, "DELETE FROM vals WHERE key = ?1 AND folded = ?2");
+  bool deleted = erase.Bind(1, key_).Bind(2, ToLower(value_name_)).Run() && sqlite3_changes(db_->db) == 1;
+  deleted = CloseKey(deleted) && deleted;
+  if (!deleted) SetFailure(kDeleteValueFailed, sub_key_, value_name_);
+  return deleted;
+}
+
+bool RegistryStore::DeleteKey(RegistryRoot root, TextArg parent, TextArg key_name) {
+  if (!parent || !key_name) return false;
+  if (Open(root, parent, kKeySetValue, false) == kNoKey) return false;
+  value_name_.clear();
+  sqlite3* db = db_->db;
+  bool deleted = false;
+  RegistryKey child = PathComponents(*key_name).empty() ? kNoKey : WalkPath(db, key_, *key_name, false);
+  if (child != kNoKey) {
+    Statement subkeys(db, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+    bool has_subkeys = subkeys.Bind(1, child).Step() != SQLITE_DONE;  // an error counts as "has subkeys"
+    if (!has_subkeys) {
+      Statement values(db, "DELETE FROM vals WHERE key = ?1");
+      Statement key(db, "DELETE FROM keys WHERE id = ?1");
+      deleted = values.Bind(1, child).Run() && key.Bind(1, child).Run();
+    }
+  }
+  deleted = CloseKey(deleted) && deleted;
+  if (!deleted) SetFailure(kDeleteKeyFailed, sub_key_, *key_name);
+  return deleted;
+}
+
+bool RegistryStore::EnumKeys(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
+  list.clear();
+  if (!path) return false;
+  if (Open(root, path, kKeyRead, false) == kNoKey) return false;
+  Statement names(db_->db, "SELECT name FROM keys WHERE parent = ?1 ORDER BY id");
+  names.Bind(1, key_);
+  std::vector<std::u16string> all;
+  while (names.Step() == SQLITE_ROW) all.push_back(names.Text(0));
+  Close();
+  // In name order without case, code unit by code unit, as a registry lists subkeys.
+  std::stable_sort(all.begin(), all.end(),
+                   [](const std::u16string& a, const std::u16string& b) { return ToLower(a) < ToLower(b); });
+  for (std::u16string& name : all) {
+    if (name.size() >= kEnumNameBuffer) break;
+    list.push_back(std::move(name));
+  }
+  return true;
+}
+
+bool RegistryStore::EnumValues(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
+  list.clear();
+  if (!path) return false;
+  if (Open(root, path, kKeyRead, false) == kNoKey) return false;
+  Statement names(db_->db, "SELECT name FROM vals WHERE key = ?1 ORDER BY id");
+  names.Bind(1, key_);
+  while (names.Step() == SQLITE_ROW) {
+    std::u16string name = names.Text(0);
+    if (name.size() >= kEnumNameBuffer) break;
+    list.push_back(std::move(name));
+  }
+  Close();
+  return true;
+}
+
+}  // namespace ocelo
