@@ -394,6 +394,9 @@ TEST(Cli, DetectReportsKindMarkTextAndDeclaration) {
 // A dry run tells what the run then does, file by file with the same fields and exit status, and writes
 // nothing: no copy, no backup, no folder, no temporary file.
 TEST(Cli, DryRunTellsWhatTheRunThenDoesAndWritesNothing) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX paths in the lines told: '/' separators, and the sandbox's TMPDIR as the Rescue root";
+#endif
   const std::string root = test::TestFolder();
   test::WriteBytes(root + "/kana.txt", Hex("82 A0"));
   test::WriteBytes(root + "/cafe.txt", Hex("63 61 66 C3 A9"));
