@@ -768,6 +768,65 @@ int Convert(const Options& options, std::istream& in, std::ostream& out, std::os
   return ExitStatus(failed, unchanged);
 }
 
+// What detect tells of one file.
+struct Finding {
+  Detection detection;
+  EncodingKind declared = 0;
+  bool is_text = false;
+};
+
+// The finding for a content read whole (standard input, a pipe, an empty file).
+Finding FindWhole(std::u16string_view path, const FileContent& content) {
+  Finding finding;
+  finding.detection = DetectEncoding(content.bytes);
+  // The declaration is looked for in the first ten lines of the text.
+  const std::u16string& text = content.text;
+  std::vector<std::u16string> lines;
+  for (std::size_t start = 0; start < text.size() && lines.size() < 10;) {
+    std::size_t end = text.find(u'\n', start);
+    if (end == std::u16string::npos) end = text.size();
+    lines.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  finding.declared = FindDeclaredEncoding(lines);
+  finding.is_text = IsTextFile(path, content);
+  return finding;
+}
+
+// The finding for a regular file read in pieces, whatever its size: detection in one pass, the text-file
+// test in a second only when the file holds a zero byte, and the declaration from the text up to the end
+// of its tenth line. With `read_only`, the file is only read through. Empty when it cannot be read or
+// memory ran out.
+std::optional<Finding> FindStreamed(std::u16string_view path, bool read_only) {
+  std::FILE* stream = OpenSourceFile(path);
+  if (!stream) return std::nullopt;
+  try {
+    ByteSource source(stream, true);
+    SourceFacts facts;
+    if (!ScanSource(source, facts)) {
+      DumpText(u"Can't read  " + std::u16string(path));
+      return std::nullopt;
+    }
+    Finding finding;
+    finding.detection = facts.detection;
+    if (read_only) return finding;
+    finding.is_text = IsTextFile(source, facts);
+    LineDeclarationScan lines;
+    TextSource text(source, facts.detection);
+    std::u16string_view piece;
+    while (!lines.Done() && text.Next(piece)) lines.Add(piece);
+    if (source.Failed()) {
+      DumpText(u"Can't read  " + std::u16string(path));
+      return std::nullopt;
+    }
+    finding.declared = lines.Result();
+    return finding;
+  } catch (const std::bad_alloc&) {
+    DumpText(u"Can't read, out of memory  " + std::u16string(path));
+    return std::nullopt;
+  }
+}
+
 int Detect(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
   if (options.help) {
     out << kDetectHelp;
@@ -789,6 +848,7 @@ int Detect(const Options& options, std::istream& in, std::ostream& out, std::ost
     report.path = given;
     report.result = FileResult::kUnreadable;
     FileContent content;
+    std::optional<Finding> finding;
     if (input) {
       if (input_read) {
         report.message = "standard input was read already";
@@ -802,13 +862,16 @@ int Detect(const Options& options, std::istream& in, std::ostream& out, std::ost
         report.error = status.Error();
       } else if (!status.IsFile()) {
         report.message = "not a file";
+      } else if (status.Size() > 0) {
+        finding = FindStreamed(path, options.quiet);
+        if (!finding) report.error = ReadError(path);
       } else {
         content = ReadFileContent(path);
         if (!content.readable) report.error = ReadError(path);
       }
     }
     progress.Clear();
-    if (!content.readable) {
+    if (!content.readable && !finding) {
       failed = true;
       if (report.message.empty()) report.message = Describe(report.result);
       if (options.json) {
@@ -824,18 +887,10 @@ int Detect(const Options& options, std::istream& in, std::ostream& out, std::ost
       continue;
     }
     if (options.quiet) continue;
-    const Detection detection = DetectEncoding(content.bytes);
-    // The declaration is looked for in the first ten lines of the text.
-    const std::u16string& text = content.text;
-    std::vector<std::u16string> lines;
-    for (std::size_t start = 0; start < text.size() && lines.size() < 10;) {
-      std::size_t end = text.find(u'\n', start);
-      if (end == std::u16string::npos) end = text.size();
-      lines.emplace_back(text.substr(start, end - start));
-      start = end + 1;
-    }
-    const EncodingKind declared = FindDeclaredEncoding(lines);
-    const bool is_text = IsTextFile(path, content);
+    if (!finding) finding = FindWhole(path, content);
+    const Detection detection = finding->detection;
+    const EncodingKind declared = finding->declared;
+    const bool is_text = finding->is_text;
     if (options.json) {
       out << "{\"path\":" << JsonString(FromArg(given)) << ",\"ok\":true,\"encoding\":\"" << KindName(detection.kind)
           << "\",\"family\":\"" << KindFamily(detection.kind) << "\",\"code\":" << detection.kind

@@ -86,7 +86,7 @@ bool IsTextFile(ByteSource& source, const SourceFacts& facts) {
 
 void TextDeclarationScan::Add(std::u16string_view piece) {
   if (first_.size() < 20) first_ += piece.substr(0, 20 - first_.size());
-  if (Found()) return;
+  if (!complete_ && Found()) return;
   joined_.assign(tail_);
   joined_ += piece;
   const std::u16string_view text = joined_;
@@ -145,6 +145,48 @@ bool TextDeclarationScan::Found() const {
 
 bool TextDeclarationScan::FoundAtEnd() const {
   return xml_declaration_ || (vrml_ && utf8_) || KindOf(xml_) != 0 || KindOf(html_) != 0;
+}
+
+TextDeclarationScan::Finds TextDeclarationScan::Declared() const {
+  Finds finds;
+  if (xml_.stage >= 2) finds.xml = KindOf(xml_);
+  if (html_.stage >= 2) finds.html = KindOf(html_);
+  if (vrml_) finds.vrml = utf8_ ? kind::Utf8 : kind::Copy;
+  return finds;
+}
+
+void LineDeclarationScan::Add(std::u16string_view piece) {
+  while (!Done() && !piece.empty()) {
+    const std::size_t end = piece.find(u'\n');
+    line_.Add(piece.substr(0, end));
+    if (end == std::u16string_view::npos) return;
+    EndLine();
+    piece.remove_prefix(end + 1);
+  }
+}
+
+void LineDeclarationScan::EndLine() {
+  const TextDeclarationScan::Finds finds = line_.Declared();
+  // Only the first line that holds a kind of declaration counts for that kind.
+  if (firsts_.xml < 0) firsts_.xml = finds.xml;
+  if (firsts_.html < 0) firsts_.html = finds.html;
+  if (firsts_.vrml < 0) firsts_.vrml = finds.vrml;
+  line_ = TextDeclarationScan(true);
+  ++lines_;
+}
+
+EncodingKind LineDeclarationScan::Result() const {
+  // The text's last line, when it has no line feed after it, ends with the text.
+  TextDeclarationScan::Finds finds = firsts_;
+  if (!Done()) {
+    const TextDeclarationScan::Finds last = line_.Declared();
+    if (finds.xml < 0) finds.xml = last.xml;
+    if (finds.html < 0) finds.html = last.html;
+    if (finds.vrml < 0) finds.vrml = last.vrml;
+  }
+  if (finds.xml > 0) return finds.xml;
+  if (finds.html > 0) return finds.html;
+  return std::max(finds.vrml, 0);
 }
 
 bool IsTextFile(std::u16string_view path, const FileContent& content) {

@@ -32,11 +32,24 @@ bool IsTextFile(ByteSource& source, const SourceFacts& facts);
 /// declaration ("<?xml") or a declared encoding (FindDeclaredEncoding of the whole text as one entry).
 class TextDeclarationScan {
  public:
+  TextDeclarationScan() = default;
+  /// With `complete`, the scan goes on after the first find, so that Declared tells what the whole
+  /// text declares.
+  explicit TextDeclarationScan(bool complete) : complete_(complete) {}
   void Add(std::u16string_view piece);
   /// True once the text is known to hold either.
   [[nodiscard]] bool Found() const;
   /// After the last piece: true when the whole text holds either.
   [[nodiscard]] bool FoundAtEnd() const;
+
+  /// After the last piece of a complete scan, what each kind of declaration finds in the text as one
+  /// entry: -1 when the text holds none of that kind, else the kind its value names (0 for none).
+  struct Finds {
+    int xml = -1;   ///< "xml", then "encoding", then the value after "=" (or the text's start)
+    int html = -1;  ///< "html", then "charset", likewise
+    int vrml = -1;  ///< "VRML" or "X3D": 8 when "utf8" is there too, else 0
+  };
+  [[nodiscard]] Finds Declared() const;
 
  private:
   // The search for `tag`, then `key` after it, then "=" after that, and the 20 characters after it.
@@ -58,6 +71,24 @@ class TextDeclarationScan {
   std::u16string first_;  // the text's first 20 units
   std::u16string tail_;   // the last units of the text so far, for matches across pieces
   std::u16string joined_;
+  bool complete_ = false;
+};
+
+/// FindDeclaredEncoding of the first ten lines of a text (its parts between line feeds) given piece by
+/// piece, holding a few units whatever the length of the lines.
+class LineDeclarationScan {
+ public:
+  void Add(std::u16string_view piece);
+  /// True once ten lines have ended: what follows cannot change the result.
+  [[nodiscard]] bool Done() const { return lines_ >= 10; }
+  /// After the last piece (or once Done): FindDeclaredEncoding of the lines.
+  [[nodiscard]] EncodingKind Result() const;
+
+ private:
+  void EndLine();
+  TextDeclarationScan line_{true};
+  TextDeclarationScan::Finds firsts_;  // each kind's first find among the lines ended so far
+  int lines_ = 0;
 };
 
 }  // namespace ocelo

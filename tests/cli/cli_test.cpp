@@ -9,8 +9,14 @@
 #include <sstream>
 
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 #include <utime.h>
 
+#include "encoding/stream.h"
 #include "support/sandbox.h"
 #include "util/dump.h"
 
@@ -389,6 +395,95 @@ TEST(Cli, DetectReportsKindMarkTextAndDeclaration) {
   const CliRun input = Cli({"detect", "-"}, Hex("FF FE 42 30"));
   EXPECT_EQ(input.status, 0);
   EXPECT_EQ(input.out, "-: UTF-16LE (16), mark 2, text, declared none\n");
+}
+
+// A file is read in pieces and its declaration looked for only up to the end of its tenth line: whatever
+// the pieces, the report is the one for the same bytes read whole from standard input.
+TEST(Cli, DetectInPiecesTellsWhatTheWholeTextTells) {
+  const std::string root = test::TestFolder();
+  const std::string nine_lines = "1\n2\n3\n4\n5\n6\n7\n8\n9\n";
+  const std::string long_line(100, 'x');
+  struct Case {
+    const char* description;
+    test::Bytes bytes;
+    const char* declared;  // as the whole read tells it
+  };
+  const Case cases[] = {
+      {"a declaration on line 10", BytesOf(nine_lines + "<?xml encoding=\"Shift_JIS\"?>"),
+       "cp932 (74, Shift_JIS family)"},
+      {"a declaration on line 11", BytesOf(nine_lines + "\n<?xml encoding=\"Shift_JIS\"?>\n"), "none"},
+      {"line 10 ends a CRLF text", BytesOf("a\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n<html charset=utf-8>\r\n"),
+       "UTF-8 (8)"},
+      {"a first line far longer than a piece", BytesOf(long_line + "<?xml encoding=\"utf-8\"?>" + long_line),
+       "UTF-8 (8)"},
+      {"a key without '=' takes the line's start", BytesOf("x\n<?xml encoding utf-8?>\n"), "UTF-8 (8)"},
+      {"a key without '=' on a line starting with the value", BytesOf("\nutf-8 <html charset\n"), "UTF-8 (8)"},
+      {"the first XML declaration names nothing: the HTML one counts",
+       BytesOf("<html><meta charset=\"utf-8\">\n<?xml encoding=\"latin1\"?>\n<?xml encoding=\"sjis\"?>"), "UTF-8 (8)"},
+      {"tag and key on different lines", BytesOf("<?xml\nencoding=\"utf-8\"?>"), "none"},
+      {"a VRML header with utf8 on its line", BytesOf("#VRML V2.0 utf8\n"), "UTF-8 (8)"},
+      {"utf8 on another line than the header", BytesOf("#X3D V3.0\nutf8\n"), "none"},
+      {"UTF-16 with a zero byte, read twice",
+       Hex("FF FE 3C 00 3F 00 78 00 6D 00 6C 00 20 00 65 00 6E 00 63 00 6F 00 64 00 "
+           "69 00 6E 00 67 00 3D 00 75 00 74 00 66 00 2D 00 38 00 0A 00"),
+       "UTF-8 (8)"},
+      {"a zero byte ends the text before the declaration",
+       Hex("61 0A 00 0A 3C 3F 78 6D 6C 20 65 6E 63 6F 64 69 6E 67 3D 75 74 66 38"), "none"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    const std::string path = root + "/f.txt";
+    test::WriteBytes(path, c.bytes);
+    const CliRun whole = Cli({"detect", "-"}, c.bytes);
+    const CliRun whole_json = Cli({"detect", "--json", "-"}, c.bytes);
+    ASSERT_EQ(whole.status, 0);
+    EXPECT_NE(whole.out.find(std::string(", declared ") + c.declared + "\n"), std::string::npos) << whole.out;
+    for (const std::size_t piece : {std::size_t{0}, std::size_t{1}, std::size_t{5}}) {
+      SCOPED_TRACE("pieces of " + std::to_string(piece));
+      SetStreamPieceBytes(piece);
+      const CliRun file = Cli({"detect", path});
+      const CliRun json = Cli({"detect", "--json", path});
+      SetStreamPieceBytes(0);
+      EXPECT_EQ(file.status, 0);
+      EXPECT_EQ(file.out, path + whole.out.substr(1));
+      EXPECT_EQ(json.out, "{\"path\":\"" + path + "\"" + whole_json.out.substr(std::string("{\"path\":\"-\"").size()));
+    }
+  }
+}
+
+// A file larger than the address space the process may use is detected all the same: it is never held whole.
+TEST(Cli, DetectHoldsPiecesOfAFileLargerThanTheAddressSpaceAllowed) {
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address-space limit in a forked child (the sanitizer's shadow memory cannot live under one)";
+#else
+  const std::size_t size = 64 << 20;
+  const std::string path = test::TestFolder() + "/big.txt";
+  test::Bytes bytes(size, 'a');
+  const std::string head = "<?xml encoding=\"utf-8\"?>\n\x82\xA0";
+  std::copy(head.begin(), head.end(), bytes.begin());
+  bytes[size / 2] = 0;  // the text-file test reads the text too
+  test::WriteBytes(path, bytes);
+  bytes = {};
+  const pid_t child = ::fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    unsigned long pages = 0;
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm || std::fscanf(statm, "%lu", &pages) != 1) ::_exit(100);
+    std::fclose(statm);
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = pages * ::sysconf(_SC_PAGESIZE) + size * 3 / 4;
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(101);
+    const CliRun run = Cli({"detect", path});
+    ::_exit(run.status != 0                                                                          ? 102
+            : run.out == path + ": cp932 (74, Shift_JIS family), mark 0, text, declared UTF-8 (8)\n" ? 0
+                                                                                                     : 103);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }
 
 // A dry run tells what the run then does, file by file with the same fields and exit status, and writes
