@@ -41,7 +41,8 @@ constexpr const char* kConvertHelp =
     "  Writes a converted copy of each text file into DIR under the same name (DIR is created when\n"
     "  missing). An existing copy is backed up into the Rescue folder first (not for copy), a copy that is\n"
     "  up to date is left alone, a file whose characters the target cannot hold is copied unchanged, and\n"
-    "  every copy gets its source's modification time. PATH - reads standard input (with --stdout only).\n"
+    "  every copy gets its source's modification time. PATH - reads standard input (with --stdout only;\n"
+    "  a lone - with no DIR writes to standard output).\n"
     "  -t, --to=TARGET  copy or 0; utf-8, utf8 or 8 (no mark); utf-16, utf-16le, utf16 or 16 (little-endian\n"
     "                   with mark); shift_jis, shift-jis, sjis, cp932, windows-31j, ms932 or 74 (code page\n"
     "                   932). Letter case is ignored.\n"
@@ -623,7 +624,13 @@ std::vector<Job> Jobs(const Options& options, const std::u16string& here, const 
   return jobs;
 }
 
-int Convert(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
+int Convert(const Options& given, std::istream& in, std::ostream& out, std::ostream& err) {
+  // Standard input alone, with no folder named, goes to standard output as through any filter:
+  //   ocelo-cli convert -t utf-8 - < in.txt > out.txt
+  Options options = given;
+  if (!options.to_stdout && !options.out && options.paths.size() == 1 && options.paths.front() == "-") {
+    options.to_stdout = true;
+  }
   if (options.help) {
     out << kConvertHelp;
     return 0;

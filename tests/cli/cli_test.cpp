@@ -167,6 +167,7 @@ TEST(Cli, OptionSpellingsAndEncodingNamesConvertAStream) {
       {{"--to", "utf-16LE", "--out=-", "-"}, kana_sjis, 0, kana_utf16},
       {{"-", "--stdout", "--to", "utf16"}, kana_utf8, 0, kana_utf16},  // options after the source
       {{"-t", "16", "--stdout", "-"}, kana_utf8, 0, kana_utf16},
+      {{"-t", "8", "-"}, kana_sjis, 0, kana_utf8},  // standard input alone: standard output by default
       {{"-t", "Shift_JIS", "--stdout", "-"}, kana_utf8, 0, kana_sjis},
       {{"-t", "shift-jis", "--stdout", "-"}, kana_utf16, 0, kana_sjis},
       {{"-t", "SJIS", "--stdout", "-"}, kana_utf8, 0, kana_sjis},
