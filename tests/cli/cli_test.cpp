@@ -91,21 +91,6 @@ std::map<std::string, std::string> ParseObject(const std::string& line) {
   return i + 1 == line.size() ? fields : std::map<std::string, std::string>{};
 }
 
-// Every path below a folder with its size and modification time: what a run that writes nothing leaves alike.
-std::map<std::string, std::string> TreeOf(const std::string& root) {
-  namespace fs = std::filesystem;
-  std::map<std::string, std::string> tree;
-  std::error_code ignored;
-  for (auto it = fs::recursive_directory_iterator(root, ignored); it != fs::recursive_directory_iterator();
-       it.increment(ignored)) {
-    const bool file = it->is_regular_file(ignored);
-    tree[it->path().string()] = file ? std::to_string(it->file_size(ignored)) + "@" +
-                                           std::to_string(it->last_write_time(ignored).time_since_epoch().count())
-                                     : "folder";
-  }
-  return tree;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream stream(text);
@@ -521,9 +506,9 @@ TEST(Cli, DryRunTellsWhatTheRunThenDoesAndWritesNothing) {
     args.insert(args.end(), c.files.begin(), c.files.end());
     std::vector<std::string> dry = args;
     dry.insert(dry.begin() + 1, "--dry-run");
-    const std::map<std::string, std::string> before = TreeOf(test::SandboxRoot());
+    const std::map<std::string, std::string> before = test::TreeOf(test::SandboxRoot());
     const CliRun preview = Cli(dry);
-    EXPECT_EQ(TreeOf(test::SandboxRoot()), before) << "the dry run wrote something";
+    EXPECT_EQ(test::TreeOf(test::SandboxRoot()), before) << "the dry run wrote something";
     const CliRun real = Cli(args);
     EXPECT_EQ(preview.status, c.status) << preview.out;
     EXPECT_EQ(real.status, c.status) << real.out;
@@ -643,9 +628,9 @@ TEST(Cli, RecursiveMirrorsAFolderAndNeverFeedsOnItsOwnOutput) {
   fs::current_path(root);
   const std::string mirror = root + "/src/out/src";
 
-  const std::map<std::string, std::string> before = TreeOf(root);
+  const std::map<std::string, std::string> before = test::TreeOf(root);
   const CliRun dry = Cli({"convert", "-n", "-r", "-t", "utf-8", "-o", "src/out", "src/"});
-  EXPECT_EQ(TreeOf(root), before) << "the dry run wrote something";
+  EXPECT_EQ(test::TreeOf(root), before) << "the dry run wrote something";
   EXPECT_EQ(dry.status, 0) << dry.err;
   EXPECT_EQ(dry.out.find("src/a.txt: would be converted to " + mirror + "/a.txt\n"), 0u) << dry.out;
   EXPECT_NE(dry.out.find("src/sub/deeper/c.txt: would be converted to " + mirror + "/sub/deeper/c.txt\n"),

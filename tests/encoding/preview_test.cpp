@@ -20,20 +20,6 @@ namespace fs = std::filesystem;
 using test::Hex;
 using test::U16;
 
-// Every path below a folder with its size and modification time: what a run that writes nothing leaves alike.
-std::map<std::string, std::string> TreeOf(const std::string& root) {
-  std::map<std::string, std::string> tree;
-  std::error_code ignored;
-  for (auto it = fs::recursive_directory_iterator(root, ignored); it != fs::recursive_directory_iterator();
-       it.increment(ignored)) {
-    const bool file = it->is_regular_file(ignored);
-    tree[it->path().string()] = file ? std::to_string(it->file_size(ignored)) + "@" +
-                                           std::to_string(it->last_write_time(ignored).time_since_epoch().count())
-                                     : "folder";
-  }
-  return tree;
-}
-
 TEST(PreviewOne, TellsWhatTheConversionThenDoesAndWritesNothing) {
   enum class Copy { kNone, kOther, kConverted, kFolder };
   struct Case {
@@ -83,9 +69,9 @@ TEST(PreviewOne, TellsWhatTheConversionThenDoesAndWritesNothing) {
     const utimbuf old_time{1700000000, 1700000000};
     if (c.copy == Copy::kOther) ::utime(dest.c_str(), &old_time);
 
-    const std::map<std::string, std::string> before = TreeOf(test::SandboxRoot());
+    const std::map<std::string, std::string> before = test::TreeOf(test::SandboxRoot());
     const Preview preview = PreviewOne(c.target, U16(source), U16(out), ReadFileContent(U16(source)));
-    EXPECT_EQ(TreeOf(test::SandboxRoot()), before) << "the preview wrote something";
+    EXPECT_EQ(test::TreeOf(test::SandboxRoot()), before) << "the preview wrote something";
     EXPECT_EQ(preview.result, c.expected);
     EXPECT_EQ(preview.cause, c.cause);
     EXPECT_EQ(test::U8(preview.copy), Succeeded(c.expected) ? dest : "");

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <stdexcept>
 
@@ -213,6 +214,20 @@ std::string ToHex(const Bytes& bytes) {
     out += kDigits[bytes[i] & 15];
   }
   return out;
+}
+
+std::map<std::string, std::string> TreeOf(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> tree;
+  std::error_code ignored;
+  for (auto it = fs::recursive_directory_iterator(root, ignored); it != fs::recursive_directory_iterator();
+       it.increment(ignored)) {
+    const bool file = it->is_regular_file(ignored);
+    tree[it->path().string()] = file ? std::to_string(it->file_size(ignored)) + "@" +
+                                           std::to_string(it->last_write_time(ignored).time_since_epoch().count())
+                                     : "folder";
+  }
+  return tree;
 }
 
 }  // namespace ocelo::test

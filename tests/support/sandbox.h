@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,10 @@ void WriteBytes(const std::string& path, const Bytes& bytes);
 void WriteText(const std::string& path, std::string_view bytes);
 Bytes ReadBytes(const std::string& path);
 bool Exists(const std::string& path);
+
+/// Every path below a folder with its size and modification time (a folder as "folder"): what a run that
+/// writes nothing leaves alike.
+std::map<std::string, std::string> TreeOf(const std::string& root);
 
 /// Bytes from a hex text such as "EF BB BF 41".
 Bytes Hex(std::string_view hex);
