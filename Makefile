@@ -10,8 +10,9 @@ DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libsq
 # `make package` needs dpkg-shlibdeps (dpkg-dev), which CPack runs with `file`.
 PACKAGE_DEPS := dpkg-dev file
 # The Windows cross build: MinGW-w64 with the posix thread model, Wine to run its programs, Xvfb for
-# those that open a window; GoogleTest's sources (googletest) come with libgtest-dev.
-WINDOWS_DEPS := g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest
+# those that open a window; GoogleTest's sources (googletest) come with libgtest-dev. NSIS makes the
+# installer, librsvg2-bin and icoutils its icon.
+WINDOWS_DEPS := g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest nsis librsvg2-bin icoutils
 # Only the checks need these: clang with libFuzzer's run-time (which clang-14 merely recommends) for
 # `make fuzz`, and clang-format for `make format-check`.
 CHECK_DEPS := clang libclang-rt-14-dev clang-format
@@ -152,14 +153,14 @@ test-windows: windows
 	WINEPREFIX=$(WINE_PREFIX) ctest --preset windows
 	-WINEPREFIX=$(WINE_PREFIX) wineserver -k
 
-# A ZIP a Windows user can download: the programs and a README (build/windows/ocelo-windows-VERSION.zip).
+# What a Windows user downloads (docs/windows.md): build/windows/ocelo-windows-VERSION.zip and the NSIS
+# installer ocelo-windows-VERSION-setup.exe, both made by CPack, then checked under Wine (installed,
+# run, installed again, uninstalled) by packaging/windows/check-packages.sh.
 WINDOWS_PACKAGE = ocelo-windows-$(shell grep -o 'project.Ocelo VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 package-windows: windows
-	rm -rf build/windows/$(WINDOWS_PACKAGE) build/windows/$(WINDOWS_PACKAGE).zip
-	mkdir -p build/windows/$(WINDOWS_PACKAGE)
-	cp build/windows/ocelo-cli.exe packaging/windows/README.txt build/windows/$(WINDOWS_PACKAGE)/
-	cd build/windows && cmake -E tar cf $(WINDOWS_PACKAGE).zip --format=zip $(WINDOWS_PACKAGE)
-	@echo "build/windows/$(WINDOWS_PACKAGE).zip"
+	rm -f build/windows/$(WINDOWS_PACKAGE).zip build/windows/$(WINDOWS_PACKAGE)-setup.exe
+	cd build/windows && cpack -G "ZIP;NSIS"
+	packaging/windows/check-packages.sh build/windows $(WINDOWS_PACKAGE)
 
 clean:
 	rm -rf build

@@ -1,0 +1,100 @@
+# What the Windows build installs, and the two packages made from it (`make package-windows`, or
+# `cpack -G "ZIP;NSIS"` in build/windows):
+#   ocelo-windows-VERSION.zip         a folder ocelo-windows-VERSION with the files below
+#   ocelo-windows-VERSION-setup.exe   an NSIS installer of the same files, with an uninstaller
+# Both hold one flat folder, as Windows programs are laid out:
+#   ocelo-cli.exe    the terminal program
+#   ocelo.exe        the dialog, when the build has it (the `ocelo` target)
+#   README.txt       packaging/windows/README.txt, with the version filled in
+#   LICENSE.txt      the licence (MIT)
+# The two texts get CR LF line ends, which every Notepad shows as lines.
+#
+# The installer (CPack's NSIS generator, Debian nsis) is a 64-bit one, as the programs are: Program Files,
+# not Program Files (x86), and the 64-bit registry. It adds a Start-menu folder "Ocelo" (the dialog, the
+# README and the uninstaller), registers itself under Add or remove programs, and removes an older
+# installation first. Its uninstaller deletes the files it installed, one by one, and the folder only when
+# nothing else is left in it, so a file of the user's in the program's folder survives. It leaves the PATH
+# alone: CPack's code for it edits the variable in NSIS's 1024-character strings, and a longer PATH would
+# be cut; README.txt says how to run ocelo-cli.exe from any folder.
+
+install(TARGETS ocelo-cli RUNTIME DESTINATION .)
+if(TARGET ocelo)
+  install(TARGETS ocelo RUNTIME DESTINATION .)
+endif()
+
+set(_ocelo_package_dir ${CMAKE_BINARY_DIR}/packaging)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${_ocelo_package_dir}/README.txt
+               @ONLY NEWLINE_STYLE CRLF)
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${_ocelo_package_dir}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${_ocelo_package_dir}/README.txt ${_ocelo_package_dir}/LICENSE.txt DESTINATION .)
+
+# The installer's and the uninstaller's icon: data/ocelo.svg rendered (rsvg-convert, Debian librsvg2-bin)
+# and put into one .ico (icotool, Debian icoutils), the 256 px picture kept as PNG inside it as Windows
+# takes it. Without those tools the installer keeps NSIS's own icon.
+find_program(OCELO_RSVG_CONVERT rsvg-convert)
+find_program(OCELO_ICOTOOL icotool)
+set(_ocelo_installer_ico "")
+if(OCELO_RSVG_CONVERT AND OCELO_ICOTOOL)
+  set(_ocelo_installer_ico ${_ocelo_package_dir}/ocelo-setup.ico)
+  set(_ocelo_ico_pngs)
+  set(_ocelo_ico_arguments)
+  foreach(size 16 24 32 48 256)
+    set(png ${_ocelo_package_dir}/icon/ocelo-${size}.png)
+    add_custom_command(OUTPUT ${png}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${_ocelo_package_dir}/icon
+      COMMAND ${OCELO_RSVG_CONVERT} --width=${size} --height=${size} --output=${png} ${OCELO_ICON_SVG}
+      DEPENDS ${OCELO_ICON_SVG}
+      VERBATIM)
+    list(APPEND _ocelo_ico_pngs ${png})
+    if(size EQUAL 256)
+      list(APPEND _ocelo_ico_arguments --raw=${png})
+    else()
+      list(APPEND _ocelo_ico_arguments ${png})
+    endif()
+  endforeach()
+  add_custom_command(OUTPUT ${_ocelo_installer_ico}
+    COMMAND ${OCELO_ICOTOOL} -c -o ${_ocelo_installer_ico} ${_ocelo_ico_arguments}
+    DEPENDS ${_ocelo_ico_pngs}
+    COMMENT "Making the installer's icon (ocelo-setup.ico)"
+    VERBATIM)
+  add_custom_target(ocelo_installer_icon ALL DEPENDS ${_ocelo_installer_ico})
+else()
+  message(STATUS "rsvg-convert or icotool missing: the installer keeps NSIS's own icon")
+endif()
+
+set(CPACK_GENERATOR "ZIP;NSIS")
+set(CPACK_PACKAGE_NAME Ocelo)
+set(CPACK_PACKAGE_VENDOR "the Ocelo developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "text-encoding converter for UTF-8, UTF-16 and Shift_JIS (cp932)")
+set(CPACK_PACKAGE_FILE_NAME ocelo-windows-${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_LICENSE ${_ocelo_package_dir}/LICENSE.txt)
+set(CPACK_STRIP_FILES ON)
+# The installer's name gets "-setup" (packaging/windows/CPackOptions.cmake, read per generator).
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/windows/CPackOptions.cmake)
+
+# One install folder and one Add or remove programs entry whatever the version, so that a newer
+# installer replaces the older installation (after asking; a silent one does it without asking).
+set(CPACK_PACKAGE_INSTALL_DIRECTORY Ocelo)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Ocelo)
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_PACKAGE_NAME Ocelo)
+set(CPACK_NSIS_DISPLAY_NAME "Ocelo ${PROJECT_VERSION}")
+set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+set(CPACK_NSIS_MODIFY_PATH OFF)
+# NSIS's 64-bit stubs, set before the script is read.
+set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS [[-XTarget\\ amd64-unicode]])
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+set(CPACK_NSIS_MENU_LINKS README.txt "Ocelo README")
+if(TARGET ocelo)
+  list(PREPEND CPACK_NSIS_MENU_LINKS ocelo.exe Ocelo)
+  # Add or remove programs shows the dialog's icon.
+  set(CPACK_NSIS_INSTALLED_ICON_NAME ocelo.exe)
+endif()
+if(_ocelo_installer_ico)
+  set(CPACK_NSIS_MUI_ICON ${_ocelo_installer_ico})
+  set(CPACK_NSIS_MUI_UNIICON ${_ocelo_installer_ico})
+endif()
+
+include(CPack)
