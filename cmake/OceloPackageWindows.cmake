@@ -70,7 +70,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "text-encoding converter for UTF-8, UTF-16
 set(CPACK_PACKAGE_FILE_NAME ocelo-windows-${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_LICENSE ${_ocelo_package_dir}/LICENSE.txt)
 set(CPACK_STRIP_FILES ON)
-# The installer's name gets "-setup" (packaging/windows/CPackOptions.cmake, read per generator).
+# Per generator: the installer's "-setup" and the time strip writes (packaging/windows/CPackOptions.cmake).
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/windows/CPackOptions.cmake)
 
 # One install folder and one Add or remove programs entry whatever the version, so that a newer
@@ -83,13 +83,15 @@ set(CPACK_NSIS_PACKAGE_NAME Ocelo)
 set(CPACK_NSIS_DISPLAY_NAME "Ocelo ${PROJECT_VERSION}")
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 set(CPACK_NSIS_MODIFY_PATH OFF)
-# NSIS's 64-bit stubs, set before the script is read.
+# NSIS's 64-bit stubs, chosen before the script is read (the headers it includes ask which). cpack
+# parses this value as a command line twice on its way to makensis; the twice-escaped space comes through
+# as one argument, "-XTarget amd64-unicode" (a plain or quoted space splits it in two).
 set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS [[-XTarget\\ amd64-unicode]])
-set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
 set(CPACK_NSIS_MENU_LINKS README.txt "Ocelo README")
+# Add or remove programs shows the dialog's icon, else the uninstaller's (the program's icon too).
+set(CPACK_NSIS_INSTALLED_ICON_NAME Uninstall.exe)
 if(TARGET ocelo)
   list(PREPEND CPACK_NSIS_MENU_LINKS ocelo.exe Ocelo)
-  # Add or remove programs shows the dialog's icon.
   set(CPACK_NSIS_INSTALLED_ICON_NAME ocelo.exe)
 endif()
 if(_ocelo_installer_ico)
