@@ -82,6 +82,9 @@ set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_PACKAGE_NAME Ocelo)
 set(CPACK_NSIS_DISPLAY_NAME "Ocelo ${PROJECT_VERSION}")
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+# The text along the bottom of its pages, in place of NSIS's name and version (CPack's own option for it
+# writes a /TRIM flag that makensis on Linux refuses).
+set(CPACK_NSIS_DEFINES "BrandingText 'Ocelo ${PROJECT_VERSION}'")
 set(CPACK_NSIS_MODIFY_PATH OFF)
 # NSIS's 64-bit stubs, chosen before the script is read (the headers it includes ask which). cpack
 # parses this value as a command line twice on its way to makensis; the twice-escaped space comes through
