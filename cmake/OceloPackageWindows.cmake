@@ -11,8 +11,8 @@
 #
 # The installer (CPack's NSIS generator, Debian nsis) is a 64-bit one, as the programs are: Program Files,
 # not Program Files (x86), and the 64-bit registry. It adds a Start-menu folder "Ocelo" (the dialog, the
-# README and the uninstaller), registers itself under Add or remove programs, and removes an older
-# installation first. Its uninstaller deletes the files it installed, one by one, and the folder only when
+# README and the uninstaller), registers itself under Add or remove programs, and offers to uninstall an
+# older installation first (a silent install does so). Its uninstaller deletes the files it installed, one by one, and the folder only when
 # nothing else is left in it, so a file of the user's in the program's folder survives. It leaves the PATH
 # alone: CPack's code for it edits the variable in NSIS's 1024-character strings, and a longer PATH would
 # be cut; README.txt says how to run ocelo-cli.exe from any folder.
