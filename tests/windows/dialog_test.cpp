@@ -2,9 +2,10 @@
 // its texts and targets, on top with the version item in its system menu, drops announced with
 // WM_DROPFILES converted with the selected target, closing with and without saving the position, and the
 // message boxes it shows for the message service.
+#include <windows.h>
+// DROPFILES, HDROP (not among the lean headers)
 #include <shellapi.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <gtest/gtest.h>
 

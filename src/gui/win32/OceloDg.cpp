@@ -350,14 +350,14 @@ void OceloDg::DropFiles(const std::vector<std::u16string>& paths, const std::u16
 }
 
 void OceloDg::ShowAboutDialog() {
-  DialogTemplate about(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, DialogBox{0, 0, 235, 45}, u"ﾊﾞｰｼﾞｮﾝ情報",
-                       UiFont(kJapaneseSample));
+  // Centred on the work area: the main dialog sits in a corner, where the version dialog would not fit.
+  DialogTemplate about(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 0, DialogBox{0, 0, 235, 45},
+                       u"ﾊﾞｰｼﾞｮﾝ情報", UiFont(kJapaneseSample));
   about.AddItem(kStaticClass, kAboutIconId, u"", SS_ICON | WS_VISIBLE, DialogBox{7, 13, 18, 21});
   about.AddItem(kStaticClass, kAboutDescriptionId, u"", SS_CENTER | SS_NOPREFIX | WS_VISIBLE,
                 DialogBox{40, 10, 161, 8});
   about.AddItem(kStaticClass, kAboutCopyrightId, u"", SS_CENTER | WS_VISIBLE, DialogBox{40, 25, 161, 8});
   about.AddItem(kButtonClass, IDOK, u"OK", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_VISIBLE, DialogBox{206, 13, 20, 21});
-  // Over the main dialog, centred on it.
   ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), about.Get(), window_, &AboutProc, 0);
 }
 
