@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +27,7 @@
 #include "settings/profile.h"
 #include "support/sandbox.h"
 #include "util/message.h"
+#include "version/version_info.h"
 
 namespace ocelo {
 namespace {
@@ -280,10 +282,10 @@ TEST_F(Win32DialogTest, ExitEscapeAndCloseBoxSaveThePositionEnterDoesNotAndItReo
       {"Enter", IDOK, false},
   };
   int x = 100;
+  RECT closed{};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.how);
     Profile(u"").WriteString(kSection, kEntry, std::nullopt);
-    RECT closed{};
     {
       OceloDg dialog(nullptr);
       if (!Open(dialog)) return;
@@ -312,10 +314,22 @@ TEST_F(Win32DialogTest, ExitEscapeAndCloseBoxSaveThePositionEnterDoesNotAndItReo
     ::GetWindowRect(again.Window(), &reopened);
     EXPECT_EQ((Rect{reopened.left, reopened.top, reopened.right, reopened.bottom}), stored);
   }
+
+  // A position saved on a monitor that has gone, by a dialog of another size (another scale, another
+  // font), comes back in the corner of the work area at the dialog's own size.
+  Profile(u"").WriteRect(kSection, kEntry, Rect{5000, 4000, 5100, 4050});
+  OceloDg dialog(nullptr);
+  if (!Open(dialog)) return;
+  RECT frame{}, work{};
+  ::GetWindowRect(dialog.Window(), &frame);
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const LONG width = closed.right - closed.left, height = closed.bottom - closed.top;
+  EXPECT_EQ((Rect{frame.left, frame.top, frame.right, frame.bottom}),
+            (Rect{work.right - width, work.bottom - height, work.right, work.bottom}));
 }
 
-// Answers the first message box the dialog's thread shows with `button`, from another thread, after
-// noting its caption, text and owner.
+// Answers the first box the dialog owns (a message box, the version dialog) with `button`, from another
+// thread, after noting its caption, its texts and its thread.
 struct BoxAnswerer {
   BoxAnswerer(HWND owner, int button)
       : thread([this, owner, button] {
@@ -327,7 +341,8 @@ struct BoxAnswerer {
             }
             if (box != nullptr && ::IsWindowVisible(box)) {
               caption = TextOf(box);
-              text = TextOf(::GetDlgItem(box, 0xFFFF));
+              text = TextOf(::GetDlgItem(box, 0xFFFF));       // a message box's text
+              description = TextOf(::GetDlgItem(box, 1000));  // the version dialog's
               same_thread = ::GetWindowThreadProcessId(box, nullptr) == ::GetWindowThreadProcessId(owner, nullptr);
               done = true;
               ::PostMessageW(box, WM_COMMAND, button, 0);
@@ -340,13 +355,13 @@ struct BoxAnswerer {
   void Join() {
     if (thread.joinable()) thread.join();
   }
-  std::u16string caption, text;  // read once done
+  std::u16string caption, text, description;  // read once done
   bool same_thread = false;
   std::atomic<bool> done{false};
   std::thread thread;
 };
 
-TEST_F(Win32DialogTest, MessageBoxesComeUpOnTheDialogsThreadWithItsCaptionAndTheButtonChosen) {
+TEST_F(Win32DialogTest, BoxesAndTheVersionDialogComeUpOnTheDialogsThreadWithTheButtonChosen) {
   OceloDg dialog(nullptr);
   if (!Open(dialog)) return;
   struct Case {
@@ -381,6 +396,17 @@ TEST_F(Win32DialogTest, MessageBoxesComeUpOnTheDialogsThreadWithItsCaptionAndThe
   EXPECT_EQ(answerer.caption, u"文字コードを変更");
   EXPECT_EQ(answerer.text, u"The DDE transaction failed.");
   EXPECT_TRUE(answerer.same_thread);
+
+  // The version item opens the version dialog, also with the low four bits that the system may set.
+  BoxAnswerer about(dialog.Window(), IDOK);
+  ::PostMessageW(dialog.Window(), WM_SYSCOMMAND, OceloDg::kVersionCommand | 0x3, 0);
+  EXPECT_TRUE(PumpUntil(dialog, [&] { return about.done.load(); }));
+  about.Join();
+  EXPECT_EQ(about.caption, u"ﾊﾞｰｼﾞｮﾝ情報");
+  const std::optional<AboutBoxTexts> texts = about_box_texts();
+  ASSERT_TRUE(texts.has_value());
+  EXPECT_EQ(about.description, texts->description);
+  EXPECT_NE(about.description.find(u"  Version "), std::u16string::npos);
 }
 
 }  // namespace

@@ -107,7 +107,16 @@ void Win32PlacementWindow::SetPlacement(const WindowPlacement& placement) {
 }
 
 void Win32PlacementWindow::MoveTo(const Rect& rect) {
-  ::MoveWindow(window_, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
+  // The dialog's size is its layout's: a rectangle saved at another scale or with another font moves it
+  // but does not resize it, and a dialog larger than the rectangle still ends on the work area.
+  RECT frame{};
+  ::GetWindowRect(window_, &frame);
+  const std::int32_t width = frame.right - frame.left, height = frame.bottom - frame.top;
+  Rect target = rect;
+  if (target.right - target.left != width || target.bottom - target.top != height) {
+    target = FitRectInto(Rect{rect.left, rect.top, rect.left + width, rect.top + height}, WorkAreaNear(rect));
+  }
+  ::MoveWindow(window_, target.left, target.top, width, height, TRUE);
 }
 
 }  // namespace ocelo

@@ -16,8 +16,9 @@ class Win32Displays : public Displays {
   Point BorderSize() const override;
 };
 
-/// A top-level window: its frame rectangle in screen coordinates (GetWindowRect), saved and restored alike
-/// (MoveWindow places the same frame), so the window never creeps from one run to the next.
+/// A dialog: its frame rectangle in screen coordinates (GetWindowRect), saved and restored alike (MoveWindow
+/// places the same frame), so the window never creeps from one run to the next. Its size is its layout's:
+/// MoveTo with a rectangle of another size keeps the size and the window on the work area.
 class Win32PlacementWindow : public PlacementWindow {
  public:
   explicit Win32PlacementWindow(HWND window) : window_(window) {}
