@@ -12,9 +12,9 @@ PACKAGE_DEPS := dpkg-dev file
 # The Windows cross build: MinGW-w64 with the posix thread model, Wine to run its programs, Xvfb for
 # those that open a window; GoogleTest's sources (googletest) come with libgtest-dev. The dialog's icon is
 # rendered with rsvg-convert (librsvg2-bin) and packed with icotool (icoutils); Wine finds the Japanese
-# glyphs of its texts in IPA's gothic faces, and its frames' own faces (Tahoma, Marlett) in fonts-wine.
+# glyphs of its texts in IPA's gothic faces.
 WINDOWS_DEPS := g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest librsvg2-bin icoutils \
-                fonts-ipafont-gothic fonts-wine
+                fonts-ipafont-gothic
 # Only the checks need these: clang with libFuzzer's run-time (which clang-14 merely recommends) for
 # `make fuzz`, and clang-format for `make format-check`.
 CHECK_DEPS := clang libclang-rt-14-dev clang-format
