@@ -91,11 +91,11 @@ bool GateEntered() {
   return g_gate.entered;
 }
 
-// Handles the dialog's messages until `done` holds; false when it still does not after a minute, a bound
-// only a lost message reaches.
+// Handles the dialog's messages until `done` holds; false when it still does not after two minutes, a bound
+// only a lost message reaches (the first drop waits up to half a minute for the file manager to start).
 template <typename Done>
 bool PumpUntil(OceloDg& dialog, Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
   while (!done() && std::chrono::steady_clock::now() < deadline) {
     dialog.ProcessPendingMessages();
     if (!done()) ::Sleep(1);
@@ -123,21 +123,21 @@ void PostDrop(HWND window, const std::vector<std::u16string>& paths) {
 }
 
 // The file-manager windows the first drop of a process opens (Wine's explorer): closed again, so that no
-// test leaves one behind. It may come up a moment after the drop.
+// test leaves one behind. One may come up a while after the drop.
 void CloseFolderWindows(std::chrono::milliseconds wait) {
   const auto deadline = std::chrono::steady_clock::now() + wait;
-  do {
-    int closed = 0;
-    for (HWND window = ::FindWindowW(L"ExplorerWClass", nullptr); window != nullptr;
-         window = ::FindWindowW(L"ExplorerWClass", nullptr)) {
+  bool closed = false;
+  while (std::chrono::steady_clock::now() < deadline) {
+    HWND window = ::FindWindowW(L"ExplorerWClass", nullptr);
+    if (window == nullptr) {
+      if (closed) return;
+    } else {
       ::PostMessageW(window, WM_CLOSE, 0, 0);
-      ++closed;
-      if (closed > 8) break;
-      ::Sleep(50);
+      closed = true;
+      while (::IsWindow(window) && std::chrono::steady_clock::now() < deadline) ::Sleep(20);
     }
-    if (closed > 0) return;
-    ::Sleep(50);
-  } while (std::chrono::steady_clock::now() < deadline);
+    ::Sleep(20);
+  }
 }
 
 class Win32DialogTest : public ::testing::Test {

@@ -32,6 +32,9 @@ constexpr UINT kRunTasks = WM_APP + 1;
 constexpr UINT kStartUpdateCheck = WM_APP + 2;
 constexpr UINT kUpdateCheckEnded = WM_APP + 3;
 
+// The message that carries a drop's data between processes (WM_COPYGLOBALDATA, not in the headers).
+constexpr UINT kCopyGlobalData = 0x0049;
+
 // The icon resource of the program (none in a program built without it).
 constexpr WORD kIconResource = 128;
 
@@ -210,6 +213,11 @@ void OceloDg::InitDialog() {
     ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuW(menu, MF_STRING, kVersionCommand, Wide(kVersionItem).c_str());
   }
+  // Drops come from the shell even when the dialog runs with more rights than the shell (as an
+  // administrator): the system would otherwise keep their messages from it.
+  for (UINT message : {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), kCopyGlobalData}) {
+    ::ChangeWindowMessageFilterEx(window_, message, MSGFLT_ALLOW, nullptr);
+  }
   icon_ = ProgramIcon(SM_CXICON, SM_CYICON);
   small_icon_ = ProgramIcon(SM_CXSMICON, SM_CYSMICON);
   if (icon_ != nullptr) ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
@@ -247,7 +255,7 @@ void OceloDg::InitDialog() {
   ::SendMessageW(targets_, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
 
   // The update check's user-agent text tells the display scale.
-  set_display_dpi(WindowDpi(window_));
+  set_display_dpi(DpiOfWindow(window_));
 
   PlaceWindow();
   ::SetWindowPos(window_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

@@ -42,7 +42,7 @@ Rect WorkAreaNear(const Rect& rect) {
   return ToRect(work);
 }
 
-int WindowDpi(HWND window) {
+int DpiOfWindow(HWND window) {
   // GetDpiForWindow came with Windows 10; the program runs on Windows 7 too.
   using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
   static const auto get_dpi = [] {
@@ -80,7 +80,7 @@ Rect Win32PlacementWindow::ScreenRect() const {
 
 bool Win32PlacementWindow::IsMinimized() const { return ::IsIconic(window_) != FALSE; }
 
-int Win32PlacementWindow::Dpi() const { return WindowDpi(window_); }
+int Win32PlacementWindow::Dpi() const { return DpiOfWindow(window_); }
 
 WindowPlacement Win32PlacementWindow::Placement() const {
   WINDOWPLACEMENT system{};

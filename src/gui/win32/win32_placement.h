@@ -45,6 +45,6 @@ Rect WorkAreaNear(const Rect& rect);
 
 /// The scale of a window's monitor in dots per inch: GetDpiForWindow where the system has it (Windows 10),
 /// else the screen's.
-int WindowDpi(HWND window);
+int DpiOfWindow(HWND window);
 
 }  // namespace ocelo
