@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -104,12 +105,12 @@ bool PumpUntil(OceloDg& dialog, Done done) {
 }
 
 // A drop as the shell announces it: a DROPFILES block with wide, double-NUL-terminated paths, posted to
-// the dialog, which releases it.
-void PostDrop(HWND window, const std::vector<std::u16string>& paths) {
+// the dialog, which releases it. False when it cannot be posted.
+bool DropPosted(HWND window, const std::vector<std::u16string>& paths) {
   std::size_t units = 1;
   for (const std::u16string& path : paths) units += path.size() + 1;
   HGLOBAL block = ::GlobalAlloc(GHND, sizeof(DROPFILES) + units * sizeof(wchar_t));
-  ASSERT_NE(block, nullptr);
+  if (block == nullptr) return false;
   auto* header = static_cast<DROPFILES*>(::GlobalLock(block));
   header->pFiles = sizeof(DROPFILES);
   header->fWide = TRUE;
@@ -119,8 +120,10 @@ void PostDrop(HWND window, const std::vector<std::u16string>& paths) {
     text += path.size() + 1;  // GHND zeroed the terminators
   }
   ::GlobalUnlock(block);
-  ASSERT_TRUE(::PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0));
+  return ::PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0) != FALSE;
 }
+
+void PostDrop(HWND window, const std::vector<std::u16string>& paths) { ASSERT_TRUE(DropPosted(window, paths)); }
 
 // The file-manager windows the first drop of a process opens (Wine's explorer): closed again, so that no
 // test leaves one behind. One may come up a while after the drop.
@@ -332,8 +335,9 @@ TEST_F(Win32DialogTest, ExitEscapeAndCloseBoxSaveThePositionEnterDoesNotAndItReo
 // Answers the first box the dialog owns (a message box, the version dialog) with `button`, from another
 // thread, after noting its caption, its texts and its thread.
 struct BoxAnswerer {
-  BoxAnswerer(HWND owner, int button)
-      : thread([this, owner, button] {
+  /// `while_up` runs on the answering thread while the box is up, before it is answered.
+  BoxAnswerer(HWND owner, int button, std::function<void()> while_up = {})
+      : thread([this, owner, button, while_up] {
           const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
           while (std::chrono::steady_clock::now() < deadline) {
             HWND box = ::FindWindowW(L"#32770", nullptr);
@@ -345,6 +349,7 @@ struct BoxAnswerer {
               text = TextOf(::GetDlgItem(box, 0xFFFF));       // a message box's text
               description = TextOf(::GetDlgItem(box, 1000));  // the version dialog's
               same_thread = ::GetWindowThreadProcessId(box, nullptr) == ::GetWindowThreadProcessId(owner, nullptr);
+              if (while_up) while_up();
               done = true;
               ::PostMessageW(box, WM_COMMAND, button, 0);
               return;
@@ -408,6 +413,43 @@ TEST_F(Win32DialogTest, BoxesAndTheVersionDialogComeUpOnTheDialogsThreadWithTheB
   ASSERT_TRUE(texts.has_value());
   EXPECT_EQ(about.description, texts->description);
   EXPECT_NE(about.description.find(u"  Version "), std::u16string::npos);
+}
+
+}  // namespace
+}  // namespace ocelo
+
+namespace ocelo {
+namespace {
+
+TEST_F(Win32DialogTest, DropWhileAReportIsUpRunsOnceTheRunBeforeItHasEnded) {
+  const std::u16string root = U16(test::TestFolder()) + u"\\";
+  const std::u16string out = root + u"out";
+  ASSERT_TRUE(::CreateDirectoryW(Wide(out).c_str(), nullptr));
+  WriteWide(root + u"bin.dat", Hex("50 4B 03 04 00 00"));
+  WriteWide(root + u"a.txt", Hex("41 0D 0A"));
+
+  OceloDg dialog(nullptr);
+  if (!Open(dialog)) return;
+  ::SendDlgItemMessageW(dialog.Window(), OceloDg::kTargetsId, LB_SETCURSEL, 2, 0);
+  const int drops = ProcessDropRun().DropCount();
+  PostDrop(dialog.Window(), {out});
+  ASSERT_TRUE(PumpUntil(dialog, [&] { return ProcessDropRun().DropCount() == drops + 1; }));
+  CloseFolderWindows(std::chrono::seconds(20));
+
+  // While the report of the binary file is up, a text file is dropped: it is not converted inside the run
+  // that shows the report, but once that run has ended.
+  std::atomic<bool> copied_while_up{false};
+  BoxAnswerer answerer(dialog.Window(), IDOK, [&] {
+    if (!DropPosted(dialog.Window(), {root + u"a.txt"})) return;
+    ::Sleep(300);  // time for the box's own loop to hand the drop to the dialog
+    copied_while_up = ::GetFileAttributesW(Wide(out + u"\\a.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
+  });
+  PostDrop(dialog.Window(), {root + u"bin.dat"});
+  ASSERT_TRUE(PumpUntil(dialog, [&] { return ProcessDropRun().DropCount() == drops + 3; }));
+  answerer.Join();
+  EXPECT_EQ(answerer.text, u"テキストファイルではありません．\r\nbin.dat\r\n");
+  EXPECT_FALSE(copied_while_up);
+  EXPECT_EQ(ToHex(ReadWide(out + u"\\a.txt")), "FF FE 41 00 0D 00 0A 00");
 }
 
 }  // namespace
