@@ -11,8 +11,10 @@ DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libsq
 PACKAGE_DEPS := dpkg-dev file
 # The Windows cross build: MinGW-w64 with the posix thread model, Wine to run its programs, Xvfb for
 # those that open a window; GoogleTest's sources (googletest) come with libgtest-dev. NSIS makes the
-# installer, librsvg2-bin and icoutils its icon.
-WINDOWS_DEPS := g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest nsis librsvg2-bin icoutils
+# installer; the icon is rendered with rsvg-convert (librsvg2-bin) and packed with icotool (icoutils); Wine
+# finds the Japanese glyphs of the dialog's texts in IPA's gothic faces.
+WINDOWS_DEPS := g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth googletest nsis librsvg2-bin icoutils \
+                fonts-ipafont-gothic
 # Only the checks need these: clang with libFuzzer's run-time (which clang-14 merely recommends) for
 # `make fuzz`, and clang-format for `make format-check`.
 CHECK_DEPS := clang libclang-rt-14-dev clang-format
@@ -145,12 +147,17 @@ windows: windows-deps
 	cmake --preset windows -DOCELO_WERROR=$(WERROR)
 	cmake --build --preset windows -j $(JOBS)
 
-# The suite's .exe under Wine, in a Wine prefix made afresh for the run; headless unless a test opens a window.
+# The suite's .exe under Wine, in a Wine prefix made afresh for the run. The dialog's tests need windows: the
+# run gets an X server of its own (xvfb-run), and Wine draws its windows on a virtual desktop of its own
+# (no window manager, whose answers Wine would wait for at every hide and close).
 WINE_PREFIX := $(CURDIR)/build/windows/wineprefix
+WINE_ENV := WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 test-windows: windows
 	rm -rf $(WINE_PREFIX)
-	env -u DISPLAY WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot --init
-	WINEPREFIX=$(WINE_PREFIX) ctest --preset windows
+	env -u DISPLAY $(WINE_ENV) wine wineboot --init
+	env -u DISPLAY $(WINE_ENV) wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+	env -u DISPLAY $(WINE_ENV) wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
+	WINEPREFIX=$(WINE_PREFIX) OCELO_WINE_DISPLAY=1 xvfb-run -a ctest --preset windows
 	-WINEPREFIX=$(WINE_PREFIX) wineserver -k
 
 # What a Windows user downloads (docs/windows.md): build/windows/ocelo-windows-VERSION.zip and the NSIS

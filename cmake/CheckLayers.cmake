@@ -3,7 +3,7 @@
 #   cmake -DSOURCE_DIR=<folder holding the layer folders> -P CheckLayers.cmake
 # A file may include headers of its own folder and of every layer listed before its own; folders named
 # together below ("encoding,version") are peers and may not include each other. Folders of no layer
-# (tests/support, generated code) are not checked.
+# (tests/support, generated code) are not checked. "gui" is both dialogs, gui/qt and gui/win32, each on app.
 set(OCELO_LAYERS
   "base"
   "platform"

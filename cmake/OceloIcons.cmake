@@ -27,3 +27,41 @@ function(ocelo_add_icons target)
   endforeach()
   qt_add_resources(${target} ocelo_icons PREFIX /ocelo BASE ${OCELO_ICON_DIR} FILES ${pngs})
 endfunction()
+
+# The Windows icon (ocelo.ico: 16 to 48 px, and 256 px kept as PNG inside it as Windows takes it), packed
+# with icotool (Debian icoutils), for the dialog's resource and the installer. Made in the calling folder
+# by the target ocelo_windows_icon; `out_var` gets its path, or nothing when a tool is missing (the
+# programs and the installer are then built without it).
+function(ocelo_windows_icon out_var)
+  find_program(OCELO_RSVG_CONVERT rsvg-convert)
+  find_program(OCELO_ICOTOOL icotool)
+  if(NOT OCELO_RSVG_CONVERT OR NOT OCELO_ICOTOOL)
+    message(STATUS "rsvg-convert or icotool missing: ocelo.exe and the installer are built without the icon")
+    set(${out_var} "" PARENT_SCOPE)
+    return()
+  endif()
+  set(ico ${CMAKE_CURRENT_BINARY_DIR}/ocelo.ico)
+  set(pngs)
+  set(arguments)
+  foreach(size 16 24 32 48 256)
+    set(png ${CMAKE_CURRENT_BINARY_DIR}/icon-win32/ocelo-${size}.png)
+    add_custom_command(OUTPUT ${png}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/icon-win32
+      COMMAND ${OCELO_RSVG_CONVERT} --width=${size} --height=${size} --output=${png} ${OCELO_ICON_SVG}
+      DEPENDS ${OCELO_ICON_SVG}
+      VERBATIM)
+    list(APPEND pngs ${png})
+    if(size EQUAL 256)
+      list(APPEND arguments --raw=${png})
+    else()
+      list(APPEND arguments ${png})
+    endif()
+  endforeach()
+  add_custom_command(OUTPUT ${ico}
+    COMMAND ${OCELO_ICOTOOL} -c -o ${ico} ${arguments}
+    DEPENDS ${pngs}
+    COMMENT "Making the Windows icon (ocelo.ico)"
+    VERBATIM)
+  add_custom_target(ocelo_windows_icon ALL DEPENDS ${ico})
+  set(${out_var} ${ico} PARENT_SCOPE)
+endfunction()

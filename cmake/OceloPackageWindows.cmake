@@ -28,39 +28,9 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${_ocelo_packa
 configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${_ocelo_package_dir}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${_ocelo_package_dir}/README.txt ${_ocelo_package_dir}/LICENSE.txt DESTINATION .)
 
-# The installer's and the uninstaller's icon: data/ocelo.svg rendered (rsvg-convert, Debian librsvg2-bin)
-# and put into one .ico (icotool, Debian icoutils), the 256 px picture kept as PNG inside it as Windows
-# takes it. Without those tools the installer keeps NSIS's own icon.
-find_program(OCELO_RSVG_CONVERT rsvg-convert)
-find_program(OCELO_ICOTOOL icotool)
-set(_ocelo_installer_ico "")
-if(OCELO_RSVG_CONVERT AND OCELO_ICOTOOL)
-  set(_ocelo_installer_ico ${_ocelo_package_dir}/ocelo-setup.ico)
-  set(_ocelo_ico_pngs)
-  set(_ocelo_ico_arguments)
-  foreach(size 16 24 32 48 256)
-    set(png ${_ocelo_package_dir}/icon/ocelo-${size}.png)
-    add_custom_command(OUTPUT ${png}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${_ocelo_package_dir}/icon
-      COMMAND ${OCELO_RSVG_CONVERT} --width=${size} --height=${size} --output=${png} ${OCELO_ICON_SVG}
-      DEPENDS ${OCELO_ICON_SVG}
-      VERBATIM)
-    list(APPEND _ocelo_ico_pngs ${png})
-    if(size EQUAL 256)
-      list(APPEND _ocelo_ico_arguments --raw=${png})
-    else()
-      list(APPEND _ocelo_ico_arguments ${png})
-    endif()
-  endforeach()
-  add_custom_command(OUTPUT ${_ocelo_installer_ico}
-    COMMAND ${OCELO_ICOTOOL} -c -o ${_ocelo_installer_ico} ${_ocelo_ico_arguments}
-    DEPENDS ${_ocelo_ico_pngs}
-    COMMENT "Making the installer's icon (ocelo-setup.ico)"
-    VERBATIM)
-  add_custom_target(ocelo_installer_icon ALL DEPENDS ${_ocelo_installer_ico})
-else()
-  message(STATUS "rsvg-convert or icotool missing: the installer keeps NSIS's own icon")
-endif()
+# The installer's and the uninstaller's icon: the programs' own (ocelo_windows_icon in src/); NSIS's when
+# the tools to make it are missing.
+get_property(_ocelo_installer_ico GLOBAL PROPERTY OCELO_WINDOWS_ICO)
 
 set(CPACK_GENERATOR "ZIP;NSIS")
 set(CPACK_PACKAGE_NAME Ocelo)

@@ -132,8 +132,9 @@ std::u16string FindProgram(std::u16string_view name) {
   return {};
 }
 
+// The shell answers before ShellExecuteW returns: `run` stays as the caller set it, and `late` is never called.
 int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string_view parameters,
-              std::u16string_view folder, int show_mode) {
+              std::u16string_view folder, int show_mode, ShellRun* /*run*/, LateShellFailure /*late*/) {
   if (file.empty()) return 2;
   const std::wstring wide_verb = win32::ToWide(verb);
   const std::wstring wide_file = win32::ToWide(file);
