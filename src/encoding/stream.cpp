@@ -17,7 +17,7 @@
 namespace ocelo {
 namespace {
 
-constexpr std::size_t kDefaultPieceBytes = std::size_t{4} << 20;
+constexpr std::size_t kDefaultPieceBytes = std::size_t{256} << 10;
 std::atomic<std::size_t> piece_bytes{kDefaultPieceBytes};
 
 // Room past a window for the bytes that a cut leaves for the next piece.
@@ -609,7 +609,7 @@ SelfCheck ProduceCheckedText(EncodingKind target, ByteSource& source, Detection 
                              const ReadBack& back) {
   // Each piece of the copy is read back in steps of this size, which stay in the cache while they are
   // decoded and compared.
-  constexpr std::size_t kStep = std::size_t{256} << 10;
+  constexpr std::size_t kStep = std::size_t{512} << 10;
   std::uint64_t written = 0;
   std::uint64_t checked = 0;
   bool short_read = false;

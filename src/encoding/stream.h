@@ -22,7 +22,8 @@ namespace ocelo {
 /// read fails at once with the dump line "Can't open rb  " + path. Null on failure; the caller closes it.
 std::FILE* OpenSourceFile(std::u16string_view path);
 
-/// The bytes of one piece of a streamed file (a few MiB). Tests shrink it to a few bytes so that every
+/// The bytes of one piece of a streamed file (256 KiB: a piece, its text and its encoded bytes stay in
+/// the core's cache between the steps that pass them on). Tests shrink it to a few bytes so that every
 /// character of their texts comes across a cut; 0 restores the usual size.
 std::size_t StreamPieceBytes();
 void SetStreamPieceBytes(std::size_t bytes);
