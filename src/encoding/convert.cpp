@@ -186,7 +186,7 @@ FileResult ConvertStreamed(EncodingKind target, std::u16string_view source_path,
     written = WriteSelfCheckedStream(
         dest,
         [&](const ContentSink& sink, const ReadBack& back) {
-          return ProduceCheckedText(target, source, facts.detection, sink, back);
+          return ProduceCheckedText(target, source, facts.detection, facts.size, sink, back);
         },
         [&](std::FILE* back) {
           ByteSource copy(back, false);

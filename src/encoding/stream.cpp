@@ -4,9 +4,13 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -605,27 +609,110 @@ TextMatch::Verdict MatchText(ByteSource& copy, EncodingKind expected, ByteSource
   return verdict;
 }
 
-SelfCheck ProduceCheckedText(EncodingKind target, ByteSource& source, Detection detection, const ContentSink& sink,
-                             const ReadBack& back) {
+namespace {
+
+// Runs jobs one at a time on a second thread, each beside what the caller does next: Post waits for the
+// job before to end, Wait for the last. Without a thread (one core, a small file, or none to be had)
+// Post runs the job itself.
+class SecondCore {
+ public:
+  explicit SecondCore(bool wanted) {
+    if (!wanted) return;
+    try {
+      thread_ = std::thread([this] { Serve(); });
+    } catch (const std::system_error&) {
+    }
+  }
+  ~SecondCore() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      quit_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  SecondCore(const SecondCore&) = delete;
+  SecondCore& operator=(const SecondCore&) = delete;
+
+  void Post(std::function<void()> job) {
+    if (!thread_.joinable()) {
+      job();
+      return;
+    }
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [&] { return !job_; });
+    job_ = std::move(job);
+    hold.unlock();
+    changed_.notify_all();
+  }
+
+  void Wait() {
+    if (!thread_.joinable()) return;
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [&] { return !job_; });
+  }
+
+ private:
+  void Serve() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    for (;;) {
+      changed_.wait(hold, [&] { return job_ || quit_; });
+      if (!job_) return;
+      hold.unlock();
+      job_();
+      hold.lock();
+      job_ = nullptr;
+      changed_.notify_all();
+    }
+  }
+
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::function<void()> job_;  // the job posted and not yet done
+  bool quit_ = false;
+};
+
+constexpr std::uint64_t kDefaultParallelBytes = std::uint64_t{4} << 20;
+std::atomic<std::uint64_t> parallel_bytes{kDefaultParallelBytes};
+
+}  // namespace
+
+std::uint64_t ParallelStreamBytes() { return parallel_bytes.load(std::memory_order_relaxed); }
+
+void SetParallelStreamBytes(std::uint64_t bytes) {
+  parallel_bytes.store(bytes == 0 ? kDefaultParallelBytes : bytes, std::memory_order_relaxed);
+}
+
+SelfCheck ProduceCheckedText(EncodingKind target, ByteSource& source, Detection detection, std::uint64_t size,
+                             const ContentSink& sink, const ReadBack& back) {
   // Each piece of the copy is read back in steps of this size, which stay in the cache while they are
   // decoded and compared.
   constexpr std::size_t kStep = std::size_t{512} << 10;
   std::uint64_t written = 0;
-  std::uint64_t checked = 0;
-  bool short_read = false;
   const ContentSink counted = [&](std::span<const std::uint8_t> piece) {
     written += piece.size();
     return sink(piece);
   };
   std::vector<std::uint8_t> step = TakeSpare<std::vector<std::uint8_t>>();
+  std::u16string texts[2] = {TakeSpare<std::u16string>(), TakeSpare<std::u16string>()};
   struct Keep {
-    std::vector<std::uint8_t>& bytes;
-    ~Keep() { KeepSpare(std::move(bytes)); }
-  } keep{step};
+    std::vector<std::uint8_t>& step;
+    std::u16string (&texts)[2];
+    ~Keep() {
+      KeepSpare(std::move(step));
+      for (std::u16string& text : texts) KeepSpare(std::move(text));
+    }
+  } keep{step, texts};
   step.resize(kStep);
+
+  // The check of what the file holds up to some end, matched with the text of the pieces written up
+  // to there. A read that fails or comes short leaves the verdict to the check of the whole file.
   TextMatch match(target == kind::Utf8 || target == kind::ShiftJis ? target : kind::Utf16Le);
-  // Reads what the file holds up to `end` into the match; a read that fails or comes short leaves the
-  // verdict to the check of the whole file.
+  std::uint64_t checked = 0;
+  bool short_read = false;
+  bool out_of_memory = false;
   const auto check_to = [&](std::uint64_t end) {
     while (checked < end && !short_read) {
       const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kStep, end - checked));
@@ -635,26 +722,32 @@ SelfCheck ProduceCheckedText(EncodingKind target, ByteSource& source, Detection 
       checked += got;
     }
   };
+  // On a large file the check of each piece runs on the second core, beside the conversion of the next
+  // one into the other text buffer.
+  SecondCore core(size >= ParallelStreamBytes() && std::thread::hardware_concurrency() > 1);
 
   PieceEncoder encoder(target, counted);
   if (!encoder.Begin()) return SelfCheck::kFailed;
   const EncodingKind kind = detection.kind;
   source.Start(kind, static_cast<std::size_t>(detection.mark_length));
-  std::u16string text = TakeSpare<std::u16string>();
-  struct KeepText {
-    std::u16string& text;
-    ~KeepText() { KeepSpare(std::move(text)); }
-  } keep_text{text};
   std::span<const std::uint8_t> bytes;
   bool stopped = false;
-  while (!stopped && source.Next(bytes)) {
+  for (int k = 0; !stopped && source.Next(bytes); k ^= 1) {
+    std::u16string& text = texts[k];
     DecodePiece(kind, bytes, text, stopped);
-    match.Text(text);
     if (!encoder.Add(text)) return SelfCheck::kFailed;
-    check_to(written);
-    match.Detach();
+    core.Post([&match, &check_to, &out_of_memory, piece = std::u16string_view(text), end = written] {
+      try {
+        match.Text(piece);
+        check_to(end);
+        match.Detach();
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      }
+    });
   }
-  if (source.Failed() || !encoder.End()) return SelfCheck::kFailed;
+  core.Wait();
+  if (out_of_memory || source.Failed() || !encoder.End()) return SelfCheck::kFailed;
   match.EndText();
   check_to(written);
   // Nothing may follow what was written.

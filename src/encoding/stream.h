@@ -194,8 +194,15 @@ class TextMatch {
 /// read back through `back` and matched with the source's text (TextMatch); the verdict comes at the end,
 /// left open when the copy's detection decodes otherwise than the target does (or its reads came short).
 /// kFailed when the sink refused a piece or a read of the source failed.
+/// A source of `size` bytes or more (ParallelStreamBytes) is checked on a second core, beside the
+/// conversion of the pieces that follow, where the machine has one.
 [[nodiscard]] SelfCheck ProduceCheckedText(EncodingKind target, ByteSource& source, Detection detection,
-                                           const ContentSink& sink, const ReadBack& back);
+                                           std::uint64_t size, const ContentSink& sink, const ReadBack& back);
+
+/// The size from which a file's conversion uses a second core (4 MiB: below it, starting a thread costs
+/// more than it saves). Tests lower it so that small texts take the same way; 0 restores the usual size.
+std::uint64_t ParallelStreamBytes();
+void SetParallelStreamBytes(std::uint64_t bytes);
 
 /// The content that the writer of `target` writes for the source's text (ConvertFile's targets: 8 UTF-8,
 /// 16 UTF-16 with mark, 74 code page 932, anything else UTF-16 with mark after dropping leading marks),

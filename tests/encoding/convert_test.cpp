@@ -237,7 +237,7 @@ TEST(ConversionBatch, CopiesAppearTogetherWhenTheBatchSettles) {
 
 // A file is read in pieces cut where decoding starts afresh; whatever the piece size, the copy and the
 // result are those of the whole-buffer conversion of the same bytes (ConvertToBytes), and a second run
-// finds the copy up to date exactly when the whole-buffer test would.
+// finds the copy up to date exactly when the whole-buffer test would, whether a second core checks or not.
 TEST(ConvertOne, PiecesGiveTheWholeBufferResult) {
   const std::u16string japanese =
       u"<p>日本語の文章です。ｶﾀｶﾅとカタカナ、漢字①と～ひらがな。</p>\r\n<li class=\"x\">文字コード</li>\r\n";
@@ -279,7 +279,11 @@ TEST(ConvertOne, PiecesGiveTheWholeBufferResult) {
       {"half-width katakana whose code page 932 reads as UTF-8", Join({Iconv(u"ﾃｽ\r\n", "UTF-8")}, 3)},
   };
   const EncodingKind targets[] = {kind::Utf8, kind::Utf16Le, kind::ShiftJis, -1};
-  const std::size_t piece_sizes[] = {1, 7, 0};
+  // Pieces of one byte, of a few bytes, and of more bytes checked on the second core.
+  const struct {
+    std::size_t bytes;
+    bool second_core;
+  } piece_sizes[] = {{1, false}, {7, false}, {61, true}};
   for (const auto& input : inputs) {
     Layout layout;
     const std::string source = layout.Source("t.txt", input.bytes);
@@ -288,14 +292,16 @@ TEST(ConvertOne, PiecesGiveTheWholeBufferResult) {
       test::Bytes expected;
       const FileContent content = ReadFileContent(U16(source));
       const FileResult whole = ConvertToBytes(target, U16(source), content, expected);
-      for (const std::size_t piece : piece_sizes) {
+      for (const auto& piece : piece_sizes) {
         SCOPED_TRACE(std::string(input.description) + ", target " + std::to_string(target) + ", pieces of " +
-                     std::to_string(piece));
+                     std::to_string(piece.bytes) + (piece.second_core ? " on two cores" : ""));
         fs::remove(dest);
-        SetStreamPieceBytes(piece);
+        SetStreamPieceBytes(piece.bytes);
+        SetParallelStreamBytes(piece.second_core ? 1 : UINT64_MAX);
         const FileResult first = ConvertOne(target, U16(source), U16(layout.out));
         const FileResult second = ConvertOne(target, U16(source), U16(layout.out));
         SetStreamPieceBytes(0);
+        SetParallelStreamBytes(0);
         EXPECT_EQ(first, whole);
         if (whole == FileResult::kNotText) {
           EXPECT_FALSE(test::Exists(dest));
