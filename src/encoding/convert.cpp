@@ -124,13 +124,14 @@ FileResult ConvertContent(EncodingKind target, std::u16string_view source, std::
 
 // Whether the copy already holds the source's text in the target encoding, read in pieces: the copy's
 // detection and its text come from one pass over both files, which ends at the first difference.
-bool CopyHoldsText(std::u16string_view dest, EncodingKind target, ByteSource& source, Detection detection) {
+bool CopyHoldsText(std::u16string_view dest, EncodingKind target, ByteSource& source, const SourceFacts& facts) {
+  const Detection detection = facts.detection;
   if (!FileStatus(dest).IsFile()) return false;
   std::FILE* stream = OpenSourceFile(dest);
   if (!stream) return false;
   ByteSource copy(stream, true);
   Detection copy_detection;
-  const TextMatch::Verdict verdict = MatchText(copy, target, source, detection, copy_detection);
+  const TextMatch::Verdict verdict = MatchText(copy, target, source, detection, facts.size, copy_detection);
   if (verdict == TextMatch::Verdict::kDiffers || copy_detection.kind != target) return false;
   // A copy whose text ran far ahead of the source's is compared again the long way.
   return verdict == TextMatch::Verdict::kSame || SameText(copy, copy_detection, source, detection);
@@ -166,8 +167,7 @@ FileResult ConvertStreamed(EncodingKind target, std::u16string_view source_path,
   const bool whole = DecodesWhole(source, facts);
   if (source.Failed()) return FileResult::kUnreadable;
 
-  if (ModifiedTime(dest) == source_time && whole && FileExists(dest) &&
-      CopyHoldsText(dest, target, source, facts.detection)) {
+  if (ModifiedTime(dest) == source_time && whole && FileExists(dest) && CopyHoldsText(dest, target, source, facts)) {
     return FileResult::kUpToDate;
   }
   if (target == kind::Copy) {

@@ -578,37 +578,6 @@ TextMatch::Verdict TextMatch::Finish(Detection& detection) {
   return same ? Verdict::kSame : Verdict::kDiffers;
 }
 
-TextMatch::Verdict MatchText(ByteSource& copy, EncodingKind expected, ByteSource& source, Detection detection,
-                             Detection& copy_detection) {
-  // The copy goes to the match in small steps, each as soon as the text waits for it, so that neither
-  // side runs far ahead of the other.
-  constexpr std::size_t kStep = std::size_t{256} << 10;
-  TextMatch match(expected);
-  TextSource text(source, detection);
-  copy.Start(kind::Copy, 0);
-  std::span<const std::uint8_t> bytes;
-  bool copy_more = true;
-  const auto feed_while = [&](auto wanted) {
-    while (copy_more && wanted() && !match.Differs()) {
-      if (bytes.empty() && !(copy_more = copy.Next(bytes))) break;
-      const std::size_t n = std::min(bytes.size(), kStep);
-      match.Bytes(bytes.first(n));
-      bytes = bytes.subspan(n);
-    }
-  };
-  std::u16string_view piece;
-  while (!match.Differs() && text.Next(piece)) {
-    match.Text(piece);
-    feed_while([&] { return match.Waiting() > 0; });
-    match.Detach();
-  }
-  match.EndText();
-  feed_while([] { return true; });
-  const TextMatch::Verdict verdict = match.Finish(copy_detection);
-  if (match.Differs() || text.Failed() || copy.Failed()) return TextMatch::Verdict::kDiffers;
-  return verdict;
-}
-
 namespace {
 
 // Runs jobs one at a time on a second thread, each beside what the caller does next: Post waits for the
@@ -683,6 +652,69 @@ std::uint64_t ParallelStreamBytes() { return parallel_bytes.load(std::memory_ord
 
 void SetParallelStreamBytes(std::uint64_t bytes) {
   parallel_bytes.store(bytes == 0 ? kDefaultParallelBytes : bytes, std::memory_order_relaxed);
+}
+
+TextMatch::Verdict MatchText(ByteSource& copy, EncodingKind expected, ByteSource& source, Detection detection,
+                             std::uint64_t size, Detection& copy_detection) {
+  // The copy goes to the match in small steps, each as soon as the text waits for it, so that neither
+  // side runs far ahead of the other.
+  constexpr std::size_t kStep = std::size_t{256} << 10;
+  TextMatch match(expected);
+  copy.Start(kind::Copy, 0);
+  std::span<const std::uint8_t> bytes;
+  bool copy_more = true;
+  const auto feed_while = [&](auto wanted) {
+    while (copy_more && wanted() && !match.Differs()) {
+      if (bytes.empty() && !(copy_more = copy.Next(bytes))) break;
+      const std::size_t n = std::min(bytes.size(), kStep);
+      match.Bytes(bytes.first(n));
+      bytes = bytes.subspan(n);
+    }
+  };
+
+  // The source's text is decoded a piece ahead, on the second core for a large file, into the other of
+  // two buffers while the copy is matched with the piece before.
+  std::u16string texts[2] = {TakeSpare<std::u16string>(), TakeSpare<std::u16string>()};
+  struct Keep {
+    std::u16string (&texts)[2];
+    ~Keep() {
+      for (std::u16string& text : texts) KeepSpare(std::move(text));
+    }
+  } keep{texts};
+  bool ready[2] = {false, false};
+  bool stopped = false;
+  bool out_of_memory = false;
+  const EncodingKind kind = detection.kind;
+  source.Start(kind, static_cast<std::size_t>(detection.mark_length));
+  const auto decode_into = [&](int k) {
+    return [&, k] {
+      std::span<const std::uint8_t> piece;
+      try {
+        ready[k] = !stopped && source.Next(piece);
+        if (ready[k]) DecodePiece(kind, piece, texts[k], stopped);
+      } catch (const std::bad_alloc&) {
+        ready[k] = false;
+        out_of_memory = true;
+      }
+    };
+  };
+  {
+    SecondCore core(size >= ParallelStreamBytes() && std::thread::hardware_concurrency() > 1);
+    core.Post(decode_into(0));
+    for (int k = 0;; k ^= 1) {
+      core.Wait();
+      if (!ready[k] || match.Differs()) break;
+      core.Post(decode_into(k ^ 1));
+      match.Text(texts[k]);
+      feed_while([&] { return match.Waiting() > 0; });
+      match.Detach();
+    }
+  }
+  match.EndText();
+  feed_while([] { return true; });
+  const TextMatch::Verdict verdict = match.Finish(copy_detection);
+  if (match.Differs() || out_of_memory || source.Failed() || copy.Failed()) return TextMatch::Verdict::kDiffers;
+  return verdict;
 }
 
 SelfCheck ProduceCheckedText(EncodingKind target, ByteSource& source, Detection detection, std::uint64_t size,

@@ -186,9 +186,10 @@ class TextMatch {
 /// Whether the bytes of `copy` decode to the text of `source` (read with its `detection`) in the
 /// `expected` encoding, in one pass over both, as TextMatch judges; `copy_detection` becomes
 /// DetectEncoding of the copy's bytes. The pass stops at the first difference (kDiffers; the detection
-/// then covers the bytes read so far); kDiffers also when a read failed.
+/// then covers the bytes read so far); kDiffers also when a read failed. A source of `size` bytes or
+/// more (ParallelStreamBytes) is decoded on a second core.
 [[nodiscard]] TextMatch::Verdict MatchText(ByteSource& copy, EncodingKind expected, ByteSource& source,
-                                           Detection detection, Detection& copy_detection);
+                                           Detection detection, std::uint64_t size, Detection& copy_detection);
 
 /// ProduceText that checks the content while writing it: after each piece goes to `sink`, its bytes are
 /// read back through `back` and matched with the source's text (TextMatch); the verdict comes at the end,
