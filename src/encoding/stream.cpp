@@ -27,9 +27,6 @@ std::atomic<std::size_t> piece_bytes{kDefaultPieceBytes};
 // Room past a window for the bytes that a cut leaves for the next piece.
 constexpr std::size_t kCarryRoom = 64;
 
-// The part of a file mapped at a time: its pages come in with one call, and memory stays flat.
-constexpr std::size_t kWindowBytes = std::size_t{16} << 20;
-
 // Buffers are handed from one pass (and one file) to the next: on first touch fresh memory costs more
 // than the conversion itself, and a run of many files would otherwise pay it for each.
 template <typename T>
@@ -136,62 +133,13 @@ void ByteSource::Start(EncodingKind kind, std::size_t skip) {
     at_end_ = true;
     return;
   }
-  if (stream_ && !map_tried_) {
-    map_tried_ = true;
-    mapped_ = window_.Map(stream_, 0, kWindowBytes) == 0;
-  }
-  if (mapped_) {
-    position_ = skip;
-    return;
-  }
-  ReadFrom(skip);
-}
-
-void ByteSource::ReadFrom(std::uint64_t position) {
   begin_ = end_ = 0;
-  skip_ = static_cast<std::size_t>(position);
+  skip_ = skip;
   at_end_ = false;
   read_in_pass_ = false;
   if (!stream_ || std::fseek(stream_, 0, SEEK_SET) != 0) {
     failed_ = true;
     at_end_ = true;
-  }
-}
-
-bool ByteSource::NextMapped(std::span<const std::uint8_t>& piece) {
-  if (failed_ || window_.Faulted()) return false;
-  const std::size_t want = std::max<std::size_t>(StreamPieceBytes(), 1);
-  std::size_t window = want;
-  for (;;) {
-    const std::uint64_t first = window_.offset();
-    const std::uint64_t end = first + window_.size();
-    if (position_ >= end && window_.AtEnd() && position_ >= first) return false;
-    // The window holds the piece and the room past it where a cut looks, or reaches the file's end.
-    if (position_ < first || (!window_.AtEnd() && end < position_ + window + kCarryRoom)) {
-      const std::uint64_t granule = sys::MappingGranularity();
-      const std::uint64_t start = position_ / granule * granule;
-      const std::size_t length = std::max<std::size_t>(
-          kWindowBytes, static_cast<std::size_t>(position_ - start) + window + kCarryRoom);
-      if (window_.Map(stream_, start, length) != 0) {
-        // No room for a window: the rest of the pass is read.
-        window_.Unmap();
-        mapped_ = false;
-        ReadFrom(position_);
-        return Next(piece);
-      }
-      continue;
-    }
-    const std::size_t available = static_cast<std::size_t>(end - position_);
-    const std::size_t length = std::min(available, window);
-    const bool last = window_.AtEnd() && length == available;
-    const std::uint8_t* data = window_.data() + (position_ - first);
-    const std::size_t cut = last ? length : CutPoint(kind_, {data, length});
-    if (cut > 0) {
-      piece = {data, cut};
-      position_ += cut;
-      return true;
-    }
-    window += want;  // no place to cut in this window: look further
   }
 }
 
@@ -236,7 +184,6 @@ bool ByteSource::Fill(std::size_t window) {
 }
 
 bool ByteSource::Next(std::span<const std::uint8_t>& piece) {
-  if (mapped_) return NextMapped(piece);
   const std::size_t want = std::max<std::size_t>(StreamPieceBytes(), 1);
   std::size_t window = want;
   for (;;) {

@@ -15,7 +15,6 @@
 #include "encoding/detect.h"
 #include "encoding/kinds.h"
 #include "encoding/write.h"
-#include "platform/fs.h"
 
 namespace ocelo {
 
@@ -45,8 +44,7 @@ std::size_t CutPoint(EncodingKind kind, std::span<const std::uint8_t> bytes);
 void DecodePiece(EncodingKind kind, std::span<const std::uint8_t> bytes, std::u16string& text, bool& stopped);
 
 /// The bytes of one source, read from their start as often as the passes over them need: an open file
-/// (read again from its start, so it must be a regular file) or bytes in memory. A file is seen through
-/// windows of memory mapped from it where the system allows (no copy), else read; a file that fits in one
+/// (read again from its start, so it must be a regular file) or bytes in memory. A file that fits in one
 /// piece is read once.
 class ByteSource {
  public:
@@ -65,13 +63,11 @@ class ByteSource {
   /// The next piece of the pass (valid until the next call); false at the end or when a read failed.
   [[nodiscard]] bool Next(std::span<const std::uint8_t>& piece);
   /// A read failed in some pass.
-  [[nodiscard]] bool Failed() const { return failed_ || window_.Faulted(); }
+  [[nodiscard]] bool Failed() const { return failed_; }
 
  private:
   [[nodiscard]] const std::uint8_t* Data() const { return memory_.empty() ? buffer_.get() : memory_.data(); }
   bool Fill(std::size_t window);
-  bool NextMapped(std::span<const std::uint8_t>& piece);
-  void ReadFrom(std::uint64_t position);
 
   std::FILE* stream_ = nullptr;
   bool owned_ = false;
@@ -86,10 +82,6 @@ class ByteSource {
   bool failed_ = false;
   bool read_in_pass_ = false;
   EncodingKind kind_ = 0;
-  sys::FileWindow window_;  // the part of the file seen now, while mapped_
-  bool mapped_ = false;
-  bool map_tried_ = false;
-  std::uint64_t position_ = 0;  // where the next piece starts in the file, while mapped_
 };
 
 /// Facts about a source from one pass over its bytes.

@@ -209,41 +209,6 @@ struct FolderEntry {
 /// only at the file's end. Returns 0 or the C error number (`got` then 0).
 [[nodiscard]] int ReadAt(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> bytes, std::size_t& got);
 
-/// A window of a regular file's bytes seen in memory in place of being read: the bytes at `offset` (a
-/// multiple of MappingGranularity) up to `length` or the file's end as its status gives it at the time
-/// of Map. A file that shrinks while its window is read never ends the program: the pages past its new
-/// end read as zeros and Faulted tells the reader that what it read is not the file's.
-class FileWindow {
- public:
-  FileWindow() = default;
-  ~FileWindow();
-  FileWindow(const FileWindow&) = delete;
-  FileWindow& operator=(const FileWindow&) = delete;
-
-  /// 0, or the C error number: ENODEV for a stream that is no regular file or a system that maps
-  /// none (read it instead), ENOMEM where no room is left for the window. Replaces the window before.
-  [[nodiscard]] int Map(std::FILE* stream, std::uint64_t offset, std::size_t length);
-  void Unmap();
-  [[nodiscard]] const std::uint8_t* data() const { return data_; }
-  [[nodiscard]] std::size_t size() const { return size_; }
-  [[nodiscard]] std::uint64_t offset() const { return offset_; }
-  /// The window reaches the file's end (as its status gave it at Map).
-  [[nodiscard]] bool AtEnd() const { return at_end_; }
-  /// The file shrank under the window since Map.
-  [[nodiscard]] bool Faulted() const;
-
- private:
-  const std::uint8_t* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t mapped_ = 0;  // bytes mapped: size_ rounded up to whole pages
-  std::uint64_t offset_ = 0;
-  bool at_end_ = false;
-  int slot_ = -1;  // where the guard against a shrinking file knows the window
-};
-
-/// The alignment of a FileWindow's offset.
-std::size_t MappingGranularity();
-
 /// Readies a stream opened for reading for ReadWholeFile. A pipe that no writer has opened yet reads as
 /// empty, so it is waited for, up to `wait_ms` milliseconds (ETIMEDOUT when none came: there is nothing to
 /// read). A device is refused at once (ENODEV): it may never end (/dev/zero) or wait for a person (a

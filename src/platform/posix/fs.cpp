@@ -7,13 +7,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -957,126 +955,6 @@ int ReadAt(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> byte
   }
   return 0;
 }
-
-namespace {
-
-// The windows mapped now, for the guard against a file that shrinks under its window: touching a page
-// past a mapped file's end raises SIGBUS, which would end the program. The handler looks the address up
-// here (only lock-free atomics: it may run at any moment) and puts a page of zeros in place of the
-// missing one, so the reader goes on and learns from Faulted that the file changed under it.
-constexpr int kWindowSlots = 64;
-struct WindowSlot {
-  std::atomic<std::uintptr_t> begin{0};
-  std::atomic<std::uintptr_t> end{0};
-  std::atomic<bool> faulted{false};
-};
-WindowSlot window_slots[kWindowSlots];
-struct sigaction previous_bus_action;
-std::uintptr_t page_bytes = 4096;
-
-void OnBusError(int signal, siginfo_t* info, void* context) {
-  const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-  for (WindowSlot& slot : window_slots) {
-    const std::uintptr_t begin = slot.begin.load();
-    if (begin == 0 || address < begin || address >= slot.end.load()) continue;
-    void* page = reinterpret_cast<void*>(address & ~(page_bytes - 1));
-    if (mmap(page, page_bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
-      slot.faulted.store(true);
-      return;  // the read is made again, of the zeros
-    }
-    break;
-  }
-  // Not a window of ours: the fault is what it was before this handler came.
-  if (previous_bus_action.sa_flags & SA_SIGINFO) {
-    if (previous_bus_action.sa_sigaction) {
-      previous_bus_action.sa_sigaction(signal, info, context);
-      return;
-    }
-  } else if (previous_bus_action.sa_handler != SIG_DFL && previous_bus_action.sa_handler != SIG_IGN) {
-    previous_bus_action.sa_handler(signal);
-    return;
-  }
-  sigaction(SIGBUS, &previous_bus_action, nullptr);  // the fault comes again, with the old action
-}
-
-// Installs the handler once; false when it cannot be.
-bool GuardWindows() {
-  static const bool installed = [] {
-    page_bytes = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    struct sigaction action {};
-    action.sa_sigaction = &OnBusError;
-    action.sa_flags = SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
-    return sigaction(SIGBUS, &action, &previous_bus_action) == 0;
-  }();
-  return installed;
-}
-
-}  // namespace
-
-FileWindow::~FileWindow() { Unmap(); }
-
-std::size_t MappingGranularity() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
-
-int FileWindow::Map(std::FILE* stream, std::uint64_t offset, std::size_t length) {
-  Unmap();
-  if (!stream || !GuardWindows()) return ENODEV;
-  const std::size_t page = MappingGranularity();
-  if (offset % page != 0) return EINVAL;
-  struct stat st;
-  if (fstat(fileno(stream), &st) != 0) return errno;
-  if (!S_ISREG(st.st_mode)) return ENODEV;
-  const std::uint64_t file_size = static_cast<std::uint64_t>(st.st_size);
-  offset_ = offset;
-  if (offset >= file_size) {
-    at_end_ = true;
-    return 0;
-  }
-  const std::uint64_t left = file_size - offset;
-  at_end_ = left <= length;
-  const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(left, length));
-  int slot = -1;
-  for (int k = 0; k < kWindowSlots && slot < 0; ++k) {
-    std::uintptr_t free = 0;
-    if (window_slots[k].end.compare_exchange_strong(free, 1))
-      slot = k;  // taken; the handler skips it until begin is set
-  }
-  if (slot < 0) return ENOMEM;
-  const std::size_t mapped = (size + page - 1) / page * page;
-  // The pages come in at once rather than fault by fault.
-  void* data = mmap(nullptr, mapped, PROT_READ, MAP_SHARED | MAP_POPULATE, fileno(stream), static_cast<off_t>(offset));
-  if (data == MAP_FAILED) {
-    const int error = errno;
-    window_slots[slot].end.store(0);
-    return error == EACCES || error == ENODEV ? ENODEV : error;
-  }
-  const auto begin = reinterpret_cast<std::uintptr_t>(data);
-  window_slots[slot].faulted.store(false);
-  window_slots[slot].end.store(begin + mapped);
-  window_slots[slot].begin.store(begin);
-  data_ = static_cast<const std::uint8_t*>(data);
-  size_ = size;
-  mapped_ = mapped;
-  slot_ = slot;
-  return 0;
-}
-
-void FileWindow::Unmap() {
-  if (slot_ >= 0) {
-    window_slots[slot_].begin.store(0);
-    munmap(const_cast<std::uint8_t*>(data_), mapped_);
-    window_slots[slot_].faulted.store(false);
-    window_slots[slot_].end.store(0);
-  }
-  data_ = nullptr;
-  size_ = 0;
-  mapped_ = 0;
-  offset_ = 0;
-  at_end_ = false;
-  slot_ = -1;
-}
-
-bool FileWindow::Faulted() const { return slot_ >= 0 && window_slots[slot_].faulted.load(); }
 
 int AwaitContent(std::FILE* stream, int wait_ms) {
   if (!stream) return EBADF;

@@ -647,18 +647,6 @@ int ReadAt(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> byte
   return 0;
 }
 
-// Windows reads its files: a mapped view of a file that another process shortens raises an exception
-// that a plain read never does.
-FileWindow::~FileWindow() = default;
-
-int FileWindow::Map(std::FILE*, std::uint64_t, std::size_t) { return ENODEV; }
-
-void FileWindow::Unmap() {}
-
-bool FileWindow::Faulted() const { return false; }
-
-std::size_t MappingGranularity() { return 1 << 16; }
-
 int AwaitContent(std::FILE* stream, int wait_ms) {
   if (!stream) return EBADF;
   const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
