@@ -6,6 +6,7 @@
 #include <bit>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -580,11 +581,14 @@ TextMatch::Verdict TextMatch::Finish(Detection& detection) {
 
 namespace {
 
-// Runs jobs one at a time on a second thread, each beside what the caller does next: Post waits for the
-// job before to end, Wait for the last. Without a thread (one core, a small file, or none to be had)
-// Post runs the job itself.
+// Runs jobs in order on a second thread, beside what the caller does meanwhile: up to kQueued jobs may
+// wait or run at once (Post waits for room), so that neither thread stops whenever the other one is
+// not given the processor for a moment, as happens on a loaded machine. Without a thread (one core, a
+// small file, or none to be had) Post runs the job itself.
 class SecondCore {
  public:
+  static constexpr int kQueued = 4;
+
   explicit SecondCore(bool wanted) {
     if (!wanted) return;
     try {
@@ -592,6 +596,7 @@ class SecondCore {
     } catch (const std::system_error&) {
     }
   }
+  // Jobs not started yet are dropped; one that runs ends first.
   ~SecondCore() {
     if (!thread_.joinable()) return;
     {
@@ -607,31 +612,39 @@ class SecondCore {
   void Post(std::function<void()> job) {
     if (!thread_.joinable()) {
       job();
+      ++done_;
+      ++posted_;
       return;
     }
     std::unique_lock<std::mutex> hold(mutex_);
-    changed_.wait(hold, [&] { return !job_; });
-    job_ = std::move(job);
+    changed_.wait(hold, [&] { return posted_ - done_ < kQueued; });
+    jobs_.push_back(std::move(job));
+    ++posted_;
     hold.unlock();
     changed_.notify_all();
   }
 
-  void Wait() {
+  /// Waits until the first `count` jobs posted are done.
+  void WaitFor(std::uint64_t count) {
     if (!thread_.joinable()) return;
     std::unique_lock<std::mutex> hold(mutex_);
-    changed_.wait(hold, [&] { return !job_; });
+    changed_.wait(hold, [&] { return done_ >= count; });
   }
+
+  void Wait() { WaitFor(posted_); }
 
  private:
   void Serve() {
     std::unique_lock<std::mutex> hold(mutex_);
     for (;;) {
-      changed_.wait(hold, [&] { return job_ || quit_; });
-      if (!job_) return;
+      changed_.wait(hold, [&] { return !jobs_.empty() || quit_; });
+      if (quit_) return;
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
       hold.unlock();
-      job_();
+      job();
       hold.lock();
-      job_ = nullptr;
+      ++done_;
       changed_.notify_all();
     }
   }
@@ -639,7 +652,9 @@ class SecondCore {
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::function<void()> job_;  // the job posted and not yet done
+  std::deque<std::function<void()>> jobs_;  // posted, not started
+  std::uint64_t posted_ = 0;
+  std::uint64_t done_ = 0;
   bool quit_ = false;
 };
 
@@ -674,14 +689,16 @@ TextMatch::Verdict MatchText(ByteSource& copy, EncodingKind expected, ByteSource
 
   // The source's text is decoded a piece ahead, on the second core for a large file, into the other of
   // two buffers while the copy is matched with the piece before.
-  std::u16string texts[2] = {TakeSpare<std::u16string>(), TakeSpare<std::u16string>()};
+  constexpr int kBuffers = SecondCore::kQueued + 1;
+  std::u16string texts[kBuffers];
+  for (std::u16string& text : texts) text = TakeSpare<std::u16string>();
   struct Keep {
-    std::u16string (&texts)[2];
+    std::u16string (&texts)[kBuffers];
     ~Keep() {
       for (std::u16string& text : texts) KeepSpare(std::move(text));
     }
   } keep{texts};
-  bool ready[2] = {false, false};
+  bool ready[kBuffers] = {};
   bool stopped = false;
   bool out_of_memory = false;
   const EncodingKind kind = detection.kind;
@@ -699,13 +716,21 @@ TextMatch::Verdict MatchText(ByteSource& copy, EncodingKind expected, ByteSource
     };
   };
   {
+    // Piece k goes to buffer k % kBuffers; while it is matched, the pieces after it (never more than
+    // kQueued) are decoded into the others.
     SecondCore core(size >= ParallelStreamBytes() && std::thread::hardware_concurrency() > 1);
-    core.Post(decode_into(0));
-    for (int k = 0;; k ^= 1) {
-      core.Wait();
-      if (!ready[k] || match.Differs()) break;
-      core.Post(decode_into(k ^ 1));
-      match.Text(texts[k]);
+    std::uint64_t posted = 0;
+    const auto post_next = [&] {
+      core.Post(decode_into(static_cast<int>(posted % kBuffers)));
+      ++posted;
+    };
+    for (int k = 0; k < SecondCore::kQueued; ++k) post_next();
+    for (std::uint64_t k = 0;; ++k) {
+      core.WaitFor(k + 1);
+      const int at = static_cast<int>(k % kBuffers);
+      if (!ready[at] || match.Differs()) break;
+      post_next();  // into the buffer of piece k - 1, matched already
+      match.Text(texts[at]);
       feed_while([&] { return match.Waiting() > 0; });
       match.Detach();
     }
@@ -727,11 +752,13 @@ SelfCheck ProduceCheckedText(EncodingKind target, ByteSource& source, Detection 
     written += piece.size();
     return sink(piece);
   };
+  constexpr int kBuffers = SecondCore::kQueued + 1;
   std::vector<std::uint8_t> step = TakeSpare<std::vector<std::uint8_t>>();
-  std::u16string texts[2] = {TakeSpare<std::u16string>(), TakeSpare<std::u16string>()};
+  std::u16string texts[kBuffers];
+  for (std::u16string& text : texts) text = TakeSpare<std::u16string>();
   struct Keep {
     std::vector<std::uint8_t>& step;
-    std::u16string (&texts)[2];
+    std::u16string (&texts)[kBuffers];
     ~Keep() {
       KeepSpare(std::move(step));
       for (std::u16string& text : texts) KeepSpare(std::move(text));
@@ -754,8 +781,9 @@ SelfCheck ProduceCheckedText(EncodingKind target, ByteSource& source, Detection 
       checked += got;
     }
   };
-  // On a large file the check of each piece runs on the second core, beside the conversion of the next
-  // one into the other text buffer.
+  // On a large file the check of each piece runs on the second core, beside the conversion of the
+  // pieces after it into the other text buffers (piece k into buffer k % kBuffers: SecondCore holds at
+  // most kQueued checks, so the check that read a buffer has ended before the buffer is used again).
   SecondCore core(size >= ParallelStreamBytes() && std::thread::hardware_concurrency() > 1);
 
   PieceEncoder encoder(target, counted);
@@ -764,7 +792,7 @@ SelfCheck ProduceCheckedText(EncodingKind target, ByteSource& source, Detection 
   source.Start(kind, static_cast<std::size_t>(detection.mark_length));
   std::span<const std::uint8_t> bytes;
   bool stopped = false;
-  for (int k = 0; !stopped && source.Next(bytes); k ^= 1) {
+  for (int k = 0; !stopped && source.Next(bytes); k = (k + 1) % kBuffers) {
     std::u16string& text = texts[k];
     DecodePiece(kind, bytes, text, stopped);
     if (!encoder.Add(text)) return SelfCheck::kFailed;
