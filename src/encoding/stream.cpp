@@ -687,8 +687,8 @@ TextMatch::Verdict MatchText(ByteSource& copy, EncodingKind expected, ByteSource
     }
   };
 
-  // The source's text is decoded a piece ahead, on the second core for a large file, into the other of
-  // two buffers while the copy is matched with the piece before.
+  // The source's text is decoded up to kQueued pieces ahead, on the second core for a large file, into
+  // the other buffers while the copy is matched with the piece before them.
   constexpr int kBuffers = SecondCore::kQueued + 1;
   std::u16string texts[kBuffers];
   for (std::u16string& text : texts) text = TakeSpare<std::u16string>();
