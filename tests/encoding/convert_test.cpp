@@ -383,6 +383,16 @@ TEST(TextMatch, GivesTheWholeBufferVerdictWhereverTheCutsFall) {
       EXPECT_EQ(found, detection);
     }
   }
+  // Text far ahead of its bytes (a text of marks, whose UTF-16 copy writes them last) is not held without
+  // bound: the verdict is left to the check of the whole copy.
+  TextMatch match(kind::Utf16Le);
+  const std::u16string marks((1 << 20) + 1, u'\uFEFF');
+  match.Text(marks);
+  match.Detach();
+  match.EndText();
+  match.Bytes(Join({Hex("FF FE"), Iconv(marks, "UTF-16LE")}));
+  Detection found;
+  EXPECT_EQ(match.Finish(found), Verdict::kUnknown);
 }
 
 TEST(ConvertFile, EmptySourceConvertsToAnEmptyText) {
