@@ -4,8 +4,8 @@
 # The corpus is Debian's Japanese man pages (package manpages-ja, `make bench-deps`), all pages concatenated
 # eight times and turned into code page 932 with `iconv -c`; without the package, the generated corpus.
 # Prints, for each command, the fastest, median and slowest wall time of several runs, user and system
-# time and peak memory (of the median run), and the ratio to iconv; then files per second for many small
-# files. LARGE=3 also converts a generated text of that many GiB (needs twice that much disk).
+# time and peak memory (of the median run), and the ratios to iconv (iconv and the fresh and up-to-date
+# conversions run in turn, round after round); then files per second for many small files. LARGE=3 also converts a generated text of that many GiB (needs twice that much disk).
 # Usage: bench/e2e.sh [runs]   (expects `make build` and the bench preset; `make bench-e2e` builds both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,14 +32,23 @@ size=$(stat -c %s "$corpus")
 # measure NAME SETUP COMMAND: runs SETUP then times COMMAND, $runs times. Keeps every wall time, and the
 # user, system and peak memory figures of each run.
 declare -A results
+once() {
+  local name=$1 setup=$2 command=$3
+  eval "$setup"
+  /usr/bin/time -f '%e %U %S %M' -o "$work/time" bash -c "$command" >/dev/null
+  results[$name]+="$(cat "$work/time");"
+}
 measure() {
-  local name=$1 setup=$2 command=$3 i line=""
+  local i
+  for ((i = 0; i < runs; i++)); do once "$@"; done
+}
+# rounds NAME SETUP COMMAND ...: each round runs every command once, in turn, so that a machine whose load
+# changes weighs on all of them alike (the ratios to iconv are what the goals speak of).
+rounds() {
+  local i k
   for ((i = 0; i < runs; i++)); do
-    eval "$setup"
-    /usr/bin/time -f '%e %U %S %M' -o "$work/time" bash -c "$command" >/dev/null
-    line+="$(cat "$work/time");"
+    for ((k = 1; k <= $#; k += 3)); do once "${@:k:3}"; done
   done
-  results[$name]=$line
 }
 
 # summary NAME: fastest, median, slowest wall time; user, system and peak memory of the median run.
@@ -51,27 +60,27 @@ summary() {
 
 sync
 measure cp "rm -f '$work/cp.txt'" "cp '$corpus' '$work/cp.txt' && sync -d '$work/cp.txt'"
-measure iconv "" "iconv -f CP932 -t UTF-8 '$corpus' > '$work/iconv.txt'"
-measure iconv+sync "" "iconv -f CP932 -t UTF-8 '$corpus' > '$work/iconv.txt' && sync -d '$work/iconv.txt'"
+rounds iconv "" "iconv -f CP932 -t UTF-8 '$corpus' > '$work/iconv.txt'" \
+  iconv+sync "" "iconv -f CP932 -t UTF-8 '$corpus' > '$work/iconv.txt' && sync -d '$work/iconv.txt'" \
+  ocelo "rm -rf '$work/out'" "'$cli' convert -q --to utf-8 --out '$work/out' '$corpus'" \
+  ocelo-up-to-date "" "'$cli' convert -q --to utf-8 --out '$work/out' '$corpus'"
 measure nkf "" "nkf -S -w '$corpus' > '$work/nkf.txt'"
-measure ocelo "rm -rf '$work/out'" "'$cli' convert -q --to utf-8 --out '$work/out' '$corpus'"
-measure ocelo-up-to-date "" "'$cli' convert -q --to utf-8 --out '$work/out' '$corpus'"
 measure ocelo-utf16 "rm -rf '$work/out16'" "'$cli' convert -q --to utf-16 --out '$work/out16' '$corpus'"
 measure ocelo-detect "" "'$cli' detect -q '$corpus'"
 
 cmp -s "$work/iconv.txt" "$work/out/corpus.txt" && same=yes || same=NO
 printf 'corpus: %s, %d bytes of Shift_JIS; %d runs each; ocelo-cli output identical to iconv: %s\n\n' \
   "$origin" "$size" "$runs" "$same"
-read -r _ iconv_median _ _ _ _ <<<"$(summary iconv)"
+read -r _ iconv_median _ iconv_user iconv_sys _ <<<"$(summary iconv)"
 read -r _ synced_median _ _ _ _ <<<"$(summary iconv+sync)"
-printf '%-18s %7s %7s %7s %6s %6s %9s %8s %11s\n' command fastest median slowest user sys "peak MiB" "x iconv" \
-  "x iconv+sync"
+printf '%-18s %7s %7s %7s %6s %6s %9s %8s %11s %10s\n' command fastest median slowest user sys "peak MiB" "x iconv" \
+  "x iconv+sync" "CPU x iconv"
 for name in cp iconv iconv+sync nkf ocelo ocelo-up-to-date ocelo-utf16 ocelo-detect; do
   read -r fast median slow user sys mem <<<"$(summary "$name")"
   awk -v n="$name" -v f="$fast" -v t="$median" -v w="$slow" -v u="$user" -v s="$sys" -v m="$mem" \
-    -v i="$iconv_median" -v y="$synced_median" \
-    'BEGIN { printf "%-18s %7.2f %7.2f %7.2f %6.2f %6.2f %9.1f %8.2f %11.2f\n", n, f, t, w, u, s, m / 1024,
-             t / i, t / y }'
+    -v i="$iconv_median" -v y="$synced_median" -v c="$iconv_user" -v d="$iconv_sys" \
+    'BEGIN { printf "%-18s %7.2f %7.2f %7.2f %6.2f %6.2f %9.1f %8.2f %11.2f %10.2f\n", n, f, t, w, u, s, m / 1024,
+             t / i, t / y, (u + s) / (c + d) }'
 done
 
 # Many small files in one run: 3,000 files of 4 KB, each converted, checked and made durable.

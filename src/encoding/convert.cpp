@@ -122,15 +122,19 @@ FileResult ConvertContent(EncodingKind target, std::u16string_view source, std::
 
 // ---- the streamed conversion of a regular file --------------------------------------------------------
 
-// Whether the copy already holds the source's text in the target encoding, read in pieces.
-bool CopyHoldsText(std::u16string_view dest, EncodingKind target, ByteSource& source, Detection detection) {
+// Whether the copy already holds the source's text in the target encoding, read in pieces: the copy's
+// detection and its text come from one pass over both files, which ends at the first difference.
+bool CopyHoldsText(std::u16string_view dest, EncodingKind target, ByteSource& source, const SourceFacts& facts) {
+  const Detection detection = facts.detection;
   if (!FileStatus(dest).IsFile()) return false;
   std::FILE* stream = OpenSourceFile(dest);
   if (!stream) return false;
   ByteSource copy(stream, true);
-  SourceFacts facts;
-  if (!ScanSource(copy, facts, true) || facts.detection.kind != target) return false;
-  return SameText(copy, facts.detection, source, detection);
+  Detection copy_detection;
+  const TextMatch::Verdict verdict = MatchText(copy, target, source, detection, facts.size, copy_detection);
+  if (verdict == TextMatch::Verdict::kDiffers || copy_detection.kind != target) return false;
+  // A copy whose text ran far ahead of the source's is compared again the long way.
+  return verdict == TextMatch::Verdict::kSame || SameText(copy, copy_detection, source, detection);
 }
 
 // WriteUnchanged for a source read in pieces: its bytes are read again and compared with the copy.
@@ -163,8 +167,7 @@ FileResult ConvertStreamed(EncodingKind target, std::u16string_view source_path,
   const bool whole = DecodesWhole(source, facts);
   if (source.Failed()) return FileResult::kUnreadable;
 
-  if (ModifiedTime(dest) == source_time && whole && FileExists(dest) &&
-      CopyHoldsText(dest, target, source, facts.detection)) {
+  if (ModifiedTime(dest) == source_time && whole && FileExists(dest) && CopyHoldsText(dest, target, source, facts)) {
     return FileResult::kUpToDate;
   }
   if (target == kind::Copy) {
@@ -178,8 +181,13 @@ FileResult ConvertStreamed(EncodingKind target, std::u16string_view source_path,
   FileResult outcome = FileResult::kConverted;
   CheckedWrite written = CheckedWrite::kRefused;
   if (whole) {
-    written = WriteCheckedStream(
-        dest, [&](const ContentSink& sink) { return ProduceText(target, source, facts.detection, sink); },
+    // Each piece of the copy is read back and compared right after its write; the whole copy is read
+    // again only when that leaves the verdict open (its detection decodes otherwise than the target).
+    written = WriteSelfCheckedStream(
+        dest,
+        [&](const ContentSink& sink, const ReadBack& back) {
+          return ProduceCheckedText(target, source, facts.detection, facts.size, sink, back);
+        },
         [&](std::FILE* back) {
           ByteSource copy(back, false);
           SourceFacts copy_facts;

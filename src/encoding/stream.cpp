@@ -4,9 +4,14 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -17,7 +22,7 @@
 namespace ocelo {
 namespace {
 
-constexpr std::size_t kDefaultPieceBytes = std::size_t{4} << 20;
+constexpr std::size_t kDefaultPieceBytes = std::size_t{256} << 10;
 std::atomic<std::size_t> piece_bytes{kDefaultPieceBytes};
 
 // Room past a window for the bytes that a cut leaves for the next piece.
@@ -287,83 +292,543 @@ bool SameBytes(ByteSource& a, ByteSource& b) {
   }
 }
 
-bool ProduceText(EncodingKind target, ByteSource& source, Detection detection,
-                 const std::function<bool(std::span<const std::uint8_t>)>& sink) {
-  static constexpr std::uint8_t kUtf16Mark[] = {0xFF, 0xFE};
-  const bool utf16 = target != kind::Utf8 && target != kind::ShiftJis;
-  // Any other target but UTF-16 itself drops the marks at the start of the text, unless the text is
-  // nothing but marks.
-  bool drop_marks = utf16 && target != kind::Utf16Le;
-  std::uint64_t marks = 0;
-  if (utf16 && !sink(kUtf16Mark)) return false;
+namespace {
 
-  std::vector<std::uint8_t> encoded = TakeSpare<std::vector<std::uint8_t>>();
-  struct Keep {
-    std::vector<std::uint8_t>& bytes;
-    ~Keep() { KeepSpare(std::move(bytes)); }
-  } keep{encoded};
-  std::u16string joined;  // a held-back high surrogate and the unit after it
-  char16_t held = 0;
-  const auto encode = [&](std::u16string_view text) {
-    if (text.empty()) return true;
-    if (utf16) {
-      if constexpr (std::endian::native == std::endian::little) {
-        return sink({reinterpret_cast<const std::uint8_t*>(text.data()), text.size() * 2});
-      }
-      encoded.resize(text.size() * 2);
-      for (std::size_t i = 0; i < text.size(); ++i) {
-        encoded[2 * i] = static_cast<std::uint8_t>(text[i] & 0xFF);
-        encoded[2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
-      }
-      return sink(encoded);
-    }
-    if (target == kind::Utf8) {
-      EncodeUtf8Into(text, encoded);
-    } else {
-      EncodeShiftJisInto(text, encoded);
-    }
-    return encoded.empty() || sink(encoded);
-  };
+// The writer's encoding of a text that comes in pieces, given to a sink: the mark of UTF-16, marks at
+// the text's start dropped where the target drops them, and a surrogate pair encoded whole although a
+// cut between pieces may part it.
+class PieceEncoder {
+ public:
+  PieceEncoder(EncodingKind target, const ContentSink& sink)
+      : target_(target),
+        sink_(sink),
+        utf16_(target != kind::Utf8 && target != kind::ShiftJis),
+        // Any other target but UTF-16 itself drops the marks at the start of the text, unless the text
+        // is nothing but marks.
+        drop_marks_(utf16_ && target != kind::Utf16Le),
+        encoded_(TakeSpare<std::vector<std::uint8_t>>()) {}
+  ~PieceEncoder() { KeepSpare(std::move(encoded_)); }
+  PieceEncoder(const PieceEncoder&) = delete;
+  PieceEncoder& operator=(const PieceEncoder&) = delete;
 
-  TextSource text(source, detection);
-  std::u16string_view piece;
-  while (text.Next(piece)) {
-    if (drop_marks) {
+  bool Begin() {
+    static constexpr std::uint8_t kUtf16Mark[] = {0xFF, 0xFE};
+    return !utf16_ || sink_(kUtf16Mark);
+  }
+
+  bool Add(std::u16string_view piece) {
+    if (drop_marks_) {
       const std::size_t first = piece.find_first_not_of(u'\uFEFF');
-      marks += first == std::u16string_view::npos ? piece.size() : first;
-      if (first == std::u16string_view::npos) continue;
+      marks_ += first == std::u16string_view::npos ? piece.size() : first;
+      if (first == std::u16string_view::npos) return true;
       piece.remove_prefix(first);
-      drop_marks = false;
+      drop_marks_ = false;
     }
     // A surrogate pair is encoded whole: a high surrogate at the end of a piece waits for the next unit,
     // past pieces without any (UTF-32 zero units).
-    if (piece.empty()) continue;
-    if (held != 0) {
-      joined.assign(1, held);
-      held = 0;
+    if (piece.empty()) return true;
+    if (held_ != 0) {
+      joined_.assign(1, held_);
+      held_ = 0;
       if (IsLowSurrogate(piece.front())) {
-        joined += piece.front();
+        joined_ += piece.front();
         piece.remove_prefix(1);
       }
-      if (!encode(joined)) return false;
+      if (!Encode(joined_)) return false;
     }
-    if (!utf16 && !piece.empty() && IsHighSurrogate(piece.back())) {
-      held = piece.back();
+    if (!utf16_ && !piece.empty() && IsHighSurrogate(piece.back())) {
+      held_ = piece.back();
       piece = piece.substr(0, piece.size() - 1);
     }
-    if (!encode(piece)) return false;
+    return Encode(piece);
   }
-  if (text.Failed()) return false;
-  if (held != 0 && !encode(std::u16string_view(&held, 1))) return false;
-  if (drop_marks && marks > 0) {
-    const std::u16string all(static_cast<std::size_t>(std::min<std::uint64_t>(marks, 1u << 20)), u'\uFEFF');
-    for (std::uint64_t left = marks; left > 0;) {
-      const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(left, all.size()));
-      if (!encode(std::u16string_view(all).substr(0, count))) return false;
-      left -= count;
+
+  bool End() {
+    if (held_ != 0 && !Encode(std::u16string_view(&held_, 1))) return false;
+    held_ = 0;
+    if (drop_marks_ && marks_ > 0) {
+      const std::u16string all(static_cast<std::size_t>(std::min<std::uint64_t>(marks_, 1u << 20)), u'\uFEFF');
+      for (std::uint64_t left = marks_; left > 0;) {
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(left, all.size()));
+        if (!Encode(std::u16string_view(all).substr(0, count))) return false;
+        left -= count;
+      }
+    }
+    return true;
+  }
+
+ private:
+  bool Encode(std::u16string_view text) {
+    if (text.empty()) return true;
+    if (utf16_) {
+      if constexpr (std::endian::native == std::endian::little) {
+        return sink_({reinterpret_cast<const std::uint8_t*>(text.data()), text.size() * 2});
+      }
+      encoded_.resize(text.size() * 2);
+      for (std::size_t i = 0; i < text.size(); ++i) {
+        encoded_[2 * i] = static_cast<std::uint8_t>(text[i] & 0xFF);
+        encoded_[2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
+      }
+      return sink_(encoded_);
+    }
+    if (target_ == kind::Utf8) {
+      EncodeUtf8Into(text, encoded_);
+    } else {
+      EncodeShiftJisInto(text, encoded_);
+    }
+    return encoded_.empty() || sink_(encoded_);
+  }
+
+  EncodingKind target_;
+  const ContentSink& sink_;
+  bool utf16_;
+  bool drop_marks_;
+  std::uint64_t marks_ = 0;
+  std::vector<std::uint8_t> encoded_;
+  std::u16string joined_;  // a held-back high surrogate and the unit after it
+  char16_t held_ = 0;
+};
+
+// The encoding whose decoding a detected kind stands for: DecodeBytes reads every kind it does not
+// name as code page 932.
+EncodingKind DecodedAs(EncodingKind kind) {
+  switch (kind) {
+    case kind::Utf8:
+    case kind::Utf16Le:
+    case kind::Utf16Be:
+    case kind::Utf32Le:
+    case kind::Utf32Be: return kind;
+    default: return kind::ShiftJis;
+  }
+}
+
+// Text kept on one side of a TextMatch while the other side has not caught up: beyond this many units,
+// the match leaves its verdict to a check of the whole files.
+constexpr std::size_t kMostHeld = std::size_t{1} << 20;
+
+// Bytes of a copy joined to those that a cut left over, at a time: enough to find a place to cut.
+constexpr std::size_t kJoinBytes = 8192;
+
+// Whether no byte is above 0x7F.
+bool SevenBit(std::span<const std::uint8_t> bytes) {
+  constexpr std::size_t kBlock = 64;
+  std::size_t i = 0;
+  for (; i + kBlock <= bytes.size(); i += kBlock) {
+    std::uint8_t any = 0;
+    for (std::size_t k = 0; k < kBlock; ++k) any |= bytes[i + k];
+    if (any & 0x80) return false;
+  }
+  std::uint8_t any = 0;
+  for (; i < bytes.size(); ++i) any |= bytes[i];
+  return (any & 0x80) == 0;
+}
+
+// The longest common start of two texts is taken off both; false when they differ within it.
+bool TakeCommon(std::u16string_view& a, std::u16string_view& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  if (n > 0 && std::memcmp(a.data(), b.data(), n * sizeof(char16_t)) != 0) return false;
+  a.remove_prefix(n);
+  b.remove_prefix(n);
+  return true;
+}
+
+}  // namespace
+
+TextMatch::TextMatch(EncodingKind expected)
+    : kind_(DecodedAs(expected)),
+      carry_(TakeSpare<std::vector<std::uint8_t>>()),
+      decoded_(TakeSpare<std::u16string>()) {
+  carry_.clear();
+}
+
+void TextMatch::Hold(std::u16string& held, std::size_t& begin, std::u16string_view rest) {
+  if (rest.empty()) return;
+  if (begin == held.size()) {
+    held.clear();
+    begin = 0;
+  }
+  if (held.size() - begin + rest.size() > kMostHeld) {
+    lost_ = true;
+    std::u16string().swap(held);
+    begin = 0;
+    return;
+  }
+  held.append(rest);
+}
+
+std::size_t TextMatch::Waiting() const { return text_held_.size() - text_begin_ + text_.size(); }
+
+void TextMatch::Detach() {
+  if (!differs_ && !lost_) Hold(text_held_, text_begin_, text_);
+  text_ = {};
+}
+
+void TextMatch::EndText() {
+  text_ended_ = true;
+  if (copy_held_.size() > copy_begin_) differs_ = true;
+}
+
+void TextMatch::Text(std::u16string_view text) {
+  Detach();
+  if (differs_ || lost_ || text.empty()) return;
+  if (stopped_) {
+    // The bytes' text has ended.
+    differs_ = true;
+    return;
+  }
+  // Text of the bytes that came first meets its text now.
+  std::u16string_view ahead = std::u16string_view(copy_held_).substr(copy_begin_);
+  if (!TakeCommon(ahead, text)) {
+    differs_ = true;
+    return;
+  }
+  copy_begin_ = copy_held_.size() - ahead.size();
+  text_ = text;
+}
+
+void TextMatch::Match(std::u16string_view copy) {
+  if (differs_ || lost_ || copy.empty()) return;
+  std::u16string_view held = std::u16string_view(text_held_).substr(text_begin_);
+  if (!TakeCommon(held, copy) || !TakeCommon(text_, copy)) {
+    differs_ = true;
+    return;
+  }
+  text_begin_ = text_held_.size() - held.size();
+  if (!copy.empty() && text_ended_) {
+    differs_ = true;
+    return;
+  }
+  Hold(copy_held_, copy_begin_, copy);
+}
+
+void TextMatch::Decode(std::span<const std::uint8_t> bytes) {
+  if (stopped_ || bytes.empty()) return;
+  DecodePiece(kind_, bytes, decoded_, stopped_);
+  Match(decoded_);
+  if (stopped_ && Waiting() > 0) differs_ = true;
+}
+
+void TextMatch::Feed(std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty() && !stopped_ && !differs_ && !lost_) {
+    if (carry_.empty()) {
+      const std::size_t cut = CutPoint(kind_, bytes);
+      Decode(bytes.first(cut));
+      carry_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(cut), bytes.end());
+      return;
+    }
+    // The bytes left over by the last cut, joined to the first new ones until a place to cut turns up.
+    const std::size_t old = carry_.size();
+    const std::size_t take = std::min(bytes.size(), kJoinBytes);
+    carry_.insert(carry_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+    const std::size_t cut = CutPoint(kind_, carry_);
+    if (cut == 0) {
+      bytes = bytes.subspan(take);
+      continue;
+    }
+    Decode({carry_.data(), cut});
+    if (cut >= old) {
+      // The rest lies in the new bytes themselves.
+      bytes = bytes.subspan(cut - old);
+      carry_.clear();
+    } else {
+      carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(cut));
+      bytes = bytes.subspan(take);
     }
   }
-  return true;
+}
+
+void TextMatch::Bytes(std::span<const std::uint8_t> bytes) {
+  detector_.Add(bytes);
+  if (seven_bit_) seven_bit_ = SevenBit(bytes);
+  if (mark_ < 0) {
+    // The mark, if any, is known once the first four bytes are.
+    const std::size_t count = std::min(bytes.size(), sizeof head_ - head_length_);
+    std::memcpy(head_ + head_length_, bytes.data(), count);
+    head_length_ += count;
+    bytes = bytes.subspan(count);
+    if (head_length_ < sizeof head_) return;
+    mark_ = DetectEncoding({head_, head_length_}).mark_length;
+    Feed(std::span<const std::uint8_t>(head_, head_length_).subspan(static_cast<std::size_t>(mark_)));
+  }
+  Feed(bytes);
+}
+
+TextMatch::Verdict TextMatch::Finish(Detection& detection) {
+  detection = detector_.Result();
+  if (mark_ < 0) {
+    mark_ = DetectEncoding({head_, head_length_}).mark_length;
+    Feed(std::span<const std::uint8_t>(head_, head_length_).subspan(static_cast<std::size_t>(mark_)));
+  }
+  if (!differs_ && !lost_) {
+    // The end of the bytes: what the last cut left over is a whole piece of its own.
+    Decode(carry_);
+  }
+  const bool same = Waiting() == 0 && copy_held_.size() == copy_begin_;
+  text_ = {};
+  carry_.clear();
+  KeepSpare(std::move(carry_));
+  KeepSpare(std::move(decoded_));
+  // Bytes below 0x80 alone read the same in UTF-8 and in code page 932 (an ASCII copy of a UTF-8
+  // conversion is detected as seven-bit text).
+  const auto single_byte = [](EncodingKind kind) { return kind == kind::Utf8 || kind == kind::ShiftJis; };
+  const EncodingKind decoded = DecodedAs(detection.kind);
+  const bool agrees = decoded == kind_ || (seven_bit_ && single_byte(decoded) && single_byte(kind_));
+  if (!agrees || detection.mark_length != mark_) return Verdict::kUnknown;
+  if (differs_) return Verdict::kDiffers;
+  if (lost_) return Verdict::kUnknown;
+  return same ? Verdict::kSame : Verdict::kDiffers;
+}
+
+namespace {
+
+// Runs jobs in order on a second thread, beside what the caller does meanwhile: up to kQueued jobs may
+// wait or run at once (Post waits for room), so that neither thread stops whenever the other one is
+// not given the processor for a moment, as happens on a loaded machine. Without a thread (one core, a
+// small file, or none to be had) Post runs the job itself.
+class SecondCore {
+ public:
+  static constexpr int kQueued = 4;
+
+  explicit SecondCore(bool wanted) {
+    if (!wanted) return;
+    try {
+      thread_ = std::thread([this] { Serve(); });
+    } catch (const std::system_error&) {
+    }
+  }
+  // Jobs not started yet are dropped; one that runs ends first.
+  ~SecondCore() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      quit_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  SecondCore(const SecondCore&) = delete;
+  SecondCore& operator=(const SecondCore&) = delete;
+
+  void Post(std::function<void()> job) {
+    if (!thread_.joinable()) {
+      job();
+      ++done_;
+      ++posted_;
+      return;
+    }
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [&] { return posted_ - done_ < kQueued; });
+    jobs_.push_back(std::move(job));
+    ++posted_;
+    hold.unlock();
+    changed_.notify_all();
+  }
+
+  /// Waits until the first `count` jobs posted are done.
+  void WaitFor(std::uint64_t count) {
+    if (!thread_.joinable()) return;
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [&] { return done_ >= count; });
+  }
+
+  void Wait() { WaitFor(posted_); }
+
+ private:
+  void Serve() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    for (;;) {
+      changed_.wait(hold, [&] { return !jobs_.empty() || quit_; });
+      if (quit_) return;
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
+      hold.unlock();
+      job();
+      hold.lock();
+      ++done_;
+      changed_.notify_all();
+    }
+  }
+
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::function<void()>> jobs_;  // posted, not started
+  std::uint64_t posted_ = 0;
+  std::uint64_t done_ = 0;
+  bool quit_ = false;
+};
+
+constexpr std::uint64_t kDefaultParallelBytes = std::uint64_t{4} << 20;
+std::atomic<std::uint64_t> parallel_bytes{kDefaultParallelBytes};
+
+}  // namespace
+
+std::uint64_t ParallelStreamBytes() { return parallel_bytes.load(std::memory_order_relaxed); }
+
+void SetParallelStreamBytes(std::uint64_t bytes) {
+  parallel_bytes.store(bytes == 0 ? kDefaultParallelBytes : bytes, std::memory_order_relaxed);
+}
+
+TextMatch::Verdict MatchText(ByteSource& copy, EncodingKind expected, ByteSource& source, Detection detection,
+                             std::uint64_t size, Detection& copy_detection) {
+  // The copy goes to the match in small steps, each as soon as the text waits for it, so that neither
+  // side runs far ahead of the other.
+  constexpr std::size_t kStep = std::size_t{256} << 10;
+  TextMatch match(expected);
+  copy.Start(kind::Copy, 0);
+  std::span<const std::uint8_t> bytes;
+  bool copy_more = true;
+  const auto feed_while = [&](auto wanted) {
+    while (copy_more && wanted() && !match.Differs()) {
+      if (bytes.empty() && !(copy_more = copy.Next(bytes))) break;
+      const std::size_t n = std::min(bytes.size(), kStep);
+      match.Bytes(bytes.first(n));
+      bytes = bytes.subspan(n);
+    }
+  };
+
+  // The source's text is decoded up to kQueued pieces ahead, on the second core for a large file, into
+  // the other buffers while the copy is matched with the piece before them.
+  constexpr int kBuffers = SecondCore::kQueued + 1;
+  std::u16string texts[kBuffers];
+  for (std::u16string& text : texts) text = TakeSpare<std::u16string>();
+  struct Keep {
+    std::u16string (&texts)[kBuffers];
+    ~Keep() {
+      for (std::u16string& text : texts) KeepSpare(std::move(text));
+    }
+  } keep{texts};
+  bool ready[kBuffers] = {};
+  bool stopped = false;
+  bool out_of_memory = false;
+  const EncodingKind kind = detection.kind;
+  source.Start(kind, static_cast<std::size_t>(detection.mark_length));
+  const auto decode_into = [&](int k) {
+    return [&, k] {
+      std::span<const std::uint8_t> piece;
+      try {
+        ready[k] = !stopped && source.Next(piece);
+        if (ready[k]) DecodePiece(kind, piece, texts[k], stopped);
+      } catch (const std::bad_alloc&) {
+        ready[k] = false;
+        out_of_memory = true;
+      }
+    };
+  };
+  {
+    // Piece k goes to buffer k % kBuffers; while it is matched, the pieces after it (never more than
+    // kQueued) are decoded into the others.
+    SecondCore core(size >= ParallelStreamBytes() && std::thread::hardware_concurrency() > 1);
+    std::uint64_t posted = 0;
+    const auto post_next = [&] {
+      core.Post(decode_into(static_cast<int>(posted % kBuffers)));
+      ++posted;
+    };
+    for (int k = 0; k < SecondCore::kQueued; ++k) post_next();
+    for (std::uint64_t k = 0;; ++k) {
+      core.WaitFor(k + 1);
+      const int at = static_cast<int>(k % kBuffers);
+      if (!ready[at] || match.Differs()) break;
+      post_next();  // into the buffer of piece k - 1, matched already
+      match.Text(texts[at]);
+      feed_while([&] { return match.Waiting() > 0; });
+      match.Detach();
+    }
+  }
+  match.EndText();
+  feed_while([] { return true; });
+  const TextMatch::Verdict verdict = match.Finish(copy_detection);
+  if (match.Differs() || out_of_memory || source.Failed() || copy.Failed()) return TextMatch::Verdict::kDiffers;
+  return verdict;
+}
+
+SelfCheck ProduceCheckedText(EncodingKind target, ByteSource& source, Detection detection, std::uint64_t size,
+                             const ContentSink& sink, const ReadBack& back) {
+  // Each piece of the copy is read back in steps of this size, which stay in the cache while they are
+  // decoded and compared.
+  constexpr std::size_t kStep = std::size_t{512} << 10;
+  std::uint64_t written = 0;
+  const ContentSink counted = [&](std::span<const std::uint8_t> piece) {
+    written += piece.size();
+    return sink(piece);
+  };
+  constexpr int kBuffers = SecondCore::kQueued + 1;
+  std::vector<std::uint8_t> step = TakeSpare<std::vector<std::uint8_t>>();
+  std::u16string texts[kBuffers];
+  for (std::u16string& text : texts) text = TakeSpare<std::u16string>();
+  struct Keep {
+    std::vector<std::uint8_t>& step;
+    std::u16string (&texts)[kBuffers];
+    ~Keep() {
+      KeepSpare(std::move(step));
+      for (std::u16string& text : texts) KeepSpare(std::move(text));
+    }
+  } keep{step, texts};
+  step.resize(kStep);
+
+  // The check of what the file holds up to some end, matched with the text of the pieces written up
+  // to there. A read that fails or comes short leaves the verdict to the check of the whole file.
+  TextMatch match(target == kind::Utf8 || target == kind::ShiftJis ? target : kind::Utf16Le);
+  std::uint64_t checked = 0;
+  bool short_read = false;
+  bool out_of_memory = false;
+  const auto check_to = [&](std::uint64_t end) {
+    while (checked < end && !short_read) {
+      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kStep, end - checked));
+      std::size_t got = 0;
+      if (!back(checked, {step.data(), want}, got) || got < want) short_read = true;
+      match.Bytes({step.data(), got});
+      checked += got;
+    }
+  };
+  // On a large file the check of each piece runs on the second core, beside the conversion of the
+  // pieces after it into the other text buffers (piece k into buffer k % kBuffers: SecondCore holds at
+  // most kQueued checks, so the check that read a buffer has ended before the buffer is used again).
+  SecondCore core(size >= ParallelStreamBytes() && std::thread::hardware_concurrency() > 1);
+
+  PieceEncoder encoder(target, counted);
+  if (!encoder.Begin()) return SelfCheck::kFailed;
+  const EncodingKind kind = detection.kind;
+  source.Start(kind, static_cast<std::size_t>(detection.mark_length));
+  std::span<const std::uint8_t> bytes;
+  bool stopped = false;
+  for (int k = 0; !stopped && source.Next(bytes); k = (k + 1) % kBuffers) {
+    std::u16string& text = texts[k];
+    DecodePiece(kind, bytes, text, stopped);
+    if (!encoder.Add(text)) return SelfCheck::kFailed;
+    core.Post([&match, &check_to, &out_of_memory, piece = std::u16string_view(text), end = written] {
+      try {
+        match.Text(piece);
+        check_to(end);
+        match.Detach();
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      }
+    });
+  }
+  core.Wait();
+  if (out_of_memory || source.Failed() || !encoder.End()) return SelfCheck::kFailed;
+  match.EndText();
+  check_to(written);
+  // Nothing may follow what was written.
+  std::size_t got = 0;
+  if (!short_read && (!back(written, {step.data(), 1}, got) || got != 0)) short_read = true;
+  Detection copy_detection;
+  const TextMatch::Verdict verdict = match.Finish(copy_detection);
+  if (short_read || verdict == TextMatch::Verdict::kUnknown) return SelfCheck::kUndecided;
+  return verdict == TextMatch::Verdict::kSame ? SelfCheck::kPassed : SelfCheck::kRefused;
+}
+
+bool ProduceText(EncodingKind target, ByteSource& source, Detection detection,
+                 const std::function<bool(std::span<const std::uint8_t>)>& sink) {
+  PieceEncoder encoder(target, sink);
+  if (!encoder.Begin()) return false;
+  TextSource text(source, detection);
+  std::u16string_view piece;
+  while (text.Next(piece)) {
+    if (!encoder.Add(piece)) return false;
+  }
+  return !text.Failed() && encoder.End();
 }
 
 }  // namespace ocelo

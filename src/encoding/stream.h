@@ -14,6 +14,7 @@
 
 #include "encoding/detect.h"
 #include "encoding/kinds.h"
+#include "encoding/write.h"
 
 namespace ocelo {
 
@@ -21,7 +22,8 @@ namespace ocelo {
 /// read fails at once with the dump line "Can't open rb  " + path. Null on failure; the caller closes it.
 std::FILE* OpenSourceFile(std::u16string_view path);
 
-/// The bytes of one piece of a streamed file (a few MiB). Tests shrink it to a few bytes so that every
+/// The bytes of one piece of a streamed file (256 KiB: a piece, its text and its encoded bytes stay in
+/// the core's cache between the steps that pass them on). Tests shrink it to a few bytes so that every
 /// character of their texts comes across a cut; 0 restores the usual size.
 std::size_t StreamPieceBytes();
 void SetStreamPieceBytes(std::size_t bytes);
@@ -126,6 +128,82 @@ class TextSource {
 
 /// Whether two sources hold the same bytes; false when a read failed.
 [[nodiscard]] bool SameBytes(ByteSource& a, ByteSource& b);
+
+/// Whether bytes that come piece by piece, cut anywhere, decode as DecodeBytes decodes them whole to a
+/// text that comes piece by piece too: a copy checked against its source's text while both are read or
+/// made, in one pass. The bytes are decoded in the `expected` encoding after their mark, if their first
+/// bytes hold one; Finish tells whether DetectEncoding of all of them agrees. Holds the bytes and units
+/// that wait for what follows them (a few, unless one side runs far ahead), whatever the length.
+class TextMatch {
+ public:
+  enum class Verdict {
+    kSame,     ///< the bytes decode to the text
+    kDiffers,  ///< they do not
+    kUnknown,  ///< the bytes' detection decodes otherwise, or one side ran too far ahead to be held
+  };
+
+  explicit TextMatch(EncodingKind expected);
+  /// The next piece of the text, read in place until the next call of Text, Detach or Finish.
+  void Text(std::u16string_view text);
+  /// The next bytes; they need not end where a character ends.
+  void Bytes(std::span<const std::uint8_t> bytes);
+  /// Keeps what is not matched yet of the last piece of text, whose memory may then be used again.
+  void Detach();
+  /// No more text comes: text of bytes beyond it differs.
+  void EndText();
+  /// Units of text that wait for their bytes.
+  [[nodiscard]] std::size_t Waiting() const;
+  /// The bytes so far already differ from the text in the expected encoding.
+  [[nodiscard]] bool Differs() const { return differs_; }
+  /// After the last text and bytes: the verdict, and DetectEncoding of all the bytes.
+  [[nodiscard]] Verdict Finish(Detection& detection);
+
+ private:
+  void Feed(std::span<const std::uint8_t> bytes);
+  void Decode(std::span<const std::uint8_t> bytes);
+  void Match(std::u16string_view copy);
+  void Hold(std::u16string& held, std::size_t& begin, std::u16string_view rest);
+
+  EncodingKind kind_;
+  EncodingDetector detector_;
+  std::uint8_t head_[4] = {};  // the first bytes, which tell the mark
+  std::size_t head_length_ = 0;
+  int mark_ = -1;                    // the mark's length once the first bytes are known
+  std::vector<std::uint8_t> carry_;  // bytes after the last place where decoding starts afresh
+  std::u16string decoded_;
+  bool stopped_ = false;      // decoding the bytes stopped at a zero
+  bool seven_bit_ = true;     // no byte above 0x7F so far
+  std::u16string text_held_;  // text not yet matched, kept from pieces gone
+  std::size_t text_begin_ = 0;
+  std::u16string_view text_;  // the rest of the last piece of text, not yet matched
+  std::u16string copy_held_;  // decoded text of the bytes ahead of the text
+  std::size_t copy_begin_ = 0;
+  bool text_ended_ = false;
+  bool differs_ = false;
+  bool lost_ = false;  // one side ran too far ahead
+};
+
+/// Whether the bytes of `copy` decode to the text of `source` (read with its `detection`) in the
+/// `expected` encoding, in one pass over both, as TextMatch judges; `copy_detection` becomes
+/// DetectEncoding of the copy's bytes. The pass stops at the first difference (kDiffers; the detection
+/// then covers the bytes read so far); kDiffers also when a read failed. A source of `size` bytes or
+/// more (ParallelStreamBytes) is decoded on a second core.
+[[nodiscard]] TextMatch::Verdict MatchText(ByteSource& copy, EncodingKind expected, ByteSource& source,
+                                           Detection detection, std::uint64_t size, Detection& copy_detection);
+
+/// ProduceText that checks the content while writing it: after each piece goes to `sink`, its bytes are
+/// read back through `back` and matched with the source's text (TextMatch); the verdict comes at the end,
+/// left open when the copy's detection decodes otherwise than the target does (or its reads came short).
+/// kFailed when the sink refused a piece or a read of the source failed.
+/// A source of `size` bytes or more (ParallelStreamBytes) is checked on a second core, beside the
+/// conversion of the pieces that follow, where the machine has one.
+[[nodiscard]] SelfCheck ProduceCheckedText(EncodingKind target, ByteSource& source, Detection detection,
+                                           std::uint64_t size, const ContentSink& sink, const ReadBack& back);
+
+/// The size from which a file's conversion uses a second core (4 MiB: below it, starting a thread costs
+/// more than it saves). Tests lower it so that small texts take the same way; 0 restores the usual size.
+std::uint64_t ParallelStreamBytes();
+void SetParallelStreamBytes(std::uint64_t bytes);
 
 /// The content that the writer of `target` writes for the source's text (ConvertFile's targets: 8 UTF-8,
 /// 16 UTF-16 with mark, 74 code page 932, anything else UTF-16 with mark after dropping leading marks),

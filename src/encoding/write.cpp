@@ -5,6 +5,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -83,9 +84,11 @@ bool ProduceShiftJis(std::u16string_view text, const ContentSink& sink) {
 
 namespace {
 
-// The write of WriteFileContent, WriteCheckedContent and WriteCheckedStream; the checks may be empty.
-CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produce, const ContentCheck& check,
-                          const StreamCheck& stream_check, std::int64_t modify_time, int rewrite_count) {
+// The write of WriteFileContent, WriteCheckedContent, WriteCheckedStream and WriteSelfCheckedStream
+// (`checking` then stands in for `produce`); the checks may be empty.
+CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produce, const CheckingProducer* checking,
+                          const ContentCheck& check, const StreamCheck& stream_check, std::int64_t modify_time,
+                          int rewrite_count) {
   bool deferred = false;
   int error = EINVAL;
   std::uint64_t written = 0;
@@ -98,18 +101,48 @@ CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produ
       written = 0;
       int append_error = 0;
       bool produced = false;
+      // A self-checking producer reads its pieces back through a second handle opened once, which the
+      // check of the whole file then reads from its start if the producer leaves the verdict open.
+      std::unique_ptr<std::FILE, int (*)(std::FILE*)> reader(nullptr, &std::fclose);
+      SelfCheck verdict = SelfCheck::kPassed;
+      if (checking) {
+        std::FILE* stream = nullptr;
+        if (const int read_error = replacement.OpenReadBack(stream)) return read_error;
+        reader.reset(stream);
+      }
       try {
-        produced = produce([&](std::span<const std::uint8_t> piece) {
+        const ContentSink sink = [&](std::span<const std::uint8_t> piece) {
           if (piece.empty()) return true;
           append_error = replacement.Append(piece);
           written += piece.size();
           return append_error == 0;
-        });
+        };
+        if (checking) {
+          verdict = (*checking)(sink, [&](std::uint64_t offset, std::span<std::uint8_t> bytes, std::size_t& got) {
+            return sys::ReadAt(reader.get(), offset, bytes, got) == 0;
+          });
+          produced = verdict != SelfCheck::kFailed;
+        } else {
+          produced = produce(sink);
+        }
       } catch (const std::bad_alloc&) {
         append_error = ENOMEM;
       }
       if (append_error == 0 && !produced) append_error = ENOMEM;
       if (append_error != 0) return append_error;
+      if (verdict == SelfCheck::kRefused) {
+        refused = true;
+        return 0;
+      }
+      if (verdict == SelfCheck::kUndecided) {
+        try {
+          refused = !stream_check(reader.get());
+        } catch (const std::bad_alloc&) {
+          return ENOMEM;
+        }
+        if (refused) return 0;
+      }
+      reader.reset();
       if (check) {
         // The check reads what the disk holds; the uncommitted file goes away with `replacement`.
         std::vector<std::uint8_t> back;
@@ -121,7 +154,7 @@ CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produ
         }
         if (refused) return 0;
       }
-      if (stream_check) {
+      if (stream_check && !checking) {
         std::FILE* back = nullptr;
         if (const int read_error = replacement.OpenReadBack(back)) return read_error;
         try {
@@ -133,7 +166,7 @@ CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produ
         std::fclose(back);
         if (refused) return 0;
       }
-      if (stream_check) replacement.JoinBatch();  // a conversion's copy: its durability may be grouped
+      if (stream_check || checking) replacement.JoinBatch();  // a conversion's copy: its durability may be grouped
       if (modify_time != 0) {
         if (const int time_error = replacement.SetModifyTime(modify_time)) return time_error;
       }
@@ -152,7 +185,7 @@ CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produ
   if (written > 0 && !deferred && FileStatus(path).Size() == 0) {
     if (rewrite_count > Waits().rewrite_limit) return CheckedWrite::kFailed;
     Pause(Waits().rewrite_wait);
-    return WriteContent(path, produce, check, stream_check, modify_time, rewrite_count + 1);
+    return WriteContent(path, produce, checking, check, stream_check, modify_time, rewrite_count + 1);
   }
   return CheckedWrite::kWritten;
 }
@@ -160,16 +193,21 @@ CheckedWrite WriteContent(std::u16string_view path, const ContentProducer& produ
 }  // namespace
 
 bool WriteFileContent(std::u16string_view path, const ContentProducer& produce, int rewrite_count) {
-  return WriteContent(path, produce, nullptr, nullptr, 0, rewrite_count) == CheckedWrite::kWritten;
+  return WriteContent(path, produce, nullptr, nullptr, nullptr, 0, rewrite_count) == CheckedWrite::kWritten;
 }
 
 CheckedWrite WriteCheckedContent(std::u16string_view path, const ContentProducer& produce, const ContentCheck& check) {
-  return WriteContent(path, produce, check, nullptr, 0, 0);
+  return WriteContent(path, produce, nullptr, check, nullptr, 0, 0);
 }
 
 CheckedWrite WriteCheckedStream(std::u16string_view path, const ContentProducer& produce, const StreamCheck& check,
                                 std::int64_t modify_time) {
-  return WriteContent(path, produce, nullptr, check, modify_time, 0);
+  return WriteContent(path, produce, nullptr, nullptr, check, modify_time, 0);
+}
+
+CheckedWrite WriteSelfCheckedStream(std::u16string_view path, const CheckingProducer& produce, const StreamCheck& check,
+                                    std::int64_t modify_time) {
+  return WriteContent(path, nullptr, &produce, nullptr, check, modify_time, 0);
 }
 
 bool WriteFileBytes(std::u16string_view path, std::span<const std::uint8_t> bytes, int rewrite_count) {

@@ -52,6 +52,28 @@ using StreamCheck = std::function<bool(std::FILE*)>;
 [[nodiscard]] CheckedWrite WriteCheckedStream(std::u16string_view path, const ContentProducer& produce,
                                               const StreamCheck& check, std::int64_t modify_time = 0);
 
+/// Reads what the file being written holds, through the file system: up to `bytes.size()` bytes at
+/// `offset`, their count in `got` (fewer only at the file's end). False when the read failed. It may be
+/// called from another thread than the producer's while the producer writes on.
+using ReadBack = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> bytes, std::size_t& got)>;
+
+/// How a producer that checks its own content judged it.
+enum class SelfCheck {
+  kPassed,     ///< the content read back is what was meant
+  kRefused,    ///< it is not: the target keeps its old content
+  kUndecided,  ///< the StreamCheck of the whole file decides
+  kFailed,     ///< the sink refused a piece, or memory ran out
+};
+
+/// Produces a content into a sink and checks it on the way, reading each piece back right after its write.
+using CheckingProducer = std::function<SelfCheck(const ContentSink&, const ReadBack&)>;
+
+/// WriteCheckedStream whose producer checks the content while it writes it, each piece read back from
+/// the file while what it should hold is still at hand; `check` reads the whole file from its start only
+/// when the producer leaves the verdict open. Same results, retries and dump lines.
+[[nodiscard]] CheckedWrite WriteSelfCheckedStream(std::u16string_view path, const CheckingProducer& produce,
+                                                  const StreamCheck& check, std::int64_t modify_time = 0);
+
 /// The content each writer below writes for a text, as a producer (the text must outlive it).
 ContentProducer Utf8Content(std::u16string_view text, bool mark);
 ContentProducer Utf16Content(std::u16string_view text, bool mark);

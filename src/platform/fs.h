@@ -204,6 +204,11 @@ struct FolderEntry {
 /// the system gives none). After a failure `bytes` is empty.
 [[nodiscard]] int ReadWholeFile(std::FILE* stream, std::vector<std::uint8_t>& bytes, std::uint64_t limit = UINT64_MAX);
 
+/// Reads up to `bytes.size()` bytes at `offset` of the file under a stream, without moving the stream or
+/// touching its buffer, so that several threads may read one file at once; `got` is their count, fewer
+/// only at the file's end. Returns 0 or the C error number (`got` then 0).
+[[nodiscard]] int ReadAt(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> bytes, std::size_t& got);
+
 /// Readies a stream opened for reading for ReadWholeFile. A pipe that no writer has opened yet reads as
 /// empty, so it is waited for, up to `wait_ms` milliseconds (ETIMEDOUT when none came: there is nothing to
 /// read). A device is refused at once (ENODEV): it may never end (/dev/zero) or wait for a person (a

@@ -19,6 +19,7 @@
 #include <optional>
 #include <thread>
 
+#include "encoding/decode.h"
 #include "encoding/detect.h"
 #include "encoding/stream.h"
 #include "platform/fs.h"
@@ -236,7 +237,7 @@ TEST(ConversionBatch, CopiesAppearTogetherWhenTheBatchSettles) {
 
 // A file is read in pieces cut where decoding starts afresh; whatever the piece size, the copy and the
 // result are those of the whole-buffer conversion of the same bytes (ConvertToBytes), and a second run
-// finds the copy up to date exactly when the whole-buffer test would.
+// finds the copy up to date exactly when the whole-buffer test would, whether a second core checks or not.
 TEST(ConvertOne, PiecesGiveTheWholeBufferResult) {
   const std::u16string japanese =
       u"<p>日本語の文章です。ｶﾀｶﾅとカタカナ、漢字①と～ひらがな。</p>\r\n<li class=\"x\">文字コード</li>\r\n";
@@ -275,9 +276,14 @@ TEST(ConvertOne, PiecesGiveTheWholeBufferResult) {
       {"binary with an XML declaration across pieces", declared_binary},
       {"binary with an HTML charset", html_binary},
       {"binary", Join({Hex("00 01 02 03 FF FE"), test::Bytes(500, 0)})},
+      {"half-width katakana whose code page 932 reads as UTF-8", Join({Iconv(u"ﾃｽ\r\n", "UTF-8")}, 3)},
   };
   const EncodingKind targets[] = {kind::Utf8, kind::Utf16Le, kind::ShiftJis, -1};
-  const std::size_t piece_sizes[] = {1, 7, 0};
+  // Pieces of one byte, of a few bytes, and of more bytes checked on the second core.
+  const struct {
+    std::size_t bytes;
+    bool second_core;
+  } piece_sizes[] = {{1, false}, {7, false}, {61, true}};
   for (const auto& input : inputs) {
     Layout layout;
     const std::string source = layout.Source("t.txt", input.bytes);
@@ -286,14 +292,16 @@ TEST(ConvertOne, PiecesGiveTheWholeBufferResult) {
       test::Bytes expected;
       const FileContent content = ReadFileContent(U16(source));
       const FileResult whole = ConvertToBytes(target, U16(source), content, expected);
-      for (const std::size_t piece : piece_sizes) {
+      for (const auto& piece : piece_sizes) {
         SCOPED_TRACE(std::string(input.description) + ", target " + std::to_string(target) + ", pieces of " +
-                     std::to_string(piece));
+                     std::to_string(piece.bytes) + (piece.second_core ? " on two cores" : ""));
         fs::remove(dest);
-        SetStreamPieceBytes(piece);
+        SetStreamPieceBytes(piece.bytes);
+        SetParallelStreamBytes(piece.second_core ? 1 : UINT64_MAX);
         const FileResult first = ConvertOne(target, U16(source), U16(layout.out));
         const FileResult second = ConvertOne(target, U16(source), U16(layout.out));
         SetStreamPieceBytes(0);
+        SetParallelStreamBytes(0);
         EXPECT_EQ(first, whole);
         if (whole == FileResult::kNotText) {
           EXPECT_FALSE(test::Exists(dest));
@@ -307,6 +315,84 @@ TEST(ConvertOne, PiecesGiveTheWholeBufferResult) {
       }
     }
   }
+}
+
+// The check of a copy while it is written matches its bytes with the source's text as both come, cut
+// anywhere; its verdict is that of decoding the whole copy (DecodeBytes), or left open where the copy's
+// detection decodes it otherwise than expected.
+TEST(TextMatch, GivesTheWholeBufferVerdictWhereverTheCutsFall) {
+  using Verdict = TextMatch::Verdict;
+  const std::u16string text = u"日本語のtext、😀と\U0002000B。\r\n";
+  const test::Bytes utf8 = Iconv(text, "UTF-8");
+  const test::Bytes ill_formed = Hex("EF BB BF 41 E3 81 41 80 80 80 80 80 80 F0 9F 98 E3 C3 42");
+  struct Case {
+    const char* description;
+    EncodingKind expected;
+    test::Bytes bytes;
+    std::u16string text;
+    Verdict verdict;
+  };
+  const Case cases[] = {
+      {"UTF-8", kind::Utf8, utf8, text, Verdict::kSame},
+      {"UTF-8 with a mark, which is no text", kind::Utf8, Join({Hex("EF BB BF"), utf8}), text, Verdict::kSame},
+      {"a mark of the text read as the copy's", kind::Utf8, Join({Hex("EF BB BF"), utf8}), u"\uFEFF" + text,
+       Verdict::kDiffers},
+      {"the last character differs", kind::Utf8, Iconv(text.substr(0, text.size() - 1) + u"x", "UTF-8"), text,
+       Verdict::kDiffers},
+      {"the copy runs longer", kind::Utf8, Join({utf8, Hex("41")}), text, Verdict::kDiffers},
+      {"the copy ends early", kind::Utf8, Iconv(text.substr(0, text.size() - 2), "UTF-8"), text, Verdict::kDiffers},
+      {"ill-formed stretches after a mark", kind::Utf8, ill_formed, DecodeBytes(ill_formed), Verdict::kSame},
+      {"ill-formed stretches without a mark read as code page 932", kind::Utf8,
+       test::Bytes(ill_formed.begin() + 3, ill_formed.end()), u"", Verdict::kUnknown},
+      {"a zero byte ends the copy's text", kind::Utf8, Join({utf8, Hex("00 41")}), text, Verdict::kSame},
+      {"a zero byte before the text's end", kind::Utf8, Join({utf8, Hex("00 41")}), text + u"A", Verdict::kDiffers},
+      {"seven-bit bytes of a UTF-8 copy", kind::Utf8, Hex("61 5C 7E 0D 0A"), u"a\\~\r\n", Verdict::kSame},
+      {"empty", kind::Utf8, {}, u"", Verdict::kSame},
+      {"UTF-16", kind::Utf16Le, Join({Hex("FF FE"), Iconv(text, "UTF-16LE")}), text, Verdict::kSame},
+      {"UTF-16 cut by a zero unit", kind::Utf16Le, Join({Hex("FF FE"), Iconv(text, "UTF-16LE"), Hex("00 00 41 00")}),
+       text, Verdict::kSame},
+      {"UTF-16 whose mark reads as UTF-32", kind::Utf16Le, Hex("FF FE 00 00 41 00 00 00"), u"A", Verdict::kUnknown},
+      {"code page 932", kind::ShiftJis, Iconv(u"日本語ｶﾀｶﾅ\r\n", "CP932"), u"日本語ｶﾀｶﾅ\r\n", Verdict::kSame},
+      {"code page 932 with a character lost", kind::ShiftJis, Hex("63 61 66 5F"), u"café", Verdict::kDiffers},
+      {"code page 932 whose bytes read as UTF-8", kind::ShiftJis, Hex("C3 BD"), u"ﾃｽ", Verdict::kUnknown},
+  };
+  const std::size_t steps[] = {1, 2, 3, 5, 64, 1 << 20};
+  for (const Case& c : cases) {
+    const Detection detection = DetectEncoding(c.bytes);
+    const bool same_decoding = c.verdict != Verdict::kUnknown;
+    EXPECT_EQ(same_decoding && DecodeBytes(c.bytes) == c.text, c.verdict == Verdict::kSame) << c.description;
+    for (const std::size_t step : steps) {
+      SCOPED_TRACE(std::string(c.description) + ", steps of " + std::to_string(step));
+      // Text and bytes in turn, the text a little ahead, in steps that part characters and pairs.
+      TextMatch match(c.expected);
+      std::size_t units = 0;
+      std::size_t bytes = 0;
+      while (units < c.text.size() || bytes < c.bytes.size()) {
+        const std::size_t n = std::min(step + 1, c.text.size() - units);
+        match.Text(std::u16string_view(c.text).substr(units, n));
+        units += n;
+        if (units == c.text.size()) match.EndText();
+        const std::size_t m = std::min(step, c.bytes.size() - bytes);
+        match.Bytes(std::span(c.bytes).subspan(bytes, m));
+        bytes += m;
+        if (step == 2) match.Detach();
+      }
+      match.EndText();
+      Detection found;
+      EXPECT_EQ(match.Finish(found), c.verdict);
+      EXPECT_EQ(found, detection);
+    }
+  }
+  // Text far ahead of its bytes (a text of marks, whose UTF-16 copy writes them last) is not held without
+  // bound: the verdict is left to the check of the whole copy.
+  TextMatch match(kind::Utf16Le);
+  const std::u16string marks((1 << 20) + 1, u'\uFEFF');
+  match.Text(marks);
+  match.Detach();
+  match.EndText();
+  match.Bytes(Join({Hex("FF FE"), Iconv(marks, "UTF-16LE")}));
+  Detection found;
+  EXPECT_EQ(match.Finish(found), Verdict::kUnknown);
 }
 
 TEST(ConvertFile, EmptySourceConvertsToAnEmptyText) {

@@ -938,6 +938,24 @@ int ReadWholeFile(std::FILE* stream, std::vector<std::uint8_t>& bytes, std::uint
   return 0;
 }
 
+int ReadAt(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> bytes, std::size_t& got) {
+  got = 0;
+  if (!stream) return EBADF;
+  const int fd = fileno(stream);
+  while (got < bytes.size()) {
+    const ssize_t n = Retry(
+        [&] { return pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(offset + got)); });
+    if (n < 0) {
+      const int error = errno;
+      got = 0;
+      return error;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
 int AwaitContent(std::FILE* stream, int wait_ms) {
   if (!stream) return EBADF;
   struct stat st;

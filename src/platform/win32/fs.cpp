@@ -622,6 +622,31 @@ int ReadWholeFile(std::FILE* stream, std::vector<std::uint8_t>& bytes, std::uint
   return 0;
 }
 
+int ReadAt(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> bytes, std::size_t& got) {
+  got = 0;
+  if (!stream) return EBADF;
+  const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+  if (handle == INVALID_HANDLE_VALUE) return EBADF;
+  // A read with its own offset; on a handle opened for plain reading it leaves the handle's position
+  // where the read ended, which the stream does not look at until it is moved itself (fseek).
+  while (got < bytes.size()) {
+    const std::uint64_t at = offset + got;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD read = 0;
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 30));
+    if (!::ReadFile(handle, bytes.data() + got, wanted, &read, &where)) {
+      if (::GetLastError() == ERROR_HANDLE_EOF) break;
+      got = 0;
+      return LastErrorNumber();
+    }
+    if (read == 0) break;
+    got += read;
+  }
+  return 0;
+}
+
 int AwaitContent(std::FILE* stream, int wait_ms) {
   if (!stream) return EBADF;
   const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
