@@ -35,6 +35,10 @@ struct StatRecord {
 /// Reads the status of a path (following links). Returns 0, or the C error number of the failure.
 [[nodiscard]] int Stat(std::u16string_view path, StatRecord& record);
 
+/// Stat of the file an open stream reads: the very file, whatever its path names by now, and no lookup of
+/// the path. Returns 0, or the C error number of the failure.
+[[nodiscard]] int StatStream(std::FILE* stream, StatRecord& record);
+
 /// Which file a path names: its device and file number, links followed. Two paths name one file exactly
 /// when their ids are equal, however they are spelt ("." and "..", letter case on a file system that ignores
 /// it, a symbolic or hard link).
