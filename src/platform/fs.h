@@ -149,9 +149,9 @@ class FileReplacement {
 /// BeginBatch and EndBatch, a Commit leaves its checked temporary file for later, and the batch then syncs
 /// all of them at once (one syncfs per file system), renames each over its target and syncs each folder
 /// once. Until then a target keeps its old content (and its lock); after a crash at any moment each target
-/// holds its old or its complete new content. A full batch (256 files or 256 MiB) settles at once. Batches
-/// nest; the outermost EndBatch settles. Each returns 0 or the C error number of the first failure (whose
-/// target then stays as it was).
+/// holds its old or its complete new content. A full batch (256 MiB, or 256 to 4,096 files by the number of
+/// files the process may open) settles at once. Batches nest; the outermost EndBatch settles. Each returns 0
+/// or the C error number of the first failure (whose target then stays as it was).
 [[nodiscard]] int BeginBatch();
 [[nodiscard]] int EndBatch();
 /// Settles the batch now when a replacement of `path` waits in it (an empty path: whatever waits), so that

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -551,7 +552,9 @@ OpenResult OpenStream(std::u16string_view path, const char* mode_text) {
       error = TakeLock(fd.get(), mode.write);
     }
     if (error != 0) return {nullptr, error};
-    if (StillNamed(native, st)) break;
+    // A reader that the name's replacement left with the file before reads that whole file, which is
+    // what it would have read a moment earlier; a writer must hold the lock of the file the name leads to.
+    if (!mode.write || StillNamed(native, st)) break;
     fd.Reset();
   }
   // O_NONBLOCK changes nothing for a regular file: only other kinds have it cleared.
@@ -616,9 +619,20 @@ Batch& TheBatch() {
   return batch;
 }
 
-// A batch holds at most this many files or bytes before it settles them.
-constexpr std::size_t kBatchFiles = 256;
+// A batch holds at most this many bytes, and as many files as a quarter of the descriptors the process
+// may open (each waiting file holds one, and the lock of an old target another), from 256 to 4,096,
+// before it settles them: each settling syncs the whole file system, whatever else waits to be written
+// there, so fewer of them make many small files faster.
 constexpr std::uint64_t kBatchBytes = std::uint64_t{256} << 20;
+
+std::size_t BatchFiles() {
+  static const std::size_t files = [] {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::size_t{256};
+    return std::clamp<std::size_t>(static_cast<std::size_t>(limit.rlim_cur / 4), 256, 4096);
+  }();
+  return files;
+}
 
 // Syncs what the pending replacements wrote (one syncfs per file system), renames each over its target
 // and syncs each folder once. Returns the first error; a replacement that fails leaves its target as it
@@ -856,7 +870,7 @@ int FileReplacement::Commit() {
       batch.targets.insert(pending.target);
       state_->deferred = true;
       batch.pending_bytes += state_->written;
-      if (batch.pending.size() >= kBatchFiles || batch.pending_bytes >= kBatchBytes) return SettleLocked(batch);
+      if (batch.pending.size() >= BatchFiles() || batch.pending_bytes >= kBatchBytes) return SettleLocked(batch);
       return 0;
     }
   }
