@@ -80,9 +80,9 @@ head -c 4096 "$corpus" > "$work/small/0.txt"
 for ((i = 1; i < 3000; i++)); do cp "$work/small/0.txt" "$work/small/$i.txt"; done
 sync
 # Each run writes into a new folder; the copies of the run before are moved aside, not deleted: on ext4
-# without a journal (this machine's), a new file's inode is found by stepping over every inode freed in
-# the last minute or so, so a run right after deleting 3,000 files pays for that deletion (about half its
-# time), whatever program creates the files.
+# without a journal (this machine's), the kernel finds a new file's inode by stepping over the inodes
+# freed in the last minute or so (`recently_deleted` in a profile), so a run right after deleting the
+# 3,000 copies of the run before spends about half its time on that deletion.
 mkdir -p "$work/small-old"
 measure small "[ ! -d '$work/small-out' ] || mv '$work/small-out' \"\$(mktemp -d '$work/small-old/XXXXXX')\"; sync" \
   "'$cli' convert -q --to utf-8 --out '$work/small-out' '$work/small'/*.txt"
