@@ -453,19 +453,19 @@ bool PendingTargetId(const std::string& target, FileId& id);
 
 int GetFileId(std::u16string_view path, FileId& id) {
   id = FileId();
-  // While no link stands at the name, one query tells both which file it is and whether a replacement of
-  // it waits in a batch.
+  // A replacement waiting for the name itself is what the name will lead to: the rename replaces whatever
+  // stands there. Otherwise, while no link stands at the name, one query tells which file it is.
   std::string native;
   if (!NativeArg(path, native)) return errno;
+  if (PendingTargetId(native, id)) return 0;
   struct stat st;
   const int looked = lstat(native.c_str(), &st) == 0 ? 0 : errno;
   if (looked == 0 && !S_ISLNK(st.st_mode)) {
-    if (PendingTargetId(native, id)) return 0;
     id.device = st.st_dev;
     id.inode = st.st_ino;
     return 0;
   }
-  if (looked == ENOENT) return PendingTargetId(native, id) ? 0 : ENOENT;
+  if (looked == ENOENT) return ENOENT;
   // A replacement waiting in a batch is the file that the path will name: the rename keeps its id.
   if (PendingFileId(path, id)) return 0;
   StatRecord record;
