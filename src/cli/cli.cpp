@@ -695,6 +695,11 @@ int Convert(const Options& given, std::istream& in, std::ostream& out, std::ostr
   const std::vector<Job> jobs = Jobs(options, here, output);
   Progress progress(jobs.size(), !options.quiet);
   std::vector<std::uint8_t> bytes;
+  // A conversion to standard output has no result lines there: only its problems are told. The options
+  // of the result lines are copied once, not once a file (they hold every path of the run).
+  Options shown = options;
+  shown.paths.clear();
+  shown.quiet = options.quiet || (options.to_stdout && !options.dry_run);
   ConversionBatch batch;  // the copies of this run are made durable together
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     const Job& job = jobs[i];
@@ -766,9 +771,6 @@ int Convert(const Options& given, std::istream& in, std::ostream& out, std::ostr
     failed = failed || Fails(report);
     unchanged = unchanged || report.result == FileResult::kPlainCopy;
     progress.Clear();
-    // A conversion to standard output has no result lines there: only its problems are told.
-    Options shown = options;
-    shown.quiet = options.quiet || (options.to_stdout && !options.dry_run);
     Print(shown, report, out, err);
   }
   if (!batch.Finish()) failed = true;

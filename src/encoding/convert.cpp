@@ -122,6 +122,38 @@ FileResult ConvertContent(EncodingKind target, std::u16string_view source, std::
 
 // ---- the streamed conversion of a regular file --------------------------------------------------------
 
+// The status of a copy's path, asked once for every rule that looks at it: a conversion of many small
+// files spends its time in such queries, not in converting.
+struct CopyStatus {
+  int error = ENOENT;  // 0 when something is there
+  sys::StatRecord record;
+
+  explicit CopyStatus(std::u16string_view path) { error = sys::Stat(path, record); }
+  bool Exists() const { return error == 0; }
+  bool IsFolder() const { return error == 0 && (record.mode & 0xF000) == 0x4000; }
+  std::int64_t ModifyTime() const { return error == 0 ? record.modify_time : 0; }
+};
+
+// CopiesOntoItself for a source that is open (`source` the status of the file it reads) and a copy
+// whose status is known; neither waits in a batch any more.
+bool CopiesOntoItself(std::u16string_view source_path, std::u16string_view folder, const sys::StatRecord& source,
+                      const CopyStatus& copy) {
+  if (copy.Exists()) {
+    const sys::FileId copy_id{copy.record.device, copy.record.inode};
+    if (copy_id == sys::FileId{source.device, source.inode}) return true;
+    // The source's name may lead to another file by now (saved anew beside the one read): the copy is
+    // also the source when it is that one.
+    sys::FileId named;
+    return sys::GetFileId(source_path, named) == 0 && named == copy_id;
+  }
+  // No copy yet: it would be made in the source's own folder only when the two folders are one.
+  const std::u16string absolute = AbsolutePath(source_path, CurrentFolder());
+  sys::FileId a, b;
+  if (sys::GetFileId(FolderPart(absolute), a) != 0) return false;
+  if (sys::GetFileId(folder.empty() ? u"." : folder, b) != 0) return false;
+  return a == b;
+}
+
 // Whether the copy already holds the source's text in the target encoding, read in pieces: the copy's
 // detection and its text come from one pass over both files, which ends at the first difference.
 bool CopyHoldsText(std::u16string_view dest, EncodingKind target, ByteSource& source, const SourceFacts& facts) {
@@ -160,21 +192,21 @@ bool WriteUnchangedStream(std::u16string_view dest, ByteSource& source, std::int
 
 // Convert for a regular file read in pieces, with the same steps and results: no piece of the file, its
 // text or its copy is held whole, so any size converts in the same memory.
+// `source_time` is the source's modification time, `copy` the status of its copy's path.
 FileResult ConvertStreamed(EncodingKind target, std::u16string_view source_path, std::u16string_view folder,
-                           ByteSource& source, const SourceFacts& facts) {
+                           ByteSource& source, const SourceFacts& facts, std::int64_t source_time,
+                           const CopyStatus& copy) {
   const std::u16string dest = CopyPath(folder, source_path);
-  const std::int64_t source_time = ModifiedTime(source_path);
   const bool whole = DecodesWhole(source, facts);
   if (source.Failed()) return FileResult::kUnreadable;
 
-  if (ModifiedTime(dest) == source_time && whole && FileExists(dest) && CopyHoldsText(dest, target, source, facts)) {
+  if (copy.ModifyTime() == source_time && whole && copy.Exists() && CopyHoldsText(dest, target, source, facts)) {
     return FileResult::kUpToDate;
   }
   if (target == kind::Copy) {
     return CopyFileTo(source_path, dest, false) ? FileResult::kCopied : FileResult::kUnableToSave;
   }
-  const FileStatus existing(dest);
-  if (!existing.Failed() && !existing.IsFolder() && BackupToRescue(dest).empty()) {
+  if (copy.Exists() && !copy.IsFolder() && BackupToRescue(dest).empty()) {
     DumpText(u"Can't back up the existing copy  " + dest);
     return FileResult::kBackupFailed;
   }
@@ -208,8 +240,9 @@ FileResult ConvertStreamed(EncodingKind target, std::u16string_view source_path,
 // pieces; anything else (a pipe, a /proc file, an empty or unreadable file) is read whole, as before.
 FileResult ConvertPath(EncodingKind target, std::u16string_view path, std::u16string_view folder, bool test_text) {
   // A copy of this run that still waits for its batch is settled before it is read or replaced again.
+  const std::u16string dest = CopyPath(folder, path);
   (void)sys::SettlePending(path);
-  (void)sys::SettlePending(CopyPath(folder, path));
+  (void)sys::SettlePending(dest);
   const FileStatus status(path);
   std::FILE* stream = nullptr;
   FileContent content;
@@ -226,16 +259,20 @@ FileResult ConvertPath(EncodingKind target, std::u16string_view path, std::u16st
     return ConvertContent(target, path, folder, std::move(content));
   }
   try {
+    // The file the stream reads, whatever its path names by now: its time and id serve every rule below.
+    sys::StatRecord opened;
+    const int opened_error = sys::StatStream(stream, opened);
     ByteSource source(stream, true);
     SourceFacts facts;
-    if (!ScanSource(source, facts)) {
+    if (opened_error != 0 || !ScanSource(source, facts)) {
       DumpText(u"Can't read  " + std::u16string(path));
       if (test_text && !IsTextFile(path, content)) return FileResult::kNotText;
       return ConvertContent(target, path, folder, std::move(content));
     }
     if (test_text && !IsTextFile(source, facts)) return FileResult::kNotText;
-    if (CopiesOntoItself(path, folder)) return FileResult::kSamePath;
-    return ConvertStreamed(target, path, folder, source, facts);
+    const CopyStatus copy(dest);
+    if (CopiesOntoItself(path, folder, opened, copy)) return FileResult::kSamePath;
+    return ConvertStreamed(target, path, folder, source, facts, opened.modify_time, copy);
   } catch (const std::bad_alloc&) {
     DumpText(u"Can't convert, out of memory  " + std::u16string(path));
     return FileResult::kUnableToSave;

@@ -35,6 +35,10 @@ struct StatRecord {
 /// Reads the status of a path (following links). Returns 0, or the C error number of the failure.
 [[nodiscard]] int Stat(std::u16string_view path, StatRecord& record);
 
+/// Stat of the file an open stream reads: the very file, whatever its path names by now, and no lookup of
+/// the path. Returns 0, or the C error number of the failure.
+[[nodiscard]] int StatStream(std::FILE* stream, StatRecord& record);
+
 /// Which file a path names: its device and file number, links followed. Two paths name one file exactly
 /// when their ids are equal, however they are spelt ("." and "..", letter case on a file system that ignores
 /// it, a symbolic or hard link).
@@ -145,9 +149,9 @@ class FileReplacement {
 /// BeginBatch and EndBatch, a Commit leaves its checked temporary file for later, and the batch then syncs
 /// all of them at once (one syncfs per file system), renames each over its target and syncs each folder
 /// once. Until then a target keeps its old content (and its lock); after a crash at any moment each target
-/// holds its old or its complete new content. A full batch (256 files or 256 MiB) settles at once. Batches
-/// nest; the outermost EndBatch settles. Each returns 0 or the C error number of the first failure (whose
-/// target then stays as it was).
+/// holds its old or its complete new content. A full batch (256 MiB, or 256 to 4,096 files by the number of
+/// files the process may open) settles at once. Batches nest; the outermost EndBatch settles. Each returns 0
+/// or the C error number of the first failure (whose target then stays as it was).
 [[nodiscard]] int BeginBatch();
 [[nodiscard]] int EndBatch();
 /// Settles the batch now when a replacement of `path` waits in it (an empty path: whatever waits), so that

@@ -297,6 +297,112 @@ TEST(Fs, FailedReplaceOrCopyLeavesTargetIntact) {
   EXPECT_FALSE(HasTempFiles(folder));
 }
 
+// A replacement reads back the very file it wrote, also after a read-back moved the position of the
+// descriptor that writes it; a file swapped in under the temporary name is refused, never read or put in
+// place.
+TEST(Fs, ReplacementReadsBackTheFileItWrote) {
+  const std::string folder = test::TestFolder();
+  const std::string target = folder + "/t.txt";
+  WriteText(target, "old");
+  {
+    FileReplacement replacement;
+    ASSERT_EQ(replacement.Begin(U16(target)), 0);
+    ASSERT_EQ(replacement.Append(Bytes(100'000, 'a')), 0);
+    std::FILE* stream = nullptr;
+    ASSERT_EQ(replacement.OpenReadBack(stream), 0);
+    char first = 0;  // a check that stops early, its stream's buffer read ahead
+    EXPECT_EQ(std::fread(&first, 1, 1, stream), 1u);
+    std::fclose(stream);
+    ASSERT_EQ(replacement.Append(B("def")), 0);
+    Bytes back;
+    ASSERT_EQ(replacement.ReadBack(back), 0);
+    ASSERT_EQ(back.size(), 100'003u);
+    EXPECT_EQ(std::count(back.begin(), back.end() - 3, 'a'), 100'000);
+    EXPECT_EQ(Bytes(back.end() - 3, back.end()), B("def"));
+    ASSERT_EQ(replacement.Commit(), 0);
+  }
+  const Bytes written = ReadBytes(target);
+  EXPECT_EQ(written.size(), 100'003u);
+  {
+    FileReplacement replacement;
+    ASSERT_EQ(replacement.Begin(U16(target)), 0);
+    ASSERT_EQ(replacement.Append(B("new")), 0);
+    std::string temp;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().filename().string().find(".ocelo-") != std::string::npos) temp = entry.path().string();
+    }
+    ASSERT_FALSE(temp.empty());
+    WriteText(folder + "/swapped", "swapped");
+    ASSERT_EQ(rename((folder + "/swapped").c_str(), temp.c_str()), 0);
+    Bytes back;
+    EXPECT_EQ(replacement.ReadBack(back), EBUSY);
+    std::FILE* stream = nullptr;
+    EXPECT_EQ(replacement.OpenReadBack(stream), EBUSY);
+  }
+  EXPECT_EQ(ReadBytes(target), written);
+  EXPECT_FALSE(HasTempFiles(folder));
+}
+
+// Which file a path names: links followed, the file an open stream reads, and a replacement that waits
+// in a batch (for a target that exists and one that does not yet), however the path reaches it.
+TEST(Fs, FileIdsFollowLinksAndWaitingReplacements) {
+  const std::string folder = test::TestFolder();
+  const std::string target = folder + "/t.txt", fresh = folder + "/fresh.txt";
+  WriteText(target, "old");
+  ASSERT_EQ(symlink("t.txt", (folder + "/link").c_str()), 0);
+  ASSERT_EQ(symlink("fresh.txt", (folder + "/to-fresh").c_str()), 0);
+  FileId old_id;
+  ASSERT_EQ(GetFileId(U16(target), old_id), 0);
+  std::FILE* stream = std::fopen(target.c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  StatRecord record;
+  EXPECT_EQ(StatStream(stream, record), 0);
+  std::fclose(stream);
+  EXPECT_EQ((FileId{record.device, record.inode}), old_id);
+  EXPECT_EQ(record.size, 3);
+
+  ASSERT_EQ(BeginBatch(), 0);
+  FileReplacement replacements[2];
+  const std::string targets[2] = {target, fresh};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(replacements[i].Begin(U16(targets[i])), 0);
+    ASSERT_EQ(replacements[i].Append(B("new")), 0);
+    replacements[i].JoinBatch();
+    ASSERT_EQ(replacements[i].Commit(), 0);
+    ASSERT_TRUE(replacements[i].Deferred());
+  }
+  const struct {
+    std::string path;
+    int error;
+    int waiting;  // -1: old_id; else the id the replacement of targets[waiting] will have
+  } cases[] = {
+      {target, 0, 0},
+      {folder + "/link", 0, 0},
+      {fresh, 0, 1},
+      {folder + "/to-fresh", 0, 1},
+      {folder + "/missing", ENOENT, -1},
+      {target + "/x", ENOTDIR, -1},
+  };
+  FileId waiting[2];
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    FileId id;
+    EXPECT_EQ(GetFileId(U16(c.path), id), c.error);
+    if (c.error != 0) continue;
+    EXPECT_NE(id, old_id);
+    if (waiting[c.waiting] == FileId()) waiting[c.waiting] = id;
+    EXPECT_EQ(id, waiting[c.waiting]);
+  }
+  EXPECT_EQ(ReadBytes(target), B("old"));
+  ASSERT_EQ(EndBatch(), 0);
+  for (int i = 0; i < 2; ++i) {
+    FileId id;
+    ASSERT_EQ(GetFileId(U16(targets[i]), id), 0);
+    EXPECT_EQ(id, waiting[i]) << targets[i];
+    EXPECT_EQ(ReadBytes(targets[i]), B("new"));
+  }
+}
+
 // A write that the file-size limit stops behaves like one into a full disk.
 TEST(Fs, FullDiskLeavesTargetIntactAndNoTempFile) {
   const std::string folder = test::TestFolder();

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,11 +62,16 @@ std::string NameOf(std::string_view path) {
 }
 
 // Follows the symbolic links of a path's last piece to the file they name (which may not exist yet),
-// so a write through a link changes the file it points to and the link stays. Returns 0 or ELOOP.
-int ResolveLinks(std::string& path) {
+// so a write through a link changes the file it points to and the link stays. Returns 0 or ELOOP;
+// `missing`, when given, tells that nothing was there at the end.
+int ResolveLinks(std::string& path, bool* missing = nullptr) {
   for (int hop = 0; hop < 40; ++hop) {
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return 0;
+    if (lstat(path.c_str(), &st) != 0) {
+      if (missing) *missing = errno == ENOENT;
+      return 0;
+    }
+    if (!S_ISLNK(st.st_mode)) return 0;
     std::string target(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 256, '\0');
     for (;;) {
       const ssize_t n = readlink(path.c_str(), target.data(), target.size());
@@ -97,6 +103,19 @@ int WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
+// WriteAll at an offset of the file, whatever its descriptor's position.
+int WriteAllAt(int fd, const std::uint8_t* data, std::size_t size, std::uint64_t offset) {
+  while (size > 0) {
+    const ssize_t n = Retry([&] { return pwrite(fd, data, size, static_cast<off_t>(offset)); });
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    offset += static_cast<std::uint64_t>(n);
+  }
+  return 0;
+}
+
 constexpr char kSuffixChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr std::string_view kTempMarker = ".ocelo-";
 constexpr std::size_t kRandomLength = 6;
@@ -105,8 +124,17 @@ constexpr std::int64_t kStaleAge = 24 * 60 * 60;
 // A name part for temporary files that other processes are unlikely to pick at the same moment.
 std::string RandomSuffix() {
   static const char* const kChars = kSuffixChars;
+  // Random bytes come from the system a few dozen names at a time, not one call a file.
+  thread_local unsigned char pool[kRandomLength * 32];
+  thread_local std::size_t taken = sizeof pool;
   unsigned char bytes[kRandomLength];
-  if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+  if (taken == sizeof pool && getrandom(pool, sizeof pool, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof pool)) {
+    taken = 0;
+  }
+  if (taken < sizeof pool) {
+    std::copy_n(pool + taken, kRandomLength, bytes);
+    taken += kRandomLength;
+  } else {
     static unsigned counter = 0;
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -181,8 +209,9 @@ int CreateTempBeside(const std::string& target, std::string& temp_path, Descript
   if (name.size() > 255 - 1 - kSuffix) name.resize(255 - 1 - kSuffix);
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp_path = folder + "." + name + std::string(kTempMarker) + RandomSuffix();
+    // Read and write: the read-back check reads the file through the descriptor that wrote it.
     const int created = Retry(
-        [&] { return open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode); });
+        [&] { return open(temp_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode); });
     if (created >= 0) {
       fd.Reset(created);
       (void)flock(created, LOCK_EX | LOCK_NB);  // a new file: nobody else holds it
@@ -218,6 +247,8 @@ int PrepareTarget(const std::string& target, bool& exists, struct stat& st, Desc
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     exists = false;
     lock.Reset(Retry([&] { return open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | no_follow); }));
+    // Nothing at the name (or a link to nothing): the status would say the same.
+    if (!lock.valid() && errno == ENOENT) return 0;
     const int status = lock.valid() ? fstat(lock.get(), &st)
                        : follow     ? stat(target.c_str(), &st)
                                     : lstat(target.c_str(), &st);
@@ -274,11 +305,12 @@ int CommitTemp(Descriptor& fd, const std::string& temp_path, const std::string& 
 }
 
 // The native target of a write: a user's file's links followed, a trailing slash refused as a folder.
-int WriteTarget(std::u16string_view path, std::string& target, WriteKind kind) {
+// `missing`, when given, tells that the links led to nothing (a user's file only).
+int WriteTarget(std::u16string_view path, std::string& target, WriteKind kind, bool* missing = nullptr) {
   if (!NativeArg(path, target)) return errno;
   if (target.empty()) return ENOENT;
   if (target.back() == '/') return EISDIR;
-  return kind == WriteKind::kUserFile ? ResolveLinks(target) : 0;
+  return kind == WriteKind::kUserFile ? ResolveLinks(target, missing) : 0;
 }
 
 // Copies the rest of one file into another: in the kernel where it can, else through a 1 MiB buffer.
@@ -375,12 +407,10 @@ int MakeFolderTree(const std::string& native, unsigned mode) {
 
 }  // namespace posix
 
-int Stat(std::u16string_view path, StatRecord& record) {
-  record = StatRecord();
-  std::string native;
-  if (!NativeArg(path, native)) return errno;
-  struct stat st;
-  if (stat(native.c_str(), &st) != 0) return errno;
+namespace {
+
+// The portable record of a system status.
+void FillRecord(const struct stat& st, StatRecord& record) {
   std::uint32_t type = 0;  // pipes, devices and sockets are neither file nor folder
   if (S_ISREG(st.st_mode)) type = 0x8000;
   if (S_ISDIR(st.st_mode)) type = 0x4000;
@@ -395,13 +425,47 @@ int Stat(std::u16string_view path, StatRecord& record) {
   record.access_time = st.st_atim.tv_sec;
   record.modify_time = st.st_mtim.tv_sec;
   record.change_time = st.st_ctim.tv_sec;
+}
+
+}  // namespace
+
+int Stat(std::u16string_view path, StatRecord& record) {
+  record = StatRecord();
+  std::string native;
+  if (!NativeArg(path, native)) return errno;
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return errno;
+  FillRecord(st, record);
+  return 0;
+}
+
+int StatStream(std::FILE* stream, StatRecord& record) {
+  record = StatRecord();
+  if (!stream) return EBADF;
+  struct stat st;
+  if (fstat(fileno(stream), &st) != 0) return errno;
+  FillRecord(st, record);
   return 0;
 }
 
 bool PendingFileId(std::u16string_view path, FileId& id);
+bool PendingTargetId(const std::string& target, FileId& id);
 
 int GetFileId(std::u16string_view path, FileId& id) {
   id = FileId();
+  // A replacement waiting for the name itself is what the name will lead to: the rename replaces whatever
+  // stands there. Otherwise, while no link stands at the name, one query tells which file it is.
+  std::string native;
+  if (!NativeArg(path, native)) return errno;
+  if (PendingTargetId(native, id)) return 0;
+  struct stat st;
+  const int looked = lstat(native.c_str(), &st) == 0 ? 0 : errno;
+  if (looked == 0 && !S_ISLNK(st.st_mode)) {
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    return 0;
+  }
+  if (looked == ENOENT) return ENOENT;
   // A replacement waiting in a batch is the file that the path will name: the rename keeps its id.
   if (PendingFileId(path, id)) return 0;
   StatRecord record;
@@ -488,11 +552,16 @@ OpenResult OpenStream(std::u16string_view path, const char* mode_text) {
       error = TakeLock(fd.get(), mode.write);
     }
     if (error != 0) return {nullptr, error};
-    if (StillNamed(native, st)) break;
+    // A reader that the name's replacement left with the file before reads that whole file, which is
+    // what it would have read a moment earlier; a writer must hold the lock of the file the name leads to.
+    if (!mode.write || StillNamed(native, st)) break;
     fd.Reset();
   }
-  const int status = fcntl(fd.get(), F_GETFL);
-  if (status == -1 || fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) == -1) return {nullptr, errno};
+  // O_NONBLOCK changes nothing for a regular file: only other kinds have it cleared.
+  if (!S_ISREG(st.st_mode)) {
+    const int status = fcntl(fd.get(), F_GETFL);
+    if (status == -1 || fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) == -1) return {nullptr, errno};
+  }
   if (mode.truncate && S_ISREG(st.st_mode) && Retry([&] { return ftruncate(fd.get(), 0); }) != 0) {
     return {nullptr, errno};
   }
@@ -534,17 +603,36 @@ struct Batch {
   std::mutex mutex;
   int depth = 0;
   std::list<PendingReplacement> pending;
+  std::multiset<std::string> targets;  // of `pending`: a path is looked up once a file, not once a pending file
   std::uint64_t pending_bytes = 0;
 };
+
+// The native target of a path as the batch knows it (links followed), when a replacement of it waits.
+bool FindPending(Batch& batch, std::u16string_view path, std::string& target) {
+  if (batch.pending.empty() || !NativeArg(path, target)) return false;
+  (void)ResolveLinks(target);
+  return batch.targets.count(target) != 0;
+}
 
 Batch& TheBatch() {
   static Batch batch;
   return batch;
 }
 
-// A batch holds at most this many files or bytes before it settles them.
-constexpr std::size_t kBatchFiles = 256;
+// A batch holds at most this many bytes, and as many files as a quarter of the descriptors the process
+// may open (each waiting file holds one, and the lock of an old target another), from 256 to 4,096,
+// before it settles them: each settling syncs the whole file system, whatever else waits to be written
+// there, so fewer of them make many small files faster.
 constexpr std::uint64_t kBatchBytes = std::uint64_t{256} << 20;
+
+std::size_t BatchFiles() {
+  static const std::size_t files = [] {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::size_t{256};
+    return std::clamp<std::size_t>(static_cast<std::size_t>(limit.rlim_cur / 4), 256, 4096);
+  }();
+  return files;
+}
 
 // Syncs what the pending replacements wrote (one syncfs per file system), renames each over its target
 // and syncs each folder once. Returns the first error; a replacement that fails leaves its target as it
@@ -552,7 +640,9 @@ constexpr std::uint64_t kBatchBytes = std::uint64_t{256} << 20;
 int SettleLocked(Batch& batch) {
   int first_error = 0;
   std::set<std::uint64_t> devices;
+  std::set<std::string> looked_at;  // the files of one folder share its file system
   for (PendingReplacement& p : batch.pending) {
+    if (!looked_at.insert(FolderOf(p.target)).second) continue;
     struct stat st;
     if (fstat(p.fd.get(), &st) == 0 && devices.insert(st.st_dev).second) {
       if (syncfs(p.fd.get()) != 0) {
@@ -579,28 +669,43 @@ int SettleLocked(Batch& batch) {
     if (fd.valid()) fsync(fd.get());
   }
   batch.pending.clear();
+  batch.targets.clear();
   batch.pending_bytes = 0;
   return first_error;
 }
 
 }  // namespace
 
-bool PendingFileId(std::u16string_view path, FileId& id) {
-  Batch& batch = TheBatch();
-  std::lock_guard<std::mutex> hold(batch.mutex);
-  if (batch.pending.empty()) return false;
-  std::string target;
-  if (!NativeArg(path, target)) return false;
-  (void)ResolveLinks(target);
-  for (const PendingReplacement& p : batch.pending) {
+namespace {
+
+// The id of the file that will replace `target` (its links followed), when one waits in the batch.
+bool PendingIdLocked(Batch& batch, const std::string& target, FileId& id) {
+  if (batch.targets.count(target) == 0) return false;
+  // The latest replacement of the target is the file it will name.
+  for (auto p = batch.pending.rbegin(); p != batch.pending.rend(); ++p) {
     struct stat st;
-    if (p.target == target && fstat(p.fd.get(), &st) == 0) {
+    if (p->target == target && fstat(p->fd.get(), &st) == 0) {
       id.device = st.st_dev;
       id.inode = st.st_ino;
       return true;
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool PendingTargetId(const std::string& target, FileId& id) {
+  Batch& batch = TheBatch();
+  std::lock_guard<std::mutex> hold(batch.mutex);
+  return !batch.pending.empty() && PendingIdLocked(batch, target, id);
+}
+
+bool PendingFileId(std::u16string_view path, FileId& id) {
+  Batch& batch = TheBatch();
+  std::lock_guard<std::mutex> hold(batch.mutex);
+  std::string target;
+  return FindPending(batch, path, target) && PendingIdLocked(batch, target, id);
 }
 
 int BeginBatch() {
@@ -621,14 +726,8 @@ int SettlePending(std::u16string_view path) {
   Batch& batch = TheBatch();
   std::lock_guard<std::mutex> hold(batch.mutex);
   if (batch.pending.empty()) return 0;
-  if (!path.empty()) {
-    std::string target;
-    if (!NativeArg(path, target)) return 0;
-    (void)ResolveLinks(target);
-    bool found = false;
-    for (const PendingReplacement& p : batch.pending) found = found || p.target == target;
-    if (!found) return 0;
-  }
+  std::string target;
+  if (!path.empty() && !FindPending(batch, path, target)) return 0;
   return SettleLocked(batch);
 }
 
@@ -647,10 +746,14 @@ int FileReplacement::Begin(std::u16string_view path, WriteKind kind) {
   state_ = new (std::nothrow) State;
   if (!state_) return ENOMEM;
   State& s = *state_;
-  if (const int error = WriteTarget(path, s.target, kind)) return error;
+  bool missing = false;
+  if (const int error = WriteTarget(path, s.target, kind, &missing)) return error;
   bool exists = false;
   struct stat st;
-  if (const int error = PrepareTarget(s.target, exists, st, s.lock, kind)) return error;
+  // A target that the look for links found missing has nothing to check or lock.
+  if (!missing) {
+    if (const int error = PrepareTarget(s.target, exists, st, s.lock, kind)) return error;
+  }
   if (const int error = CreateTempBeside(s.target, s.temp_path, s.fd, kind)) return error;
   int error = 0;
   if (exists && kind == WriteKind::kUserFile) {
@@ -668,7 +771,8 @@ int FileReplacement::Begin(std::u16string_view path, WriteKind kind) {
 
 int FileReplacement::Append(std::span<const std::uint8_t> bytes) {
   if (!state_ || !state_->fd.valid()) return EBADF;
-  const int error = WriteAll(state_->fd.get(), bytes.data(), bytes.size());
+  // At its place in the file: a read-back moves the descriptor's position.
+  const int error = WriteAllAt(state_->fd.get(), bytes.data(), bytes.size(), state_->written);
   if (error != 0) {
     state_->fd.Reset();
     unlink(state_->temp_path.c_str());
@@ -684,26 +788,55 @@ int FileReplacement::Append(std::span<const std::uint8_t> bytes) {
   return 0;
 }
 
+namespace {
+
+// The temporary file is read back through the descriptor that wrote it, from the file system's cache of
+// it as any other reader would see it, without opening it again. Its name lies in a folder that others
+// may write: a file swapped in under it would be what the rename puts in place, so the name must still
+// lead to the file written (EBUSY).
+int CheckTempNamed(const Descriptor& fd, const std::string& temp_path) {
+  struct stat written, named;
+  if (fstat(fd.get(), &written) != 0 || lstat(temp_path.c_str(), &named) != 0) return errno;
+  return written.st_dev == named.st_dev && written.st_ino == named.st_ino ? 0 : EBUSY;
+}
+
+}  // namespace
+
 int FileReplacement::ReadBack(std::vector<std::uint8_t>& bytes) {
   bytes.clear();
-  std::FILE* stream = nullptr;
-  if (const int error = OpenReadBack(stream)) return error;
-  const int error = ReadWholeFile(stream, bytes);
-  std::fclose(stream);
-  return error;
+  if (!state_ || !state_->fd.valid()) return EBADF;
+  if (const int error = CheckTempNamed(state_->fd, state_->temp_path)) return error;
+  // The bytes written are a first guess of the size; reading goes on to the file's end whatever it is.
+  try {
+    std::size_t used = 0;
+    bytes.resize(static_cast<std::size_t>(state_->written) + 1);
+    for (;;) {
+      const ssize_t n = Retry([&] { return pread(state_->fd.get(), bytes.data() + used, bytes.size() - used, used); });
+      if (n < 0) {
+        const int error = errno;
+        std::vector<std::uint8_t>().swap(bytes);
+        return error;
+      }
+      used += static_cast<std::size_t>(n);
+      if (n == 0 || used < bytes.size()) break;  // a regular file reads short only at its end
+      bytes.resize(bytes.size() * 2);
+    }
+    bytes.resize(used);
+  } catch (const std::bad_alloc&) {
+    std::vector<std::uint8_t>().swap(bytes);
+    return ENOMEM;
+  }
+  return 0;
 }
 
 int FileReplacement::OpenReadBack(std::FILE*& stream) {
   stream = nullptr;
   if (!state_ || !state_->fd.valid()) return EBADF;
-  // A second descriptor for reading, checked to be the very file written: the temporary name lies in a
-  // folder that others may write, and a link or a file swapped in under it must not be read instead.
-  Descriptor reader(
-      Retry([&] { return open(state_->temp_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW); }));
+  if (const int error = CheckTempNamed(state_->fd, state_->temp_path)) return error;
+  Descriptor reader(Retry([&] { return fcntl(state_->fd.get(), F_DUPFD_CLOEXEC, 0); }));
   if (!reader.valid()) return errno;
-  struct stat written, opened;
-  if (fstat(state_->fd.get(), &written) != 0 || fstat(reader.get(), &opened) != 0) return errno;
-  if (written.st_dev != opened.st_dev || written.st_ino != opened.st_ino) return EBUSY;
+  // The copy shares the position of the writing descriptor, which writes at explicit offsets.
+  if (lseek(reader.get(), 0, SEEK_SET) != 0) return errno;
   stream = fdopen(reader.get(), "rb");
   if (!stream) return errno;
   reader.Release();
@@ -734,9 +867,10 @@ int FileReplacement::Commit() {
       pending.temp_path = state_->temp_path;
       pending.fd.Reset(state_->fd.Release());
       pending.lock.Reset(state_->lock.Release());
+      batch.targets.insert(pending.target);
       state_->deferred = true;
       batch.pending_bytes += state_->written;
-      if (batch.pending.size() >= kBatchFiles || batch.pending_bytes >= kBatchBytes) return SettleLocked(batch);
+      if (batch.pending.size() >= BatchFiles() || batch.pending_bytes >= kBatchBytes) return SettleLocked(batch);
       return 0;
     }
   }

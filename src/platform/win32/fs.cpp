@@ -240,14 +240,12 @@ OpenResult StreamFromHandle(Handle& file, const OpenMode& mode) {
 
 }  // namespace
 
-int Stat(std::u16string_view path, StatRecord& record) {
-  record = StatRecord();
-  std::wstring wide;
-  if (const int error = WidePath(path, wide)) return error;
-  Handle file = OpenForInfo(wide);
-  if (!file.valid()) return LastErrorNumber();
+namespace {
+
+// The status of an open file.
+int RecordOfHandle(HANDLE file, StatRecord& record) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(file.get(), &info)) return LastErrorNumber();
+  if (!::GetFileInformationByHandle(file, &info)) return LastErrorNumber();
   const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   // The C runtime's view: read for everyone, write unless read-only, run for folders.
   std::uint32_t permissions = 0444;
@@ -264,6 +262,25 @@ int Stat(std::u16string_view path, StatRecord& record) {
   record.modify_time = win32::UnixTime(info.ftLastWriteTime);
   record.change_time = win32::UnixTime(info.ftCreationTime);
   return 0;
+}
+
+}  // namespace
+
+int Stat(std::u16string_view path, StatRecord& record) {
+  record = StatRecord();
+  std::wstring wide;
+  if (const int error = WidePath(path, wide)) return error;
+  Handle file = OpenForInfo(wide);
+  if (!file.valid()) return LastErrorNumber();
+  return RecordOfHandle(file.get(), record);
+}
+
+int StatStream(std::FILE* stream, StatRecord& record) {
+  record = StatRecord();
+  if (!stream) return EBADF;
+  const intptr_t handle = ::_get_osfhandle(::_fileno(stream));
+  if (handle == -1) return EBADF;
+  return RecordOfHandle(reinterpret_cast<HANDLE>(handle), record);
 }
 
 int GetFileId(std::u16string_view path, FileId& id) {
