@@ -584,8 +584,13 @@ int ListFolder(std::u16string_view folder, std::vector<FolderEntry>& entries) {
   int error = 0;
   try {
     do {
+      // A junction or symbolic link is a reparse point with its tag; Wine shows a POSIX link as a reparse
+      // point without one. Other tags (a cloud file's placeholder, say) are the entry itself.
+      const DWORD tag = found.dwReserved0;
+      const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                        (tag == IO_REPARSE_TAG_MOUNT_POINT || tag == IO_REPARSE_TAG_SYMLINK || tag == 0);
       entries.push_back({win32::FromWide(found.cFileName, wcslen(found.cFileName)),
-                         (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+                         (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, link});
     } while (::FindNextFileW(search, &found));
     if (::GetLastError() != ERROR_NO_MORE_FILES) error = LastErrorNumber();
   } catch (const std::bad_alloc&) {
