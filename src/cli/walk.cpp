@@ -46,12 +46,13 @@ class Walker {
       sys::FileId child;
       const bool known = sys::GetFileId(path, child) == 0;
       if (IsExcluded(path, known, child)) continue;
-      // The system resolves ".." from where a link leads, so only a real child's ".." is this folder; a
-      // folder seen already (a mount of a folder above) is not walked twice either. A folder closed to us
-      // has no ".." to look at: it is walked, and its listing fails.
+      // A link (a junction on Windows) is never entered. Besides, POSIX resolves ".." from where a link
+      // leads, so only a real child's ".." is this folder (Windows resolves ".." by the name, hence the
+      // link test); a folder seen already (a mount of a folder above) is not walked twice either. A folder
+      // closed to us has no ".." to look at: it is walked, and its listing fails.
       sys::FileId parent;
-      const int closed = sys::GetFileId(AddSlash(path, kPathSeparator) + u"..", parent);
-      const bool real = known && (closed != 0 || parent == id) && walked_.insert(child).second;
+      const int closed = entry.is_link ? 0 : sys::GetFileId(AddSlash(path, kPathSeparator) + u"..", parent);
+      const bool real = !entry.is_link && known && (closed != 0 || parent == id) && walked_.insert(child).second;
       if (!real) {
         entries_.push_back({WalkEntry::Kind::kLinkedFolder, std::move(path), std::move(below), 0});
         continue;

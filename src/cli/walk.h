@@ -23,10 +23,11 @@ struct WalkEntry {
 };
 
 /// Every entry below a folder, depth first, each folder's entries in the order of their names. A sub-folder
-/// is entered only when it is the real child of its folder (its ".." leads back there), so a link to a
-/// folder, inside the tree or out of it, is reported rather than followed and no loop is walked; a folder
-/// named by `excluded` (the output folder, however spelt) is left out without a report. A link to a file
-/// is taken as the file. The folder itself, when it cannot be listed, is one kUnreadableFolder entry.
+/// is entered only when it is no link (nor junction) and the real child of its folder (its ".." leads back
+/// there), so a link to a folder, inside the tree or out of it, is reported rather than followed and no loop
+/// is walked; a folder named by `excluded` (the output folder, however spelt) is left out without a report.
+/// A link to a file is taken as the file. The folder itself, when it cannot be listed, is one kUnreadableFolder
+/// entry.
 std::vector<WalkEntry> WalkFolder(std::u16string_view folder, const std::vector<std::u16string>& excluded);
 
 }  // namespace ocelo

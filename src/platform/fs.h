@@ -193,6 +193,7 @@ class FileReplacement {
 struct FolderEntry {
   std::u16string name;  ///< the name alone, without the folder
   bool is_folder = false;
+  bool is_link = false;  ///< a symbolic link (on Windows also a junction): is_folder says where it leads
 };
 
 /// Reads the entries of one folder into `entries`, in the order the system enumerates them, "." and ".."

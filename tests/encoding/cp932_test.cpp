@@ -3,7 +3,9 @@
 #include "encoding/cp932.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <iconv.h>
+#endif
 
 #include <array>
 #include <cstdio>
@@ -32,6 +34,7 @@ std::string UnitsHex(const std::u16string& text) {
   return out;
 }
 
+#ifndef _WIN32
 std::u16string Decode(const Bytes& bytes) { return DecodeShiftJis(bytes); }
 Bytes Encode(std::u16string_view text) { return EncodeShiftJis(text); }
 
@@ -153,6 +156,14 @@ TEST(Cp932, EncodingAgreesWithIconvOnEveryCharacterThatSomeSequenceDecodesTo) {
   // Windows does not map these one way, so neither do we: they become "_".
   EXPECT_EQ(UnitsHex(one_way), "00A2 00A3 00A5 00AC 2014 2016 203E 2212 301C");
 }
+#else
+// Windows' own converters are compared with ours over the same sequences in tests/windows/win32_test.cpp,
+// with the one difference of decoding that is ours by choice.
+TEST(Cp932, DecodingAgreesWithIconvOnEveryOneAndTwoByteSequence) { GTEST_SKIP() << "iconv is the POSIX reference"; }
+TEST(Cp932, EncodingAgreesWithIconvOnEveryCharacterThatSomeSequenceDecodesTo) {
+  GTEST_SKIP() << "iconv is the POSIX reference";
+}
+#endif
 
 TEST(Cp932, DecodesWindowsAdditionsAndStrayLeadBytes) {
   struct Case {
@@ -279,8 +290,6 @@ class Cp932AtLevel : public test::KernelLevelTest {};
 OCELO_AT_EVERY_KERNEL_LEVEL(Cp932AtLevel);
 
 TEST_P(Cp932AtLevel, FastDecodingMatchesScalar) {
-  Iconv encode("CP932", "UTF-16LE");
-  ASSERT_TRUE(encode.ok());
   const std::u16string real = RealText();
   const Bytes real_bytes = EncodeShiftJisScalar(real);
   ASSERT_EQ(DecodeShiftJisScalar(real_bytes), real);

@@ -2,12 +2,12 @@
 #include "encoding/detect.h"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <random>
 
 #include "support/kernel_levels.h"
 #include "support/sandbox.h"
+#include "support/system_converter.h"
 
 namespace ocelo {
 namespace {
@@ -17,16 +17,9 @@ using test::Hex;
 using test::ToHex;
 
 Bytes Encode(std::u16string_view text, const char* to) {
-  iconv_t cd = iconv_open(to, "UTF-16LE");
-  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << to;
-  Bytes out(text.size() * 4 + 16);
-  char* in_ptr = reinterpret_cast<char*>(const_cast<char16_t*>(text.data()));
-  char* out_ptr = reinterpret_cast<char*>(out.data());
-  std::size_t in_left = text.size() * 2, out_left = out.size();
-  EXPECT_NE(iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left), static_cast<std::size_t>(-1)) << to;
-  iconv_close(cd);
-  out.resize(out.size() - out_left);
-  return out;
+  const std::optional<Bytes> bytes = test::SystemEncode(text, to);
+  EXPECT_TRUE(bytes) << to;
+  return bytes.value_or(Bytes());
 }
 
 const std::u16string kJapanese =

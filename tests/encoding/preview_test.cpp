@@ -3,13 +3,14 @@
 #include "encoding/preview.h"
 
 #include <gtest/gtest.h>
-#include <utime.h>
 
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include "encoding/cp932.h"
+#include "platform/fs.h"
+#include "support/program_paths.h"
 #include "support/sandbox.h"
 #include "util/dump.h"
 
@@ -66,23 +67,24 @@ TEST(PreviewOne, TellsWhatTheConversionThenDoesAndWritesNothing) {
     if (c.copy == Copy::kConverted) {
       ASSERT_TRUE(ConvertFile(c.target, U16(source), U16(out)));
     }
-    const utimbuf old_time{1700000000, 1700000000};
-    if (c.copy == Copy::kOther) ::utime(dest.c_str(), &old_time);
+    if (c.copy == Copy::kOther) {
+      ASSERT_EQ(sys::SetFileTimes(U16(dest), 1700000000, 1700000000), 0);
+    }
 
     const std::map<std::string, std::string> before = test::TreeOf(test::SandboxRoot());
     const Preview preview = PreviewOne(c.target, U16(source), U16(out), ReadFileContent(U16(source)));
     EXPECT_EQ(test::TreeOf(test::SandboxRoot()), before) << "the preview wrote something";
     EXPECT_EQ(preview.result, c.expected);
     EXPECT_EQ(preview.cause, c.cause);
-    EXPECT_EQ(test::U8(preview.copy), Succeeded(c.expected) ? dest : "");
+    EXPECT_EQ(test::Slashed(preview.copy), Succeeded(c.expected) ? dest : "");
 
     // The conversion itself gives the same result, and the backup lands where the preview said.
     EXPECT_EQ(ConvertOne(c.target, U16(source), U16(out)), c.expected);
     const bool backed_up = c.copy == Copy::kOther && c.target != kind::Copy && Succeeded(c.expected);
     EXPECT_EQ(preview.backup.empty(), !backed_up);
     if (backed_up) {
-      EXPECT_EQ(test::U8(preview.backup), test::SandboxRoot() + "/tmp/Rescue" + out + "/" +
-                                              test::U8(FormatTime(1700000000, u"%Y%m%d_%H%M%S.")) + "notes.txt");
+      EXPECT_EQ(test::Slashed(preview.backup),
+                test::RescueOf(out) + "/" + test::U8(FormatTime(1700000000, u"%Y%m%d_%H%M%S.")) + "notes.txt");
       EXPECT_EQ(test::ReadBytes(test::U8(preview.backup)), Hex("61 6E 20 6F 6C 64 65 72 20 63 6F 70 79"));
     }
     // A stream has no copy to be up to date, in the way, or backed up.

@@ -1,14 +1,14 @@
-// UTF-8 decoding and encoding: malformed input, agreement with iconv, fast against scalar.
+// UTF-8 decoding and encoding: malformed input, agreement with the system's converter, fast against scalar.
 #include "encoding/utf8.h"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <cstring>
 #include <random>
 
 #include "support/kernel_levels.h"
 #include "support/sandbox.h"
+#include "support/system_converter.h"
 
 namespace ocelo {
 namespace {
@@ -17,27 +17,16 @@ using test::Bytes;
 using test::Hex;
 using test::ToHex;
 
-Bytes Iconv(const void* data, std::size_t size, const char* from, const char* to) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
-  Bytes out(size * 4 + 16);
-  char* in_ptr = const_cast<char*>(static_cast<const char*>(data));
-  char* out_ptr = reinterpret_cast<char*>(out.data());
-  std::size_t in_left = size, out_left = out.size();
-  std::size_t result = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
-  iconv_close(cd);
-  EXPECT_NE(result, static_cast<std::size_t>(-1)) << from << " to " << to;
-  out.resize(out.size() - out_left);
-  return out;
+Bytes Utf8Of(std::u16string_view text) {
+  const std::optional<Bytes> bytes = test::SystemEncode(text, "UTF-8");
+  EXPECT_TRUE(bytes) << "the system's converter rejected the text";
+  return bytes.value_or(Bytes());
 }
 
-Bytes Utf8Of(std::u16string_view text) { return Iconv(text.data(), text.size() * 2, "UTF-16LE", "UTF-8"); }
-
 std::u16string Utf16Of(const Bytes& utf8) {
-  Bytes units = Iconv(utf8.data(), utf8.size(), "UTF-8", "UTF-16LE");
-  std::u16string text(units.size() / 2, u'\0');
-  std::memcpy(text.data(), units.data(), units.size());
-  return text;
+  const std::optional<std::u16string> text = test::SystemDecodeUtf8(utf8);
+  EXPECT_TRUE(text) << "the system's converter rejected the bytes";
+  return text.value_or(std::u16string());
 }
 
 std::string UnitsHex(std::u16string_view text) {
@@ -173,7 +162,7 @@ std::u16string RandomValidText(std::mt19937& random, std::size_t characters) {
   return text;
 }
 
-TEST_P(Utf8AtLevel, ValidTextAgreesWithIconvBothWays) {
+TEST_P(Utf8AtLevel, ValidTextAgreesWithTheSystemConverterBothWays) {
   std::mt19937 random(1234);
   std::vector<std::u16string> texts = {LongSample(200), RandomValidText(random, 20000)};
   for (int k = 0; k < 200; ++k) texts.push_back(RandomValidText(random, random() % 80));

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/system.h"
 #include "settings/ini_path.h"
 #include "settings/profile_cache.h"
 #include "support/sandbox.h"
@@ -41,12 +42,12 @@ class OwnFolders {
       const char* value = std::getenv(name);
       saved_.emplace_back(name, value ? value : "");
     }
-    setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
+    sys::SetEnvironment(u"XDG_DATA_HOME", U16(root_ + "/data"));
+    sys::SetEnvironment(u"XDG_CONFIG_HOME", U16(root_ + "/config"));
     ResetRegKeyBase();
   }
   ~OwnFolders() {
-    for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : saved_) sys::SetEnvironment(U16(name), U16(value));
     ResetRegKeyBase();
   }
   const std::string& Root() const { return root_; }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +68,12 @@ std::string MakeSandbox() {
 #endif
   SetVariable("HOME", root + "/home");
   SetVariable("TMPDIR", root + "/tmp");
+#ifdef _WIN32
+  // GetTempPathW reads TMP, then TEMP: the temporary root (and the Rescue folders under it) is the
+  // sandbox's, not the one the Wine prefix gives every test process.
+  SetVariable("TMP", root + "/tmp");
+  SetVariable("TEMP", root + "/tmp");
+#endif
   SetVariable("XDG_DATA_HOME", root + "/data");
   SetVariable("XDG_CONFIG_HOME", root + "/config");
   SetVariable("XDG_CACHE_HOME", root + "/cache");
@@ -168,21 +175,40 @@ std::string U8(std::u16string_view text) {
   return out;
 }
 
+namespace {
+
+// A UTF-8 path as the system takes it: on Windows wide, and with the "\\?\" prefix when absolute and
+// long, so that names outside the ANSI code page and paths beyond MAX_PATH reach the file.
+fs::path SystemPath(const std::string& path) {
+#ifdef _WIN32
+  std::u16string wide = U16(path);
+  if (wide.size() >= 248 && wide[1] == u':' && (wide[2] == u'/' || wide[2] == u'\\')) {
+    std::replace(wide.begin(), wide.end(), u'/', u'\\');
+    wide.insert(0, u"\\\\?\\");
+  }
+  return fs::path(wide);
+#else
+  return fs::path(path);
+#endif
+}
+
+}  // namespace
+
 void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(SystemPath(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 void WriteText(const std::string& path, std::string_view bytes) { WriteBytes(path, Bytes(bytes.begin(), bytes.end())); }
 
 Bytes ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(SystemPath(path), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool Exists(const std::string& path) {
   std::error_code ignored;
-  return fs::exists(fs::symlink_status(path, ignored));
+  return fs::exists(fs::symlink_status(SystemPath(path), ignored));
 }
 
 Bytes Hex(std::string_view hex) {
@@ -234,6 +260,7 @@ std::map<std::string, std::string> TreeOf(const std::string& root) {
 
 #ifdef _WIN32
 #include <windows.h>
+#include <winioctl.h>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -290,11 +317,19 @@ void ClearOpenedByShell() { fs::remove(SandboxRoot() + "/xdg-open.log"); }
 
 void MakeSparseFile(const std::string& path, std::int64_t size) {
 #ifdef _WIN32
-  // NTFS keeps a file's unwritten end as zeros without blocks only once marked sparse; the size is what counts.
-  { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
-  std::error_code error;
-  fs::resize_file(path, static_cast<std::uintmax_t>(size), error);
-  if (error) throw std::runtime_error("cannot make a sparse file");
+  // NTFS keeps a file's unwritten end as zeros without blocks only once marked sparse. The C runtime's
+  // resize stops short of such sizes, so the end is set by the system's own calls.
+  const std::u16string wide = U16(path);
+  HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot make a sparse file");
+  DWORD returned = 0;
+  ::DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+  LARGE_INTEGER end;
+  end.QuadPart = size;
+  const bool sized = ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+  ::CloseHandle(file);
+  if (!sized) throw std::runtime_error("cannot make a sparse file");
 #else
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0 || ::ftruncate(fd, size) != 0) throw std::runtime_error("cannot make a sparse file");

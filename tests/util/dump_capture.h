@@ -12,15 +12,23 @@
 
 namespace ocelo::test {
 
-/// Points the documents folder (XDG_DATA_HOME) at <root>/data for the life of the object.
+/// Points the documents folder (XDG_DATA_HOME) at <root>/data for the life of the object. On Windows the
+/// shared documents folder is the system's, one for every test process, and stays where it is: a test
+/// there finds its lines in Log() by the paths they name.
 class DumpCapture {
  public:
   explicit DumpCapture(const std::string& root) : data_(root + "/data") {
+#ifndef _WIN32
     const char* previous = std::getenv("XDG_DATA_HOME");
     previous_ = previous ? previous : "";
     setenv("XDG_DATA_HOME", data_.c_str(), 1);
+#endif
   }
-  ~DumpCapture() { setenv("XDG_DATA_HOME", previous_.c_str(), 1); }
+  ~DumpCapture() {
+#ifndef _WIN32
+    setenv("XDG_DATA_HOME", previous_.c_str(), 1);
+#endif
+  }
 
   const std::string& Data() const { return data_; }
   std::string Folder() const { return data_ + "/Temp/Temp/DbgDump/WC"; }
@@ -34,6 +42,18 @@ class DumpCapture {
       text += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
     }
     return text;
+  }
+
+  /// The log where this capture sends it, as UTF-8 without the mark: the capture's own file on POSIX, the
+  /// shared log on Windows.
+  std::string Log() const {
+#ifdef _WIN32
+    return DumpLog();
+#else
+    std::u16string text = Text();
+    if (!text.empty() && text[0] == 0xFEFF) text.erase(0, 1);
+    return U8(text);
+#endif
   }
 
   /// The lines after the mark, without their CR LF.
@@ -61,7 +81,11 @@ class MidHourClock {
   MidHourClock() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     previous_ = SetClockOffset(30 * 60 - (local.tm_min * 60 + local.tm_sec));
   }
   ~MidHourClock() { SetClockOffset(previous_); }

@@ -1,13 +1,13 @@
 // Tests of folder walking, copies and the temporary-file lists.
 #include "util/file_list.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "base/paths.h"
+#include "platform/fs.h"
 #include "support/sandbox.h"
 #include "util/dump_capture.h"
 #include "util/policy.h"
@@ -19,7 +19,9 @@ using test::U16;
 using Strings = std::vector<std::u16string>;
 namespace fs = std::filesystem;
 
+// The paths in order, with the separators the test writes (the program joins names with its own).
 Strings Sorted(Strings list) {
+  for (std::u16string& path : list) std::replace(path.begin(), path.end(), kPathSeparator, u'/');
   std::sort(list.begin(), list.end());
   return list;
 }
@@ -101,14 +103,13 @@ TEST(CopyFileTo, CreatesTheFolderAndRespectsFailIfExists) {
   const std::string root = test::TestFolder();
   test::WriteText(root + "/src.txt", "source");
   const std::int64_t old_time = 1'000'000'000;
-  const timespec times[2] = {{old_time, 0}, {old_time, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, (root + "/src.txt").c_str(), times, 0), 0);
+  ASSERT_EQ(sys::SetFileTimes(U16(root + "/src.txt"), old_time, old_time), 0);
 
   EXPECT_TRUE(CopyFileTo(U16(root + "/src.txt"), U16(root + "/new/deeper/copy.txt"), true));
   EXPECT_EQ(test::ReadBytes(root + "/new/deeper/copy.txt"), test::ReadBytes(root + "/src.txt"));
-  struct stat st {};
-  ASSERT_EQ(stat((root + "/new/deeper/copy.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtime, old_time);
+  sys::StatRecord copied;
+  ASSERT_EQ(sys::Stat(U16(root + "/new/deeper/copy.txt"), copied), 0);
+  EXPECT_EQ(copied.modify_time, old_time);
 
   test::WriteText(root + "/existing.txt", "keep");
   EXPECT_FALSE(CopyFileTo(U16(root + "/src.txt"), U16(root + "/existing.txt"), true));
@@ -211,16 +212,16 @@ TEST(ScheduleOldFiles, RegistersOldWritableMatchingFiles) {
     test::WriteText(root + "/" + name, "x");
   }
   test::WriteText(root + "/ro.txt", "x");
-  chmod((root + "/ro.txt").c_str(), 0444);
+  fs::permissions(root + "/ro.txt", fs::perms(0444));  // on Windows, the read-only attribute
   fs::create_directories(root + "/folder.txt");
   const std::u16string pattern_path = U16(root + "/.txt");
   const Strings old = {U16(root + "/1206_05.txt"), U16(root + "/1206_06.TXT")};
   auto registered = [&] {
     Strings found;
-    for (const auto& path : OldFileList().Paths()) {
+    for (const auto& path : Sorted(OldFileList().Paths())) {
       if (path.starts_with(U16(root + "/"))) found.push_back(path);
     }
-    return Sorted(found);
+    return found;
   };
 
   EXPECT_TRUE(ScheduleOldFiles(pattern_path, 10)) << "nothing is old yet";

@@ -11,9 +11,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "base/paths.h"
+#include "cli/walk.h"
 #include "encoding/cp932.h"
 #include "platform/fs.h"
 #include "platform/system.h"
@@ -188,6 +190,104 @@ TEST(Win32Files, CopyAndMoveKeepTheirPromises) {
   EXPECT_FALSE(same);
   ASSERT_EQ(sys::SameFile(c, folder + u".\\c.txt", same), 0);
   EXPECT_TRUE(same);
+}
+
+// --- the walk of a folder tree -----------------------------------------------------------------------------
+
+bool IsReparsePoint(const std::u16string& path) {
+  const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Runs a command line and waits for its end.
+void Run(std::wstring line, const wchar_t* program = nullptr) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(program, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process)) {
+    return;
+  }
+  ::WaitForSingleObject(process.hProcess, 60000);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+}
+
+// Runs a POSIX program on POSIX paths under Wine, which starts such programs like its own, and waits until
+// `done` holds (Wine may answer before the program has ended), a minute at most. False outside Wine.
+template <typename Done>
+bool RunPosix(const char* program, const char* options, const std::u16string& a, const std::u16string& b, Done done) {
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  const auto unix_name = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!unix_name) return false;
+  std::string line = std::string(program) + " " + options;
+  for (const std::u16string* path : {&a, &b}) {
+    if (path->empty()) continue;
+    char* name = unix_name(Wide(*path).c_str());
+    if (name) line += std::string(" \"") + name + "\"";
+    ::HeapFree(::GetProcessHeap(), 0, name);
+  }
+  const std::wstring file = L"Z:\\bin\\" + std::wstring(program, program + std::strlen(program));
+  Run(std::wstring(line.begin(), line.end()), file.c_str());
+  for (int waited = 0; waited < 6000 && !done(); ++waited) ::Sleep(10);
+  return done();
+}
+
+// Makes `link` lead to the folder `target`: a junction (mklink /J) or a symbolic link to a folder. Wine makes
+// neither (its calls answer success and leave nothing) but shows a POSIX link as a reparse point, so there the
+// link is made by the system's ln. False when no link could be made.
+bool MakeFolderLink(const std::u16string& link, const std::u16string& target, bool junction) {
+  if (junction) {
+    Run(L"cmd.exe /D /C mklink /J \"" + Wide(link) + L"\" \"" + Wide(target) + L"\"");
+  } else {
+    ::CreateSymbolicLinkW(Wide(link).c_str(), Wide(target).c_str(),
+                          SYMBOLIC_LINK_FLAG_DIRECTORY | 0x2);  // 0x2: allowed without elevation
+  }
+  return IsReparsePoint(link) || RunPosix("ln", "-s", target, link, [&] { return IsReparsePoint(link); });
+}
+
+// Removes a link to a folder, never what it leads to.
+void RemoveFolderLink(const std::u16string& link) {
+  if (!::RemoveDirectoryW(Wide(link).c_str()) && !::DeleteFileW(Wide(link).c_str())) {
+    RunPosix("rm", "-f", link, u"",
+             [&] { return ::GetFileAttributesW(Wide(link).c_str()) == INVALID_FILE_ATTRIBUTES; });
+  }
+}
+
+// ocelo-cli -r walks the folder itself: a junction or link leading out of the tree, or back into it, is
+// reported and left out, as a link is on POSIX (Windows resolves "link\.." by the name, so the walk cannot
+// tell a link by where its ".." leads).
+TEST(Win32Walk, JunctionsAndLinksToFoldersAreLeftOut) {
+  const std::u16string root = TestFolderU16();
+  const std::u16string source = root + u"src";
+  ASSERT_EQ(sys::MakeFolder(source), 0);
+  ASSERT_EQ(sys::MakeFolder(source + u"\\sub"), 0);
+  ASSERT_EQ(sys::MakeFolder(root + u"elsewhere"), 0);
+  ASSERT_EQ(sys::ReplaceFile(source + u"\\a.txt", Bytes{'a'}), 0);
+  ASSERT_EQ(sys::ReplaceFile(source + u"\\sub\\b.txt", Bytes{'b'}), 0);
+  ASSERT_EQ(sys::ReplaceFile(root + u"elsewhere\\x.txt", Bytes{'x'}), 0);
+  // "0-out" and "0-loop" come before the folders they lead to, so a walk that follows them enters them first.
+  const bool made = MakeFolderLink(source + u"\\0-out", root + u"elsewhere", true) &&
+                    MakeFolderLink(source + u"\\0-loop", source + u"\\sub", false);
+  if (!made) {
+    RemoveFolderLink(source + u"\\0-out");
+    GTEST_SKIP() << "the system makes no link to a folder here";
+  }
+  std::vector<std::pair<WalkEntry::Kind, std::u16string>> walked;
+  for (const WalkEntry& entry : WalkFolder(source, {})) walked.emplace_back(entry.kind, entry.relative);
+  // The sandbox's removal must not go through them either.
+  RemoveFolderLink(source + u"\\0-out");
+  RemoveFolderLink(source + u"\\0-loop");
+  EXPECT_FALSE(IsReparsePoint(source + u"\\0-out") || IsReparsePoint(source + u"\\0-loop"));
+  const std::vector<std::pair<WalkEntry::Kind, std::u16string>> expected = {
+      {WalkEntry::Kind::kLinkedFolder, u"0-loop"},
+      {WalkEntry::Kind::kLinkedFolder, u"0-out"},
+      {WalkEntry::Kind::kFile, u"a.txt"},
+      {WalkEntry::Kind::kFile, u"sub\\b.txt"},
+  };
+  EXPECT_EQ(walked, expected);
+  EXPECT_EQ(test::ReadBytes(test::U8(root + u"elsewhere\\x.txt")), Bytes{'x'});
 }
 
 TEST(Win32Version, TheVersionResourceReadsBackThroughGetFileVersionInfo) {

@@ -1007,12 +1007,16 @@ int ListFolder(std::u16string_view folder, std::vector<FolderEntry>& entries) {
         break;
       }
       bool is_folder = entry->d_type == DT_DIR;
+      bool is_link = entry->d_type == DT_LNK;
       if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-        // A link to a folder is walked as a folder, as a junction is on Windows.
+        // A link to a folder lists as a folder, as a junction does on Windows.
         struct stat st;
         is_folder = fstatat(dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        if (entry->d_type == DT_UNKNOWN) {
+          is_link = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+        }
       }
-      entries.push_back({FromNativePath(entry->d_name), is_folder});
+      entries.push_back({FromNativePath(entry->d_name), is_folder, is_link});
     }
   } catch (const std::bad_alloc&) {
     error = ENOMEM;

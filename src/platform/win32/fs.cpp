@@ -17,6 +17,7 @@
 #include <set>
 
 #include "base/paths.h"
+#include "base/utf.h"
 #include "platform/win32/native.h"
 
 namespace ocelo::sys {
@@ -32,10 +33,26 @@ constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
 constexpr std::uint32_t kModeFile = 0x8000;
 constexpr std::uint32_t kModeFolder = 0x4000;
 
+// The error number of a failed call on a wide path. The system says "path not found" for a path that runs
+// through a file (f.txt\x), where POSIX says ENOTDIR: the nearest part of the path that exists tells the
+// two apart.
+int PathError(const std::wstring& wide, DWORD error) {
+  if (error != ERROR_PATH_NOT_FOUND) return ErrorNumber(error);
+  std::wstring prefix = wide;
+  for (std::size_t separator; (separator = prefix.find_last_of(L"\\/")) != std::wstring::npos && separator > 2;) {
+    prefix.resize(separator);
+    const DWORD attributes = ::GetFileAttributesW(prefix.c_str());
+    if (attributes != kNoAttributes) return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ENOENT : ENOTDIR;
+  }
+  return ENOENT;
+}
+
+int LastPathError(const std::wstring& wide) { return PathError(wide, ::GetLastError()); }
+
 // The attribute word of a wide path, or kNoAttributes with the error number in `error`.
 DWORD AttributesOf(const std::wstring& wide, int& error) {
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-  error = attributes == kNoAttributes ? LastErrorNumber() : 0;
+  error = attributes == kNoAttributes ? LastPathError(wide) : 0;
   return attributes;
 }
 
@@ -127,8 +144,13 @@ int CreateTempBeside(const std::u16string& target, std::u16string& temp_path, Ha
   const std::u16string folder = FolderWithSeparator(target);
   RemoveStaleTemps(folder);
   std::u16string name = target.substr(folder.size());
-  constexpr std::size_t kSuffix = kTempMarker.size() + kRandomLength;
-  if (name.size() > 255 - 1 - kSuffix) name.resize(255 - 1 - kSuffix);
+  // A name may take 255 UTF-16 units on NTFS, but only 255 bytes on a file system of POSIX's behind a share
+  // or Wine: the temporary name keeps within both.
+  constexpr std::size_t kRoom = 255 - 1 - kTempMarker.size() - kRandomLength;
+  while (!name.empty() && (name.size() > kRoom || ToNativePath(name).size() > kRoom)) {
+    const bool pair = name.size() >= 2 && IsLowSurrogate(name.back()) && IsHighSurrogate(name[name.size() - 2]);
+    name.resize(name.size() - (pair ? 2 : 1));
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp_path = folder + u"." + name + std::u16string(kTempMarker) + RandomSuffix();
     std::wstring wide;
@@ -271,7 +293,7 @@ int Stat(std::u16string_view path, StatRecord& record) {
   std::wstring wide;
   if (const int error = WidePath(path, wide)) return error;
   Handle file = OpenForInfo(wide);
-  if (!file.valid()) return LastErrorNumber();
+  if (!file.valid()) return LastPathError(wide);
   return RecordOfHandle(file.get(), record);
 }
 
@@ -336,7 +358,7 @@ OpenResult OpenStream(std::u16string_view path, const char* mode_text) {
   const DWORD share = mode.write ? 0 : FILE_SHARE_READ;
   const DWORD disposition = mode.must_create ? CREATE_NEW : mode.create ? OPEN_ALWAYS : OPEN_EXISTING;
   Handle file(::CreateFileW(wide.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return {nullptr, LastErrorNumber()};
+  if (!file.valid()) return {nullptr, LastPathError(wide)};
   // "w" empties the file only now that it is held.
   if (mode.truncate && ::GetFileType(file.get()) == FILE_TYPE_DISK && !::SetEndOfFile(file.get())) {
     return {nullptr, LastErrorNumber()};
@@ -571,13 +593,21 @@ int ListFolder(std::u16string_view folder, std::vector<FolderEntry>& entries) {
   HANDLE search = ::FindFirstFileW(wide.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? 0 : ErrorNumber(error);  // a drive's root may have no entry
+    if (error == ERROR_FILE_NOT_FOUND) return 0;  // a drive's root may have no entry
+    // A file named as the folder: its pattern runs through the file (which Wine calls an invalid name).
+    const bool through = error == ERROR_DIRECTORY || error == ERROR_INVALID_NAME;
+    return PathError(wide, through ? ERROR_PATH_NOT_FOUND : error);
   }
   int error = 0;
   try {
     do {
+      // A junction or symbolic link is a reparse point with its tag; Wine shows a POSIX link as a reparse
+      // point without one. Other tags (a cloud file's placeholder, say) are the entry itself.
+      const DWORD tag = found.dwReserved0;
+      const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                        (tag == IO_REPARSE_TAG_MOUNT_POINT || tag == IO_REPARSE_TAG_SYMLINK || tag == 0);
       entries.push_back({win32::FromWide(found.cFileName, wcslen(found.cFileName)),
-                         (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+                         (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, link});
     } while (::FindNextFileW(search, &found));
     if (::GetLastError() != ERROR_NO_MORE_FILES) error = LastErrorNumber();
   } catch (const std::bad_alloc&) {
