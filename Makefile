@@ -157,6 +157,8 @@ test-windows: windows
 	env -u DISPLAY $(WINE_ENV) wine wineboot --init
 	env -u DISPLAY $(WINE_ENV) wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
 	env -u DISPLAY $(WINE_ENV) wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
+	# The prefix's first server ran without a display, and so would its desktop: it must end before the tests.
+	WINEPREFIX=$(WINE_PREFIX) wineserver -w
 	WINEPREFIX=$(WINE_PREFIX) OCELO_WINE_DISPLAY=1 xvfb-run -a ctest --preset windows
 	-WINEPREFIX=$(WINE_PREFIX) wineserver -k
 
