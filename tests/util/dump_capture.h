@@ -6,21 +6,27 @@
 #include <string>
 #include <vector>
 
+#include "platform/system.h"
 #include "support/sandbox.h"
 #include "util/dump.h"
 #include "util/policy.h"
 
 namespace ocelo::test {
 
-/// Points the documents folder (XDG_DATA_HOME) at <root>/data for the life of the object.
+/// Points the documents folder (XDG_DATA_HOME, on Windows OCELO_TEST_DOCUMENTS) at <root>/data for the life of
+/// the object.
 class DumpCapture {
  public:
   explicit DumpCapture(const std::string& root) : data_(root + "/data") {
-    const char* previous = std::getenv("XDG_DATA_HOME");
-    previous_ = previous ? previous : "";
-    setenv("XDG_DATA_HOME", data_.c_str(), 1);
+    for (const char16_t* name : {u"XDG_DATA_HOME", u"OCELO_TEST_DOCUMENTS"}) {
+      previous_.push_back(sys::Environment(name));
+      sys::SetEnvironment(name, U16(data_));
+    }
   }
-  ~DumpCapture() { setenv("XDG_DATA_HOME", previous_.c_str(), 1); }
+  ~DumpCapture() {
+    sys::SetEnvironment(u"XDG_DATA_HOME", previous_[0]);
+    sys::SetEnvironment(u"OCELO_TEST_DOCUMENTS", previous_[1]);
+  }
 
   const std::string& Data() const { return data_; }
   std::string Folder() const { return data_ + "/Temp/Temp/DbgDump/WC"; }
@@ -51,7 +57,7 @@ class DumpCapture {
 
  private:
   std::string data_;
-  std::string previous_;
+  std::vector<std::u16string> previous_;
 };
 
 /// Moves the program's clock to the middle of the current local hour, so a test never sees the hourly
@@ -61,7 +67,7 @@ class MidHourClock {
   MidHourClock() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    if (sys::LocalTime(now, local) != 0) return;
     previous_ = SetClockOffset(30 * 60 - (local.tm_min * 60 + local.tm_sec));
   }
   ~MidHourClock() { SetClockOffset(previous_); }
