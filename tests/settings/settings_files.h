@@ -28,15 +28,6 @@ inline Bytes MarkedUtf16(std::u16string_view text) {
   return bytes;
 }
 
-/// A path with its separators as '/': the Windows build joins paths with '\\', the tests write theirs with '/'.
-/// POSIX paths are left as they are (a backslash is a character of a name there).
-inline std::string Slashes(std::string path) {
-#ifdef _WIN32
-  std::replace(path.begin(), path.end(), '\\', '/');
-#endif
-  return path;
-}
-
 /// A path the test wrote with '/' in the form the system gives paths: on Windows with backslashes, where a
 /// settings name holding no backslash is a name in the INI folder, not a path.
 inline std::string Native(std::string path) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -79,6 +80,9 @@ std::string MakeSandbox() {
   SetVariable("OCELO_TEST_DOCUMENTS", root + "/data");
   SetVariable("OCELO_TEST_REGISTRY", "Software\\Ocelo tests\\" + fs::path(root).filename().string());
 #ifdef _WIN32
+  // GetTempPathW's answer.
+  SetVariable("TMP", root + "/tmp");
+  SetVariable("TEMP", root + "/tmp");
   // No window opens on the desktop: what the shell would show is noted where the fake xdg-open notes it.
   SetVariable("OCELO_TEST_SHELL_LOG", root + "/xdg-open.log");
 #endif
@@ -122,6 +126,13 @@ std::string TestFolder() {
   fs::remove_all(folder, ignored);
   fs::create_directories(folder);
   return folder;
+}
+
+std::string Slashes(std::string path) {
+#ifdef _WIN32
+  std::replace(path.begin(), path.end(), '\\', '/');
+#endif
+  return path;
 }
 
 std::u16string TestFolderU16() { return U16(TestFolder() + "/"); }
