@@ -149,7 +149,7 @@ int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string
     const bool program = extension == u"exe" || extension == u"com" || extension == u"bat" || extension == u"cmd";
     const std::size_t colon = file.find(u':');
     const bool url = colon != std::u16string_view::npos && colon > 1;  // not a drive letter
-    const bool explorer = name.size() == file.size() && (name == u"explorer.exe" || name == u"explorer");
+    const bool explorer = !exists && (name == u"explorer.exe" || name == u"explorer");
     if (explorer || url || (exists && ((attributes & kAttrDirectory) != 0 || !program))) {
       std::u16string line(explorer ? parameters : file);
       if (explorer && line.size() >= 2 && line.front() == u'"' && line.back() == u'"') {
