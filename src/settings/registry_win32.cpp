@@ -12,6 +12,20 @@ namespace {
 // Enumeration hands names over in a buffer of 1024 characters, its terminator included.
 constexpr DWORD kEnumNameBuffer = 1024;
 
+// The registry's bound on a key name; Wine stores longer ones, which Windows would refuse. Refused here
+// on every system alike, so that what one tool stores every tool of the family can store too.
+constexpr std::size_t kMaxKeyNameLength = 255;
+
+bool KeyNamesFit(std::u16string_view path) {
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end - start > kMaxKeyNameLength) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 std::wstring Wide(std::u16string_view text) {
   return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
 }
@@ -21,6 +35,35 @@ std::u16string FromWide(const wchar_t* text, std::size_t length) {
 }
 
 HKEY AsHandle(RegistryKey key) { return reinterpret_cast<HKEY>(static_cast<std::intptr_t>(key)); }
+
+// The key that stands for the current user's root: HKEY_CURRENT_USER itself, or, for the test suite, whose
+// processes run side by side in one registry, the key under it that OCELO_TEST_REGISTRY names (only the test
+// sandbox sets it; each test process, and each test that wants one, gets a registry of its own).
+class UserRoot {
+ public:
+  UserRoot() {
+    wchar_t name[512];
+    const DWORD length = ::GetEnvironmentVariableW(L"OCELO_TEST_REGISTRY", name, 512);
+    if (length == 0 || length >= 512) return;
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
+                          &key, nullptr) == ERROR_SUCCESS) {
+      key_ = key;
+    } else {
+      key_ = nullptr;  // a named root that cannot be had opens nothing, rather than the user's real settings
+    }
+  }
+  ~UserRoot() {
+    if (key_ && key_ != HKEY_CURRENT_USER) ::RegCloseKey(key_);
+  }
+  UserRoot(const UserRoot&) = delete;
+  UserRoot& operator=(const UserRoot&) = delete;
+
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = HKEY_CURRENT_USER;
+};
 
 }  // namespace
 
@@ -42,10 +85,12 @@ RegistryKey RegistryStore::Open(RegistryRoot root, TextArg path, std::uint32_t a
     const bool writing = create || (access & (kKeySetValue | kKeyCreateSubKey | 0x10000)) != 0;
     const REGSAM rights = writing ? KEY_READ | KEY_WRITE : KEY_READ;
     const std::wstring wide = Wide(sub_key_);
+    const UserRoot user;
     HKEY key = nullptr;
-    const LONG opened = create ? ::RegCreateKeyExW(HKEY_CURRENT_USER, wide.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                                   rights, nullptr, &key, nullptr)
-                               : ::RegOpenKeyExW(HKEY_CURRENT_USER, wide.c_str(), 0, rights, &key);
+    const LONG opened = !user.get() || (create && !KeyNamesFit(sub_key_)) ? ERROR_ACCESS_DENIED
+                        : create ? ::RegCreateKeyExW(user.get(), wide.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                                     rights, nullptr, &key, nullptr)
+                                 : ::RegOpenKeyExW(user.get(), wide.c_str(), 0, rights, &key);
     if (opened == ERROR_SUCCESS) key_ = static_cast<RegistryKey>(reinterpret_cast<std::intptr_t>(key));
   }
   if (key_ == kNoKey) last_error_ = std::u16string(kCannotOpenKey) + sub_key_;

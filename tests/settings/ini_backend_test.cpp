@@ -24,7 +24,7 @@ struct TestFile {
 TestFile NewFile(const std::string& folder, const std::string& title, std::u16string_view content = u"") {
   const std::string base = folder + "/" + title;
   if (!content.empty()) WriteBytes(base + ".ini", MarkedUtf16(content));
-  return {base + ".ini", U16(base)};
+  return {base + ".ini", U16(Native(base))};
 }
 
 TEST(IniBackend, TypedValuesAreStoredByteForByte) {

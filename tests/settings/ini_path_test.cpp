@@ -46,20 +46,20 @@ TEST(IniPath, HeaderLinesAreFixedText) {
 TEST(IniPath, DefaultFolderIsTheFamilyFolderUnderDocuments) {
   OwnFolders own;
   const std::string data = own.Root() + "/data";
-  EXPECT_EQ(U8(DefaultIniFolder()), data + "/Temp/Vexo/_Setting");
+  EXPECT_EQ(Slashes(U8(DefaultIniFolder())), data + "/Temp/Vexo/_Setting");
   EXPECT_TRUE(std::filesystem::is_directory(data + "/Temp/Vexo/_Setting"));
   // The folder directly under documents takes over as soon as it exists.
   std::filesystem::create_directories(data + "/Vexo/_Setting");
-  EXPECT_EQ(U8(DefaultIniFolder()), data + "/Vexo/_Setting");
+  EXPECT_EQ(Slashes(U8(DefaultIniFolder())), data + "/Vexo/_Setting");
 }
 
 TEST(IniPath, RegistryNamesTheBaseAndOverridesTheFolder) {
   OwnFolders own;
   const std::string data = own.Root() + "/data";
-  EXPECT_EQ(U8(IniFolder()), data + "/Temp/Vexo/_Setting");
+  EXPECT_EQ(Slashes(U8(IniFolder())), data + "/Temp/Vexo/_Setting");
   RegistryStore store;
   EXPECT_EQ(store.GetString(kHkeyCurrentUser, u"Software\\Vexo", u"RegKey_Base は", u""), u"Vexo");
-  EXPECT_EQ(U8(store.GetString(kHkeyCurrentUser, u"Software\\Vexo\\Vexo", u"IniFullBase は", u"")),
+  EXPECT_EQ(Slashes(U8(store.GetString(kHkeyCurrentUser, u"Software\\Vexo\\Vexo", u"IniFullBase は", u""))),
             data + "/Temp/Vexo/_Setting");
 
   // A base name in the unnamed value of Software\Vexo moves the key; IniFullBase there moves the folder.
@@ -68,10 +68,10 @@ TEST(IniPath, RegistryNamesTheBaseAndOverridesTheFolder) {
       store.WriteString(kHkeyCurrentUser, u"Software\\Family\\Vexo", u"IniFullBase", U16(own.Root() + "/elsewhere")));
   ResetRegKeyBase();
   EXPECT_EQ(RegKeyBase(), u"Family");
-  EXPECT_EQ(U8(IniFolder()), own.Root() + "/elsewhere");
-  EXPECT_EQ(U8(store.GetString(kHkeyCurrentUser, u"Software\\Family\\Vexo", u"IniFullBase は", u"")),
+  EXPECT_EQ(Slashes(U8(IniFolder())), own.Root() + "/elsewhere");
+  EXPECT_EQ(Slashes(U8(store.GetString(kHkeyCurrentUser, u"Software\\Family\\Vexo", u"IniFullBase は", u""))),
             own.Root() + "/elsewhere");
-  EXPECT_EQ(U8(ResolveIniPath(u"Tool")), own.Root() + "/elsewhere/Tool.ini");
+  EXPECT_EQ(Slashes(U8(ResolveIniPath(u"Tool"))), own.Root() + "/elsewhere/Tool.ini");
 }
 
 TEST(IniPath, NamesResolveToIniFiles) {
@@ -86,17 +86,17 @@ TEST(IniPath, NamesResolveToIniFiles) {
       {"a.INI", folder + "/a.INI"},
       {"notes.txt", folder + "/notes.txt.ini"},
       {"", folder + "/" + title + ".ini"},
-      {own.Root() + "/own/sub/Tool", own.Root() + "/own/sub/Tool.ini"},
+      {Native(own.Root() + "/own/sub/Tool"), own.Root() + "/own/sub/Tool.ini"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(U8(ResolveIniPath(U16(c.name))), c.path);
+    EXPECT_EQ(Slashes(U8(ResolveIniPath(U16(c.name)))), c.path);
   }
   // The folder of a name with a path is created; a Profile's name gets ".ini" before resolution.
   EXPECT_TRUE(std::filesystem::is_directory(own.Root() + "/own/sub"));
-  EXPECT_EQ(U8(Profile(u"Vexo").GetName()), folder + "/Vexo.ini");
-  EXPECT_EQ(U8(Profile(u"x.ini").GetName()), folder + "/x.ini.ini");
-  EXPECT_EQ(U8(Profile(u"").GetName()), folder + "/" + title + ".ini");
+  EXPECT_EQ(Slashes(U8(Profile(u"Vexo").GetName())), folder + "/Vexo.ini");
+  EXPECT_EQ(Slashes(U8(Profile(u"x.ini").GetName())), folder + "/x.ini.ini");
+  EXPECT_EQ(Slashes(U8(Profile(u"").GetName())), folder + "/" + title + ".ini");
 }
 
 TEST(IniPath, OlderFilesBecomeUtf16OnceWithTheHeader) {
@@ -113,7 +113,7 @@ TEST(IniPath, OlderFilesBecomeUtf16OnceWithTheHeader) {
     const std::string path = own.Root() + "/" + c.name + ".ini";
     WriteBytes(path, c.bytes);
     const std::u16string before = FormatNow(u"%Y/%m/%d %H:%M:%S");
-    ResolveIniPath(U16(own.Root() + "/" + c.name));
+    ResolveIniPath(U16(Native(own.Root() + "/" + c.name)));
     const std::u16string after = FormatNow(u"%Y/%m/%d %H:%M:%S");
     const std::string bytes = ToHex(ReadBytes(path));
     const std::string expected_before = ToHex(MarkedUtf16(IniHeader(before) + u"[S]\r\nk=\u3042\r\n"));
@@ -121,14 +121,14 @@ TEST(IniPath, OlderFilesBecomeUtf16OnceWithTheHeader) {
     EXPECT_TRUE(bytes == expected_before || bytes == expected_after) << bytes;
     // Once UTF-16, a file is left alone, and a Profile reads it.
     const Bytes converted = ReadBytes(path);
-    Profile profile(U16(own.Root() + "/" + c.name));
+    Profile profile(U16(Native(own.Root() + "/" + c.name)));
     EXPECT_EQ(ReadBytes(path), converted);
     EXPECT_EQ(profile.GetString(u"S", u"k", u""), u"\u3042");
   }
   // A big-endian file is UTF-16 already.
   const std::string be = own.Root() + "/be.ini";
   WriteBytes(be, Hex("FE FF 00 5B 00 53 00 5D"));
-  ResolveIniPath(U16(be));
+  ResolveIniPath(U16(Native(be)));
   EXPECT_EQ(ToHex(ReadBytes(be)), "FE FF 00 5B 00 53 00 5D");
 }
 

@@ -102,7 +102,7 @@ TEST(Placement, DialogComesBackOntoTheWorkArea) {
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Profile profile(U16(folder + "/dialog" + std::to_string(++n)));
+    Profile profile(U16(Native(folder + "/dialog" + std::to_string(++n))));
     FakeDisplays displays(c.monitors);
     FakeWindow window;
     if (c.stored) {
@@ -117,7 +117,7 @@ TEST(Placement, DialogComesBackOntoTheWorkArea) {
 
 TEST(Placement, MainDialogEntryKeepsItsStoredForm) {
   const std::string folder = TestFolder();
-  Profile profile(U16(folder + "/saved"));
+  Profile profile(U16(Native(folder + "/saved")));
   const FakeDisplays displays({kPrimary});
   FakeWindow window;
   ASSERT_TRUE(SaveDialogPosition(profile, displays, &window, u"OceloDg"));
@@ -155,7 +155,7 @@ TEST(Placement, FramePlacementRoundTrips) {
   const std::string folder = TestFolder();
   // Task bar at the top: the primary work area starts 40 pixels down.
   const FakeDisplays displays({Monitor{Rect{0, 0, 1920, 1080}, Rect{0, 40, 1920, 1080}, true}});
-  Profile profile(U16(folder + "/frame"));
+  Profile profile(U16(Native(folder + "/frame")));
   FakeWindow window;
 
   // Nothing stored: the whole work area, in coordinates relative to it.

@@ -2,7 +2,9 @@
 // registry, and the clock and wait policy for one scope.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,6 +28,15 @@ inline Bytes MarkedUtf16(std::u16string_view text) {
   return bytes;
 }
 
+/// A path the test wrote with '/' in the form the system gives paths: on Windows with backslashes, where a
+/// settings name holding no backslash is a name in the INI folder, not a path.
+inline std::string Native(std::string path) {
+#ifdef _WIN32
+  std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+  return path;
+}
+
 /// The bytes of a narrow literal (UTF-8 or raw), followed by more bytes.
 inline Bytes Raw(std::string_view text, const Bytes& more = {}) {
   Bytes bytes(text.begin(), text.end());
@@ -34,27 +45,34 @@ inline Bytes Raw(std::string_view text, const Bytes& more = {}) {
 }
 
 /// The test's own documents and config folders (so its own INI folder and registry) for one scope; the
-/// registry base name resolves afresh.
+/// registry base name resolves afresh. On Windows the documents folder and the registry (a key of its own
+/// under the sandbox's) come from the variables the Windows build reads in their place.
 class OwnFolders {
  public:
   OwnFolders() : root_(TestFolder()) {
-    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
-      const char* value = std::getenv(name);
-      saved_.emplace_back(name, value ? value : "");
+    const std::u16string registry = sys::Environment(u"OCELO_TEST_REGISTRY") + u"\\" +
+                                    U16(std::filesystem::path(root_).filename().string());
+    const std::pair<std::u16string_view, std::u16string> own[] = {
+        {u"XDG_DATA_HOME", U16(root_ + "/data")},
+        {u"XDG_CONFIG_HOME", U16(root_ + "/config")},
+        {u"OCELO_TEST_DOCUMENTS", U16(root_ + "/data")},
+        {u"OCELO_TEST_REGISTRY", registry},
+    };
+    for (const auto& [name, value] : own) {
+      saved_.emplace_back(name, sys::Environment(name));
+      sys::SetEnvironment(name, value);
     }
-    sys::SetEnvironment(u"XDG_DATA_HOME", U16(root_ + "/data"));
-    sys::SetEnvironment(u"XDG_CONFIG_HOME", U16(root_ + "/config"));
     ResetRegKeyBase();
   }
   ~OwnFolders() {
-    for (const auto& [name, value] : saved_) sys::SetEnvironment(U16(name), U16(value));
+    for (const auto& [name, value] : saved_) sys::SetEnvironment(name, value);
     ResetRegKeyBase();
   }
   const std::string& Root() const { return root_; }
 
  private:
   std::string root_;
-  std::vector<std::pair<std::string, std::string>> saved_;
+  std::vector<std::pair<std::u16string, std::u16string>> saved_;
 };
 
 /// An empty read cache whose flush period starts now; Pass() moves the program's clock past the period,

@@ -17,6 +17,10 @@
 #include "platform/system.h"
 #include "util/policy.h"
 
+#ifdef _WIN32
+#include <windows.h>  // RegDeleteTreeW: the sandbox's registry goes with it
+#endif
+
 namespace ocelo::test {
 namespace fs = std::filesystem;
 
@@ -77,6 +81,14 @@ std::string MakeSandbox() {
   SetVariable("XDG_DATA_HOME", root + "/data");
   SetVariable("XDG_CONFIG_HOME", root + "/config");
   SetVariable("XDG_CACHE_HOME", root + "/cache");
+  // The Windows build's forms of the same: its shared documents folder and a registry of its own, a key
+  // under HKEY_CURRENT_USER named for this sandbox (test processes share the prefix's registry).
+  SetVariable("OCELO_TEST_DOCUMENTS", root + "/data");
+  SetVariable("OCELO_TEST_REGISTRY", "Software\\Ocelo tests\\" + fs::path(root).filename().string());
+#ifdef _WIN32
+  // No window opens on the desktop: what the shell would show is noted where the fake xdg-open notes it.
+  SetVariable("OCELO_TEST_SHELL_LOG", root + "/xdg-open.log");
+#endif
   // Failure paths retry as the program does, with pauses short enough for a test.
   WaitPolicy waits;
   waits.open_wait = std::chrono::milliseconds(1);
@@ -95,6 +107,10 @@ void RemoveSandbox() {
   if (std::getenv("OCELO_KEEP_SANDBOX")) return;
   std::error_code ignored;
   fs::remove_all(SandboxRoot(), ignored);
+#ifdef _WIN32
+  const std::u16string registry = U16("Software\\Ocelo tests\\" + fs::path(SandboxRoot()).filename().string());
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, reinterpret_cast<const wchar_t*>(registry.c_str()));
+#endif
 }
 
 const std::string& SandboxRoot() {
@@ -113,6 +129,13 @@ std::string TestFolder() {
   fs::remove_all(folder, ignored);
   fs::create_directories(folder);
   return folder;
+}
+
+std::string Slashes(std::string path) {
+#ifdef _WIN32
+  std::replace(path.begin(), path.end(), '\\', '/');
+#endif
+  return path;
 }
 
 std::u16string TestFolderU16() { return U16(TestFolder() + "/"); }
@@ -274,12 +297,7 @@ std::map<std::string, std::string> TreeOf(const std::string& root) {
 namespace ocelo::test {
 
 std::string DumpLog() {
-#ifdef _WIN32
-  // The system's shared documents folder: the Wine prefix's, which every test process shares.
-  const std::string folder = U8(sys::SpecialFolderPath(sys::kCsidlCommonDocuments)) + "/Temp/Temp/DbgDump/WC";
-#else
   const std::string folder = SandboxRoot() + "/data/Temp/Temp/DbgDump/WC";
-#endif
   std::vector<std::string> files;
   std::error_code ignored;
   for (const auto& entry : fs::directory_iterator(folder, ignored)) {

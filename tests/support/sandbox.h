@@ -31,6 +31,10 @@ std::u16string TestFolderU16();
 std::u16string U16(std::string_view utf8);
 std::string U8(std::u16string_view text);
 
+/// A path with its separators as '/': the Windows build joins paths with '\\', the tests write theirs with '/'.
+/// POSIX paths are left as they are (a backslash is a character of a name there).
+std::string Slashes(std::string path);
+
 /// Plain file helpers that bypass the code under test.
 void WriteBytes(const std::string& path, const Bytes& bytes);
 void WriteText(const std::string& path, std::string_view bytes);

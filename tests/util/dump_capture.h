@@ -6,28 +6,26 @@
 #include <string>
 #include <vector>
 
+#include "platform/system.h"
 #include "support/sandbox.h"
 #include "util/dump.h"
 #include "util/policy.h"
 
 namespace ocelo::test {
 
-/// Points the documents folder (XDG_DATA_HOME) at <root>/data for the life of the object. On Windows the
-/// shared documents folder is the system's, one for every test process, and stays where it is: a test
-/// there finds its lines in Log() by the paths they name.
+/// Points the documents folder (XDG_DATA_HOME, on Windows OCELO_TEST_DOCUMENTS) at <root>/data for the life of
+/// the object.
 class DumpCapture {
  public:
   explicit DumpCapture(const std::string& root) : data_(root + "/data") {
-#ifndef _WIN32
-    const char* previous = std::getenv("XDG_DATA_HOME");
-    previous_ = previous ? previous : "";
-    setenv("XDG_DATA_HOME", data_.c_str(), 1);
-#endif
+    for (const char16_t* name : {u"XDG_DATA_HOME", u"OCELO_TEST_DOCUMENTS"}) {
+      previous_.push_back(sys::Environment(name));
+      sys::SetEnvironment(name, U16(data_));
+    }
   }
   ~DumpCapture() {
-#ifndef _WIN32
-    setenv("XDG_DATA_HOME", previous_.c_str(), 1);
-#endif
+    sys::SetEnvironment(u"XDG_DATA_HOME", previous_[0]);
+    sys::SetEnvironment(u"OCELO_TEST_DOCUMENTS", previous_[1]);
   }
 
   const std::string& Data() const { return data_; }
@@ -44,16 +42,11 @@ class DumpCapture {
     return text;
   }
 
-  /// The log where this capture sends it, as UTF-8 without the mark: the capture's own file on POSIX, the
-  /// shared log on Windows.
+  /// The capture's own log, as UTF-8 without the mark.
   std::string Log() const {
-#ifdef _WIN32
-    return DumpLog();
-#else
     std::u16string text = Text();
     if (!text.empty() && text[0] == 0xFEFF) text.erase(0, 1);
     return U8(text);
-#endif
   }
 
   /// The lines after the mark, without their CR LF.
@@ -71,7 +64,7 @@ class DumpCapture {
 
  private:
   std::string data_;
-  std::string previous_;
+  std::vector<std::u16string> previous_;
 };
 
 /// Moves the program's clock to the middle of the current local hour, so a test never sees the hourly
@@ -81,11 +74,7 @@ class MidHourClock {
   MidHourClock() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    if (sys::LocalTime(now, local) != 0) return;
     previous_ = SetClockOffset(30 * 60 - (local.tm_min * 60 + local.tm_sec));
   }
   ~MidHourClock() { SetClockOffset(previous_); }

@@ -3,11 +3,16 @@
 // network or more than the test program itself.
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdlib>
@@ -19,6 +24,27 @@
 #include <vector>
 
 namespace ocelo::test {
+
+#ifdef _WIN32
+using Socket = SOCKET;
+inline constexpr Socket kNoSocket = INVALID_SOCKET;
+inline void CloseSocket(Socket socket) { ::closesocket(socket); }
+inline bool Readable(Socket socket) {
+  WSAPOLLFD entry{socket, POLLIN, 0};
+  return ::WSAPoll(&entry, 1, 50) > 0;
+}
+constexpr int kSendFlags = 0;
+#else
+using Socket = int;
+inline constexpr Socket kNoSocket = -1;
+inline void CloseSocket(Socket socket) { ::close(socket); }
+// Waits up to 50 ms for the socket to become readable; false when it did not.
+inline bool Readable(Socket socket) {
+  pollfd entry{socket, POLLIN, 0};
+  return ::poll(&entry, 1, 50) > 0;
+}
+constexpr int kSendFlags = MSG_NOSIGNAL;
+#endif
 
 class PageServer {
  public:
@@ -35,26 +61,40 @@ class PageServer {
   };
 
   PageServer() {
+#ifdef _WIN32
+    WSADATA winsock;
+    if (::WSAStartup(MAKEWORD(2, 2), &winsock) != 0) throw std::runtime_error("cannot start winsock");
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    using socklen_t = int;
+#else
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+#endif
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+    if (listener_ == kNoSocket || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(listener_, 8) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
       throw std::runtime_error("cannot start the page server");
     }
     port_ = ntohs(address.sin_port);
     // Requests to 127.0.0.1 never go through a proxy the environment may name.
     for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+#ifdef _WIN32
+      ::SetEnvironmentVariableA(name, nullptr);
+#else
       ::unsetenv(name);
+#endif
     }
     thread_ = std::thread([this] { Serve(); });
   }
   ~PageServer() {
     stop_ = true;
     thread_.join();
-    ::close(listener_);
+    CloseSocket(listener_);
+#ifdef _WIN32
+    ::WSACleanup();
+#endif
   }
   PageServer(const PageServer&) = delete;
   PageServer& operator=(const PageServer&) = delete;
@@ -79,28 +119,26 @@ class PageServer {
   }
 
  private:
-  // Waits up to 50 ms for the descriptor to become readable; false when it did not.
-  static bool Readable(int fd) {
-    pollfd entry{fd, POLLIN, 0};
-    return ::poll(&entry, 1, 50) > 0;
-  }
-
   void Serve() {
     while (!stop_) {
       if (!Readable(listener_)) continue;
-      const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
+#ifdef _WIN32
+      const Socket client = ::accept(listener_, nullptr, nullptr);
+#else
+      const Socket client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+#endif
+      if (client == kNoSocket) continue;
       Answer(client);
-      ::close(client);
+      CloseSocket(client);
     }
   }
 
-  void Answer(int client) {
+  void Answer(Socket client) {
     std::string request;
     char buffer[4096];
     while (!stop_ && request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
       if (!Readable(client)) continue;
-      const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+      const auto got = ::recv(client, buffer, sizeof buffer, 0);
       if (got <= 0) break;
       request.append(buffer, static_cast<std::size_t>(got));
       if (request[0] == '\x16') {  // a TLS handshake: no secure channel here
@@ -134,7 +172,7 @@ class PageServer {
     const std::string response = "HTTP/1.1 " + std::to_string(page.status) + " X\r\n" + length +
                                  "Connection: close\r\n" + page.headers + "\r\n" + page.body;
     for (std::size_t sent = 0; sent < response.size() && !stop_;) {
-      const ssize_t put = ::send(client, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
+      const auto put = ::send(client, response.data() + sent, static_cast<int>(response.size() - sent), kSendFlags);
       if (put <= 0) break;
       sent += static_cast<std::size_t>(put);
     }
@@ -145,7 +183,7 @@ class PageServer {
     requests_.push_back(std::move(request));
   }
 
-  int listener_ = -1;
+  Socket listener_ = kNoSocket;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::mutex mutex_;

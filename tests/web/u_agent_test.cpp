@@ -10,6 +10,10 @@
 #include <cstdlib>
 #include <fstream>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "support/sandbox.h"
 #include "util/folders.h"
 #include "web/family_folders.h"
@@ -59,9 +63,12 @@ TEST(AgentNumbers, FormatRealParseRealEnclose) {
 // A locale that writes decimal commas, as the dialog's toolkit selects from the environment: an
 // installed one, else one made into the sandbox when the system has the locale sources.
 bool SelectCommaLocale() {
-  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"}) {
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "German_Germany.1252", "German"}) {
     if (std::setlocale(LC_NUMERIC, name)) return true;
   }
+#ifdef _WIN32
+  return false;
+#else
   const std::string folder = test::SandboxRoot() + "/locales";
   const std::string make = "localedef -i de_DE -f UTF-8 '" + folder + "/de_DE.UTF-8' >/dev/null 2>&1";
   if (!std::ifstream("/usr/share/i18n/locales/de_DE") || std::system(("mkdir -p '" + folder + "'").c_str()) != 0) {
@@ -72,6 +79,7 @@ bool SelectCommaLocale() {
   const bool selected = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
   ::unsetenv("LOCPATH");
   return selected;
+#endif
 }
 
 TEST(AgentNumbers, LocaleWithCommaDecimalsChangesNothing) {
@@ -119,15 +127,49 @@ TEST(AgentText, PiecesInOrder) {
   EXPECT_EQ(display_scale_piece(100), u"  DPI 104%");  // truncated, not rounded
 }
 
-TEST(AgentText, ReportOfTheRunningProgramIsKept) {
+// The system's name and release as the system records them elsewhere.
+#ifdef _WIN32
+constexpr char kSystemName[] = "Windows NT";
+std::string RecordedRelease() {
+  const wchar_t* key = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+  DWORD major = 0, minor = 0, size = sizeof major;
+  wchar_t text[32] = {};
+  std::string release;
+  // Windows 10 and later record the numbers; older systems (and Wine's default) only "6.1".
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key, L"CurrentMajorVersionNumber", RRF_RT_REG_DWORD, nullptr, &major, &size) ==
+      ERROR_SUCCESS) {
+    size = sizeof minor;
+    ::RegGetValueW(HKEY_LOCAL_MACHINE, key, L"CurrentMinorVersionNumber", RRF_RT_REG_DWORD, nullptr, &minor, &size);
+    release = std::to_string(major) + "." + std::to_string(minor);
+  } else {
+    size = sizeof text;
+    ::RegGetValueW(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", RRF_RT_REG_SZ, nullptr, text, &size);
+    release = U8(std::u16string(reinterpret_cast<const char16_t*>(text)));
+  }
+  wchar_t build[32] = {};
+  size = sizeof build;
+  ::RegGetValueW(HKEY_LOCAL_MACHINE, key, L"CurrentBuildNumber", RRF_RT_REG_SZ, nullptr, build, &size);
+  release += ".";
+  release += U8(std::u16string(reinterpret_cast<const char16_t*>(build)));
+  return release;
+}
+#else
+constexpr char kSystemName[] = "Linux";
+std::string RecordedRelease() {
   std::ifstream release_file("/proc/sys/kernel/osrelease");
   std::string release;
   std::getline(release_file, release);
+  return release;
+}
+#endif
+
+TEST(AgentText, ReportOfTheRunningProgramIsKept) {
+  const std::string release = RecordedRelease();
   EXPECT_EQ(U8(windows_version_text()), release);
 
   const std::u16string report = u_agent();
-  const std::string expected_head = U8(program_name()) + " Linux " + U8(format_real(parse_real(U16(release)))) + " (" +
-                                    release + ") ";
+  const std::string expected_head = U8(program_name()) + " " + kSystemName + " " +
+                                    U8(format_real(parse_real(U16(release)))) + " (" + release + ") ";
   EXPECT_TRUE(U8(report).starts_with(expected_head)) << U8(report);
   EXPECT_TRUE(report.ends_with(u" " + UserName())) << U8(report);
   EXPECT_NE(report.find(u" Ver."), std::u16string::npos) << U8(report);  // the test program has a version block

@@ -28,8 +28,9 @@ std::string CommandScript(std::u16string_view command) {
 }
 
 std::u16string LocateCommand(std::u16string_view name, std::u16string_view out, std::u16string_view errors) {
-  return u"(where " + QuoteWord(name) + u" || echo " + std::u16string(name) + u": not found 1>&2) > " + QuoteWord(out) +
-         u" 2> " + QuoteWord(errors);
+  // No "|" in the line: the batch file is named after it, and a Windows file name cannot hold one.
+  return u"where " + QuoteWord(name) + u" > " + QuoteWord(out) + u" 2> " + QuoteWord(errors) +
+         u" & if errorlevel 1 echo " + std::u16string(name) + u": not found>> " + QuoteWord(errors);
 }
 
 std::u16string CompareProgram() { return u"fc"; }

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 
 #include "base/ascii.h"
 #include "base/paths.h"
@@ -136,6 +137,36 @@ std::u16string FindProgram(std::u16string_view name) {
 int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string_view parameters,
               std::u16string_view folder, int show_mode, ShellRun* /*run*/, LateShellFailure /*late*/) {
   if (file.empty()) return 2;
+  // The test suite must not open windows on the test machine's desktop: when OCELO_TEST_SHELL_LOG (which
+  // only the test sandbox sets) names a file, what the desktop would show (a folder, a document, a URL, or
+  // the parameters of "explorer.exe") is added to it as a line of UTF-8 instead. Programs still start, and
+  // a missing file still fails, through the shell itself.
+  const std::u16string log = Environment(u"OCELO_TEST_SHELL_LOG");
+  if (!log.empty()) {
+    const std::u16string name = ToLowerAscii(FileName(file, PathStyle::kWindows));
+    const std::u16string extension = ToLowerAscii(FileExtension(file, PathStyle::kWindows));
+    std::uint32_t attributes = 0;
+    const bool exists = GetAttributes(file, attributes) == 0;
+    const bool program = extension == u"exe" || extension == u"com" || extension == u"bat" || extension == u"cmd";
+    const std::size_t colon = file.find(u':');
+    const bool url = colon != std::u16string_view::npos && colon > 1;  // not a drive letter
+    const bool explorer = !exists && (name == u"explorer.exe" || name == u"explorer");
+    if (explorer || url || (exists && ((attributes & kAttrDirectory) != 0 || !program))) {
+      std::u16string line(explorer ? parameters : file);
+      if (explorer && line.size() >= 2 && line.front() == u'"' && line.back() == u'"') {
+        line = line.substr(1, line.size() - 2);
+      }
+      const std::string bytes = ToNativePath(line) + "\n";
+      OpenResult opened = OpenStream(log, "ab");
+      for (int attempt = 0; opened.error == EBUSY && attempt < 100; ++attempt) {  // the test reading it
+        ::Sleep(10);
+        opened = OpenStream(log, "ab");
+      }
+      if (opened.error != 0) return 1;
+      const bool written = std::fwrite(bytes.data(), 1, bytes.size(), opened.stream) == bytes.size();
+      return std::fclose(opened.stream) == 0 && written ? kShellOk : 1;
+    }
+  }
   const std::wstring wide_verb = win32::ToWide(verb);
   const std::wstring wide_file = win32::ToWide(file);
   const std::wstring wide_parameters = win32::ToWide(parameters);

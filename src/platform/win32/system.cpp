@@ -42,6 +42,23 @@ std::u16string TempPath() {
 }
 
 std::u16string SpecialFolderPath(int csidl) {
+  // The test suite gives every test process a shared documents folder of its own (the settings, the dump
+  // log and the family's folders live there): OCELO_TEST_DOCUMENTS, an absolute folder path that only the
+  // test sandbox sets. Without it, or when it is not absolute, the system's folder.
+  if ((csidl & ~kCsidlFlagCreate) == kCsidlCommonDocuments) {
+    std::u16string own = Environment(u"OCELO_TEST_DOCUMENTS");
+    if (own.size() > 2 && own[1] == u':' && (own[2] == u'\\' || own[2] == u'/')) {
+      for (char16_t& c : own) {
+        if (c == u'/') c = u'\\';  // the system's own form
+      }
+      while (own.size() > 3 && own.back() == u'\\') own.pop_back();
+      if ((csidl & kCsidlFlagCreate) != 0) {
+        std::wstring wide;
+        if (win32::WidePath(own, wide) == 0) ::SHCreateDirectoryExW(nullptr, wide.c_str(), nullptr);
+      }
+      return own;
+    }
+  }
   wchar_t buffer[MAX_PATH] = {};
   // CSIDL_FLAG_CREATE has the value of kCsidlFlagCreate, so the identifier goes to the shell as it is.
   if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) return {};
