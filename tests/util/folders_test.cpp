@@ -77,8 +77,8 @@ TEST(CreateFolderTree, FileInTheWayFailsWithDumpLine) {
   test::MidHourClock clock;
   test::WriteText(root + "/x", "file");
   const struct { std::string path; } cases[] = {{root + "/x/y/z"}, {root + "/x"}, {root + "/x/"}};
-  const std::string line = "\t" + std::string(test::kProgramName) + "\tCan't create " + test::Native(root + "/x") +
-                           "\r\n";
+  const std::string line = std::string("\t").append(test::kProgramName) + "\tCan't create " +
+                           test::Native(root + "/x") + "\r\n";
   int failures = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
@@ -95,7 +95,8 @@ TEST(CreateFolderTree, StopsAtTheFirstFailureKeepingWhatWasMade) {
   const std::string too_long = root + "/made/" + std::string(300, 'n');  // longer than any file name may be
   EXPECT_FALSE(CreateFolderTree(U16(too_long + "/never")));
   EXPECT_TRUE(std::filesystem::is_directory(root + "/made"));
-  const std::string line = "\t" + std::string(test::kProgramName) + "\tCan't create " + test::Native(too_long) + "\r\n";
+  const std::string line = std::string("\t").append(test::kProgramName) + "\tCan't create " + test::Native(too_long) +
+                           "\r\n";
   EXPECT_EQ(test::Occurrences(dump.Log(), line), 1);
 }
 

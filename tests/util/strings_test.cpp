@@ -90,7 +90,8 @@ TEST(CreateFolderPath, CreatesParentsAndReportsAFailure) {
   EXPECT_FALSE(test::Exists(root + "/a/file/d"));
   // One line: the remaining folders were not attempted.
   const std::string log = dump.Log();
-  const std::string line = "\t" + std::string(test::kProgramName) + "\tフォルダが作成できません" + root + "/a/file\r\n";
+  const std::string line = std::string("\t").append(test::kProgramName) + "\tフォルダが作成できません" + root +
+                           "/a/file\r\n";
   EXPECT_EQ(test::Occurrences(log, line), 1);
   EXPECT_EQ(test::Occurrences(log, root + "/a/file"), 1);
 }
