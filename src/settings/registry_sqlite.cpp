@@ -225,51 +225,15 @@ bool RegistryStore::Connect() {
   return true;
 }
 
-RegistryKey RegistryStore::Open(RegistryRoot root, TextArg path, std::uint32_t access, bool create) {
-  root_ = root;
-  sub_key_ = std::u16string(path.value_or(u""));
-  last_error_.clear();
-  if (key_ != kNoKey) Close();
-  if (root == kHkeyCurrentUser && Connect()) {
-    sqlite3* db = db_->db;
-    if (!sqlite3_get_autocommit(db)) Exec(db, "ROLLBACK");
-    // A key opened for a change holds the write lock from the start, so two writers never both read and
-    // then collide; one opened for reading sees one consistent state.
-    bool writing = create || (access & (kKeySetValue | kKeyCreateSubKey | 0x10000)) != 0;
-    if (Exec(db, writing ? "BEGIN IMMEDIATE" : "BEGIN")) {
-      key_ = WalkPath(db, kCurrentUserRow, sub_key_, create);
-      if (key_ == kNoKey) Exec(db, "ROLLBACK");
-    }
-  }
-  if (key_ == kNoKey) last_error_ = std::u16string(kCannotOpenKey) + sub_key_;
-  return key_;
-}
-
-std::uint32_t RegistryStore::QueryType(TextArg name, std::uint32_t expected) {
-  value_name_ = std::u16string(name.value_or(u""));
-  type_ = kRegNone;
-  size_ = 0;
-  StoredValue value;
-  if (key_ == kNoKey || !LookupValue(db_->db, key_, value_name_, value)) {
-    SetFailure(kNoSuchValue, sub_key_, value_name_);
-    Close();
-    return type_;
-  }
-  type_ = value.type;
-  size_ = type_ == kRegDword ? 4 : static_cast<std::uint32_t>((value.text.size() + 1) * 2);
-  if (expected == kRegDword && type_ != kRegDword) {
-    SetFailure(kNotDword, sub_key_, value_name_);
-    Close();
-  } else if (expected == kRegSz && type_ != kRegSz) {
-    SetFailure(kNotText, sub_key_, value_name_);
-    Close();
-  }
-  return type_;
-}
-
-bool RegistryStore::Close() {
-  CloseKey(true);
-  return true;
+RegistryKey RegistryStore::OpenStoredKey(bool writing, bool create) {
+  sqlite3* db = db_->db;
+  if (!sqlite3_get_autocommit(db)) Exec(db, "ROLLBACK");
+  // A key opened for a change holds the write lock from the start, so two writers never both read and
+  // then collide; one opened for reading sees one consistent state.
+  if (!Exec(db, writing ? "BEGIN IMMEDIATE" : "BEGIN")) return kNoKey;
+  const RegistryKey key = WalkPath(db, kCurrentUserRow, sub_key_, create);
+  if (key == kNoKey) Exec(db, "ROLLBACK");
+  return key;
 }
 
 bool RegistryStore::CloseKey(bool keep_changes) {
@@ -282,86 +246,50 @@ bool RegistryStore::CloseKey(bool keep_changes) {
   return !keep_changes;
 }
 
-std::u16string RegistryStore::GetString(RegistryRoot root, TextArg path, TextArg name, TextArg default_text) {
-  std::u16string fallback(default_text.value_or(u""));
-  if (Open(root, path, kKeyQueryValue, false) == kNoKey) return fallback;
-  if (QueryType(name, kRegSz) != kRegSz) return fallback;
+bool RegistryStore::StoredType(std::uint32_t& type, std::uint32_t& size) {
   StoredValue value;
-  bool read = LookupValue(db_->db, key_, value_name_, value) && value.type == kRegSz;
-  Close();
-  if (!read) return fallback;
-  // A stored text ends at its first U+0000, as a registry text does.
-  std::size_t end = value.text.find(u'\0');
-  if (end != std::u16string::npos) value.text.resize(end);
-  return value.text;
+  if (!LookupValue(db_->db, key_, value_name_, value)) return false;
+  type = value.type;
+  size = type == kRegDword ? 4 : static_cast<std::uint32_t>((value.text.size() + 1) * 2);
+  return true;
 }
 
-std::int32_t RegistryStore::GetInt(RegistryRoot root, TextArg path, TextArg name, std::int32_t default_value) {
-  if (Open(root, path, kKeyQueryValue, false) == kNoKey) return default_value;
-  if (QueryType(name, kRegDword) != kRegDword) return default_value;
+bool RegistryStore::ReadStoredText(std::u16string& text) {
   StoredValue value;
-  bool read = LookupValue(db_->db, key_, value_name_, value) && value.type == kRegDword;
-  Close();
-  return read ? value.number : default_value;
+  if (!LookupValue(db_->db, key_, value_name_, value) || value.type != kRegSz) return false;
+  text = std::move(value.text);
+  return true;
 }
 
-bool RegistryStore::WriteString(RegistryRoot root, TextArg path, TextArg name, TextArg value) {
-  if (Open(root, path, kKeySetValue, true) == kNoKey) return false;
-  if (!name) {
-    // The meaning of an absent INI entry: the whole key goes.
-    std::u16string_view full = path.value_or(u"");
-    std::size_t last = full.rfind(u'\\');
-    std::u16string_view parent = last == std::u16string_view::npos ? std::u16string_view(u"") : full.substr(0, last);
-    std::u16string_view child = last == std::u16string_view::npos ? full : full.substr(last + 1);
-    return DeleteKey(root, parent, child);
-  }
-  if (!value) return DeleteValue(root, path, name);
-  value_name_ = std::u16string(*name);
-  bool stored = StoreValue(db_->db, key_, *name, kRegSz, 0, *value);
-  stored = CloseKey(stored) && stored;
-  if (!stored) SetFailure(kWriteFailed, sub_key_, value_name_);
-  return stored;
+bool RegistryStore::ReadStoredNumber(std::int32_t& number) {
+  StoredValue value;
+  if (!LookupValue(db_->db, key_, value_name_, value) || value.type != kRegDword) return false;
+  number = value.number;
+  return true;
 }
 
-bool RegistryStore::WriteInt(RegistryRoot root, TextArg path, TextArg name, std::int32_t value) {
-  if (Open(root, path, kKeySetValue, true) == kNoKey) return false;
-  value_name_ = std::u16string(name.value_or(u""));
-  bool stored = StoreValue(db_->db, key_, value_name_, kRegDword, value, {});
-  stored = CloseKey(stored) && stored;
-  if (!stored) SetFailure(kWriteFailed, sub_key_, value_name_);
-  return stored;
+bool RegistryStore::StoreText(std::u16string_view text) {
+  return StoreValue(db_->db, key_, value_name_, kRegSz, 0, text);
 }
 
-bool RegistryStore::DeleteValue(RegistryRoot root, TextArg path, TextArg name) {
-  if (!path || !name) return false;
-  if (Open(root, path, kKeySetValue, false) == kNoKey) return false;
-  value_name_ = std::u16string(*name);
+bool RegistryStore::StoreNumber(std::int32_t number) {
+  return StoreValue(db_->db, key_, value_name_, kRegDword, number, {});
+}
+
+bool RegistryStore::EraseValue() {
   Statement erase(db_->db, "DELETE FROM vals WHERE key = ?1 AND folded = ?2");
-  bool deleted = erase.Bind(1, key_).Bind(2, ToLower(value_name_)).Run() && sqlite3_changes(db_->db) == 1;
-  deleted = CloseKey(deleted) && deleted;
-  if (!deleted) SetFailure(kDeleteValueFailed, sub_key_, value_name_);
-  return deleted;
+  return erase.Bind(1, key_).Bind(2, ToLower(value_name_)).Run() && sqlite3_changes(db_->db) == 1;
 }
 
-bool RegistryStore::DeleteKey(RegistryRoot root, TextArg parent, TextArg key_name) {
-  if (!parent || !key_name) return false;
-  if (Open(root, parent, kKeySetValue, false) == kNoKey) return false;
-  value_name_.clear();
+bool RegistryStore::EraseSubkey(std::u16string_view name) {
   sqlite3* db = db_->db;
-  bool deleted = false;
-  RegistryKey child = PathComponents(*key_name).empty() ? kNoKey : WalkPath(db, key_, *key_name, false);
-  if (child != kNoKey) {
-    Statement subkeys(db, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
-    bool has_subkeys = subkeys.Bind(1, child).Step() != SQLITE_DONE;  // an error counts as "has subkeys"
-    if (!has_subkeys) {
-      Statement values(db, "DELETE FROM vals WHERE key = ?1");
-      Statement key(db, "DELETE FROM keys WHERE id = ?1");
-      deleted = values.Bind(1, child).Run() && key.Bind(1, child).Run();
-    }
-  }
-  deleted = CloseKey(deleted) && deleted;
-  if (!deleted) SetFailure(kDeleteKeyFailed, sub_key_, *key_name);
-  return deleted;
+  const RegistryKey child = PathComponents(name).empty() ? kNoKey : WalkPath(db, key_, name, false);
+  if (child == kNoKey) return false;
+  Statement subkeys(db, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+  if (subkeys.Bind(1, child).Step() != SQLITE_DONE) return false;  // an error counts as "has subkeys"
+  Statement values(db, "DELETE FROM vals WHERE key = ?1");
+  Statement key(db, "DELETE FROM keys WHERE id = ?1");
+  return values.Bind(1, child).Run() && key.Bind(1, child).Run();
 }
 
 bool RegistryStore::EnumKeys(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
