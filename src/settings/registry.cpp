@@ -143,6 +143,29 @@ bool RegistryStore::DeleteKey(RegistryRoot root, TextArg parent, TextArg key_nam
   return EndChange(EraseSubkey(*key_name), kDeleteKeyFailed, *key_name);
 }
 
+bool RegistryStore::EnumKeys(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
+  return EnumNames(root, path, Names::kSubkeys, list);
+}
+
+bool RegistryStore::EnumValues(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
+  return EnumNames(root, path, Names::kValues, list);
+}
+
+bool RegistryStore::EnumNames(RegistryRoot root, TextArg path, Names which, std::vector<std::u16string>& list) {
+  list.clear();
+  if (!path) return false;
+  if (Open(root, path, kKeyRead, false) == kNoKey) return false;
+  std::vector<std::u16string> names;
+  ListStoredNames(which, names);
+  Close();
+  // The first name that would not fit the enumeration buffer ends the list, as it ends the registry's.
+  for (std::u16string& name : names) {
+    if (name.size() >= kEnumNameBuffer) break;
+    list.push_back(std::move(name));
+  }
+  return true;
+}
+
 // --- typed values ------------------------------------------------------------------------------------------
 
 std::int64_t RegistryStore::GetInt64Split(RegistryRoot root, TextArg path, TextArg name, std::int64_t default_value) {

@@ -111,6 +111,12 @@ class RegistryStore {
 
  private:
   struct Database;
+  enum class Names { kSubkeys, kValues };
+
+  /// Enumeration hands names over in a buffer of this many characters, its terminator included.
+  static constexpr std::size_t kEnumNameBuffer = 1024;
+
+  bool EnumNames(RegistryRoot root, TextArg path, Names which, std::vector<std::u16string>& list);
   /// Ends a change of the open key: kept when `done`, else undone and its failure text set. Returns
   /// whether the change stands.
   bool EndChange(bool done, std::u16string_view prefix, std::u16string_view name);
@@ -136,6 +142,9 @@ class RegistryStore {
   bool EraseValue();
   /// Deletes the subkey `name` of the open key with its values; false when it is missing or has subkeys.
   bool EraseSubkey(std::u16string_view name);
+  /// The names of the subkeys (in name order without case) or of the values (in the order they were
+  /// created), as the store lists them; a name too long for the enumeration buffer may end the list.
+  void ListStoredNames(Names which, std::vector<std::u16string>& names);
 
   RegistryRoot root_ = 0;
   std::u16string sub_key_;

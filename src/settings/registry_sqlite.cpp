@@ -26,9 +26,6 @@ constexpr int kBusyTimeoutMs = 5000;
 constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
 
-// Enumeration hands names over in a buffer of 1024 characters, its terminator included.
-constexpr std::size_t kEnumNameBuffer = 1024;
-
 // The current user's root is the row that every path starts from.
 constexpr RegistryKey kCurrentUserRow = 1;
 
@@ -292,38 +289,16 @@ bool RegistryStore::EraseSubkey(std::u16string_view name) {
   return values.Bind(1, child).Run() && key.Bind(1, child).Run();
 }
 
-bool RegistryStore::EnumKeys(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
-  list.clear();
-  if (!path) return false;
-  if (Open(root, path, kKeyRead, false) == kNoKey) return false;
-  Statement names(db_->db, "SELECT name FROM keys WHERE parent = ?1 ORDER BY id");
-  names.Bind(1, key_);
-  std::vector<std::u16string> all;
-  while (names.Step() == SQLITE_ROW) all.push_back(names.Text(0));
-  Close();
-  // In name order without case, code unit by code unit, as a registry lists subkeys.
-  std::stable_sort(all.begin(), all.end(),
-                   [](const std::u16string& a, const std::u16string& b) { return ToLower(a) < ToLower(b); });
-  for (std::u16string& name : all) {
-    if (name.size() >= kEnumNameBuffer) break;
-    list.push_back(std::move(name));
+void RegistryStore::ListStoredNames(Names which, std::vector<std::u16string>& names) {
+  Statement rows(db_->db, which == Names::kSubkeys ? "SELECT name FROM keys WHERE parent = ?1 ORDER BY id"
+                                                   : "SELECT name FROM vals WHERE key = ?1 ORDER BY id");
+  rows.Bind(1, key_);
+  while (rows.Step() == SQLITE_ROW) names.push_back(rows.Text(0));
+  if (which == Names::kSubkeys) {
+    // In name order without case, code unit by code unit, as a registry lists subkeys.
+    std::stable_sort(names.begin(), names.end(),
+                     [](const std::u16string& a, const std::u16string& b) { return ToLower(a) < ToLower(b); });
   }
-  return true;
-}
-
-bool RegistryStore::EnumValues(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
-  list.clear();
-  if (!path) return false;
-  if (Open(root, path, kKeyRead, false) == kNoKey) return false;
-  Statement names(db_->db, "SELECT name FROM vals WHERE key = ?1 ORDER BY id");
-  names.Bind(1, key_);
-  while (names.Step() == SQLITE_ROW) {
-    std::u16string name = names.Text(0);
-    if (name.size() >= kEnumNameBuffer) break;
-    list.push_back(std::move(name));
-  }
-  Close();
-  return true;
 }
 
 }  // namespace ocelo

@@ -9,9 +9,6 @@
 namespace ocelo {
 namespace {
 
-// Enumeration hands names over in a buffer of 1024 characters, its terminator included.
-constexpr DWORD kEnumNameBuffer = 1024;
-
 // The registry's bound on a key name; Wine stores longer ones, which Windows would refuse. Refused here
 // on every system alike, so that what one tool stores every tool of the family can store too.
 constexpr std::size_t kMaxKeyNameLength = 255;
@@ -164,35 +161,17 @@ bool RegistryStore::EraseSubkey(std::u16string_view name) {
   return subkeys == 0 && ::RegDeleteKeyW(AsHandle(key_), wide.c_str()) == ERROR_SUCCESS;
 }
 
-bool RegistryStore::EnumKeys(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
-  list.clear();
-  if (!path) return false;
-  if (Open(root, path, kKeyRead, false) == kNoKey) return false;
-  // The registry lists subkeys in name order without case.
+void RegistryStore::ListStoredNames(Names which, std::vector<std::u16string>& names) {
+  // The registry lists subkeys in name order without case; a name longer than the buffer ends the list.
   wchar_t name[kEnumNameBuffer];
   for (DWORD index = 0;; ++index) {
     DWORD length = kEnumNameBuffer;
-    if (::RegEnumKeyExW(AsHandle(key_), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    list.push_back(FromWide(name, length));
+    const LONG listed = which == Names::kSubkeys
+                            ? ::RegEnumKeyExW(AsHandle(key_), index, name, &length, nullptr, nullptr, nullptr, nullptr)
+                            : ::RegEnumValueW(AsHandle(key_), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (listed != ERROR_SUCCESS) break;
+    names.push_back(FromWide(name, length));
   }
-  Close();
-  return true;
-}
-
-bool RegistryStore::EnumValues(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
-  list.clear();
-  if (!path) return false;
-  if (Open(root, path, kKeyRead, false) == kNoKey) return false;
-  wchar_t name[kEnumNameBuffer];
-  for (DWORD index = 0;; ++index) {
-    DWORD length = kEnumNameBuffer;
-    if (::RegEnumValueW(AsHandle(key_), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    list.push_back(FromWide(name, length));
-  }
-  Close();
-  return true;
 }
 
 }  // namespace ocelo
