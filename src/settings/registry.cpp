@@ -23,6 +23,28 @@ std::u16string Suffixed(TextArg name, std::u16string_view suffix) {
   return suffixed;
 }
 
+// A typed value kept in its text form under its suffixed name: read with the default's text as the
+// default, so that a missing or unreadable entry gives the default back.
+template <typename Value, typename Format, typename Parse>
+Value GetAsText(RegistryStore& store, RegistryRoot root, TextArg path, TextArg name, std::u16string_view suffix,
+                const Value& default_value, Format format, Parse parse) {
+  if (!name) return default_value;
+  return parse(store.GetString(root, path, Suffixed(name, suffix), format(default_value)));
+}
+
+template <typename Value, typename Format>
+bool WriteAsText(RegistryStore& store, RegistryRoot root, TextArg path, TextArg name, std::u16string_view suffix,
+                 const Value& value, Format format) {
+  if (!name) return false;
+  return store.WriteString(root, path, Suffixed(name, suffix), format(value));
+}
+
+// A rectangle's or a point's text may stand in quotes.
+template <auto parse>
+auto ParseQuoted(std::u16string_view text) {
+  return parse(Unquote(text));
+}
+
 }  // namespace
 
 std::u16string RegistryDatabasePath() {
@@ -196,33 +218,27 @@ bool RegistryStore::WriteInt64(RegistryRoot root, TextArg path, TextArg name, st
 }
 
 double RegistryStore::GetDouble(RegistryRoot root, TextArg path, TextArg name, double default_value) {
-  if (!name) return default_value;
-  return ParseDouble(GetString(root, path, Suffixed(name, kDoubleSuffix), FormatDoubleFull(default_value)));
+  return GetAsText(*this, root, path, name, kDoubleSuffix, default_value, FormatDoubleFull, ParseDouble);
 }
 
 bool RegistryStore::WriteDouble(RegistryRoot root, TextArg path, TextArg name, double value) {
-  if (!name) return false;
-  return WriteString(root, path, Suffixed(name, kDoubleSuffix), FormatDoubleFull(value));
+  return WriteAsText(*this, root, path, name, kDoubleSuffix, value, FormatDoubleFull);
 }
 
 Rect RegistryStore::GetRect(RegistryRoot root, TextArg path, TextArg name, const Rect& default_value) {
-  if (!name) return default_value;
-  return ParseRect(Unquote(GetString(root, path, Suffixed(name, kRectSuffix), FormatRectCopy(default_value))));
+  return GetAsText(*this, root, path, name, kRectSuffix, default_value, FormatRectCopy, ParseQuoted<ParseRect>);
 }
 
 bool RegistryStore::WriteRect(RegistryRoot root, TextArg path, TextArg name, const Rect& value) {
-  if (!name) return false;
-  return WriteString(root, path, Suffixed(name, kRectSuffix), FormatRectCopy(value));
+  return WriteAsText(*this, root, path, name, kRectSuffix, value, FormatRectCopy);
 }
 
 Point RegistryStore::GetPoint(RegistryRoot root, TextArg path, TextArg name, const Point& default_value) {
-  if (!name) return default_value;
-  return ParsePoint(Unquote(GetString(root, path, Suffixed(name, kPointSuffix), FormatPointCopy(default_value))));
+  return GetAsText(*this, root, path, name, kPointSuffix, default_value, FormatPointCopy, ParseQuoted<ParsePoint>);
 }
 
 bool RegistryStore::WritePoint(RegistryRoot root, TextArg path, TextArg name, const Point& value) {
-  if (!name) return false;
-  return WriteString(root, path, Suffixed(name, kPointSuffix), FormatPointCopy(value));
+  return WriteAsText(*this, root, path, name, kPointSuffix, value, FormatPointCopy);
 }
 
 }  // namespace ocelo
