@@ -152,7 +152,7 @@ windows: windows-deps
 # (no window manager, whose answers Wine would wait for at every hide and close).
 WINE_PREFIX := $(CURDIR)/build/windows/wineprefix
 WINE_ENV := WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-test-windows: windows
+test-windows: windows deps
 	rm -rf $(WINE_PREFIX)
 	env -u DISPLAY $(WINE_ENV) wine wineboot --init
 	env -u DISPLAY $(WINE_ENV) wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
@@ -161,6 +161,10 @@ test-windows: windows
 	WINEPREFIX=$(WINE_PREFIX) wineserver -w
 	WINEPREFIX=$(WINE_PREFIX) OCELO_WINE_DISPLAY=1 xvfb-run -a ctest --preset windows
 	-WINEPREFIX=$(WINE_PREFIX) wineserver -k
+	# ocelo-cli.exe must write the Linux program's bytes: both convert one corpus, every target.
+	cmake --preset default -DOCELO_WERROR=$(WERROR)
+	cmake --build --preset default -j $(JOBS) --target ocelo-cli
+	WINEPREFIX=$(WINE_PREFIX) tests/windows/compare_with_linux.sh build/default/ocelo-cli build/windows/ocelo-cli.exe
 
 # What a Windows user downloads (docs/windows.md): build/windows/ocelo-windows-VERSION.zip and the NSIS
 # installer ocelo-windows-VERSION-setup.exe, both made by CPack, then checked under Wine (installed,

@@ -111,10 +111,40 @@ class RegistryStore {
 
  private:
   struct Database;
+  enum class Names { kSubkeys, kValues };
 
-  bool Connect();
-  bool CloseKey(bool keep_changes);
+  /// Enumeration hands names over in a buffer of this many characters, its terminator included.
+  static constexpr std::size_t kEnumNameBuffer = 1024;
+
+  bool EnumNames(RegistryRoot root, TextArg path, Names which, std::vector<std::u16string>& list);
+  /// Ends a change of the open key: kept when `done`, else undone and its failure text set. Returns
+  /// whether the change stands.
+  bool EndChange(bool done, std::u16string_view prefix, std::u16string_view name);
   void SetFailure(std::u16string_view prefix, std::u16string_view path, std::u16string_view name);
+
+  // The storage calls: one set for the registry (registry_win32.cpp), one for the database
+  // (registry_sqlite.cpp). They act on the key open in `key_`, whose path is `sub_key_`, and on its value
+  // `value_name_`. The database keeps their changes in the key's transaction until CloseKey; the registry
+  // takes each change at once.
+  bool Connect();
+  /// The key `sub_key_` under the current user's root, made with its parents when `create` is set, opened
+  /// for changes when `writing`; kNoKey when it cannot be had.
+  RegistryKey OpenStoredKey(bool writing, bool create);
+  bool CloseKey(bool keep_changes);
+  /// The type and byte size of the value; false when there is no such value.
+  bool StoredType(std::uint32_t& type, std::uint32_t& size);
+  /// The whole stored text (U+0000s and what follows them included), or the number; false when the value
+  /// is missing or of the other type.
+  bool ReadStoredText(std::u16string& text);
+  bool ReadStoredNumber(std::int32_t& number);
+  bool StoreText(std::u16string_view text);
+  bool StoreNumber(std::int32_t number);
+  bool EraseValue();
+  /// Deletes the subkey `name` of the open key with its values; false when it is missing or has subkeys.
+  bool EraseSubkey(std::u16string_view name);
+  /// The names of the subkeys (in name order without case) or of the values (in the order they were
+  /// created), as the store lists them; a name too long for the enumeration buffer may end the list.
+  void ListStoredNames(Names which, std::vector<std::u16string>& names);
 
   RegistryRoot root_ = 0;
   std::u16string sub_key_;

@@ -26,9 +26,6 @@ constexpr int kBusyTimeoutMs = 5000;
 constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
 
-// Enumeration hands names over in a buffer of 1024 characters, its terminator included.
-constexpr std::size_t kEnumNameBuffer = 1024;
-
 // The current user's root is the row that every path starts from.
 constexpr RegistryKey kCurrentUserRow = 1;
 
@@ -225,51 +222,15 @@ bool RegistryStore::Connect() {
   return true;
 }
 
-RegistryKey RegistryStore::Open(RegistryRoot root, TextArg path, std::uint32_t access, bool create) {
-  root_ = root;
-  sub_key_ = std::u16string(path.value_or(u""));
-  last_error_.clear();
-  if (key_ != kNoKey) Close();
-  if (root == kHkeyCurrentUser && Connect()) {
-    sqlite3* db = db_->db;
-    if (!sqlite3_get_autocommit(db)) Exec(db, "ROLLBACK");
-    // A key opened for a change holds the write lock from the start, so two writers never both read and
-    // then collide; one opened for reading sees one consistent state.
-    bool writing = create || (access & (kKeySetValue | kKeyCreateSubKey | 0x10000)) != 0;
-    if (Exec(db, writing ? "BEGIN IMMEDIATE" : "BEGIN")) {
-      key_ = WalkPath(db, kCurrentUserRow, sub_key_, create);
-      if (key_ == kNoKey) Exec(db, "ROLLBACK");
-    }
-  }
-  if (key_ == kNoKey) last_error_ = std::u16string(kCannotOpenKey) + sub_key_;
-  return key_;
-}
-
-std::uint32_t RegistryStore::QueryType(TextArg name, std::uint32_t expected) {
-  value_name_ = std::u16string(name.value_or(u""));
-  type_ = kRegNone;
-  size_ = 0;
-  StoredValue value;
-  if (key_ == kNoKey || !LookupValue(db_->db, key_, value_name_, value)) {
-    SetFailure(kNoSuchValue, sub_key_, value_name_);
-    Close();
-    return type_;
-  }
-  type_ = value.type;
-  size_ = type_ == kRegDword ? 4 : static_cast<std::uint32_t>((value.text.size() + 1) * 2);
-  if (expected == kRegDword && type_ != kRegDword) {
-    SetFailure(kNotDword, sub_key_, value_name_);
-    Close();
-  } else if (expected == kRegSz && type_ != kRegSz) {
-    SetFailure(kNotText, sub_key_, value_name_);
-    Close();
-  }
-  return type_;
-}
-
-bool RegistryStore::Close() {
-  CloseKey(true);
-  return true;
+RegistryKey RegistryStore::OpenStoredKey(bool writing, bool create) {
+  sqlite3* db = db_->db;
+  if (!sqlite3_get_autocommit(db)) Exec(db, "ROLLBACK");
+  // A key opened for a change holds the write lock from the start, so two writers never both read and
+  // then collide; one opened for reading sees one consistent state.
+  if (!Exec(db, writing ? "BEGIN IMMEDIATE" : "BEGIN")) return kNoKey;
+  const RegistryKey key = WalkPath(db, kCurrentUserRow, sub_key_, create);
+  if (key == kNoKey) Exec(db, "ROLLBACK");
+  return key;
 }
 
 bool RegistryStore::CloseKey(bool keep_changes) {
@@ -282,120 +243,62 @@ bool RegistryStore::CloseKey(bool keep_changes) {
   return !keep_changes;
 }
 
-std::u16string RegistryStore::GetString(RegistryRoot root, TextArg path, TextArg name, TextArg default_text) {
-  std::u16string fallback(default_text.value_or(u""));
-  if (Open(root, path, kKeyQueryValue, false) == kNoKey) return fallback;
-  if (QueryType(name, kRegSz) != kRegSz) return fallback;
+bool RegistryStore::StoredType(std::uint32_t& type, std::uint32_t& size) {
   StoredValue value;
-  bool read = LookupValue(db_->db, key_, value_name_, value) && value.type == kRegSz;
-  Close();
-  if (!read) return fallback;
-  // A stored text ends at its first U+0000, as a registry text does.
-  std::size_t end = value.text.find(u'\0');
-  if (end != std::u16string::npos) value.text.resize(end);
-  return value.text;
+  if (!LookupValue(db_->db, key_, value_name_, value)) return false;
+  type = value.type;
+  size = type == kRegDword ? 4 : static_cast<std::uint32_t>((value.text.size() + 1) * 2);
+  return true;
 }
 
-std::int32_t RegistryStore::GetInt(RegistryRoot root, TextArg path, TextArg name, std::int32_t default_value) {
-  if (Open(root, path, kKeyQueryValue, false) == kNoKey) return default_value;
-  if (QueryType(name, kRegDword) != kRegDword) return default_value;
+bool RegistryStore::ReadStoredText(std::u16string& text) {
   StoredValue value;
-  bool read = LookupValue(db_->db, key_, value_name_, value) && value.type == kRegDword;
-  Close();
-  return read ? value.number : default_value;
+  if (!LookupValue(db_->db, key_, value_name_, value) || value.type != kRegSz) return false;
+  text = std::move(value.text);
+  return true;
 }
 
-bool RegistryStore::WriteString(RegistryRoot root, TextArg path, TextArg name, TextArg value) {
-  if (Open(root, path, kKeySetValue, true) == kNoKey) return false;
-  if (!name) {
-    // The meaning of an absent INI entry: the whole key goes.
-    std::u16string_view full = path.value_or(u"");
-    std::size_t last = full.rfind(u'\\');
-    std::u16string_view parent = last == std::u16string_view::npos ? std::u16string_view(u"") : full.substr(0, last);
-    std::u16string_view child = last == std::u16string_view::npos ? full : full.substr(last + 1);
-    return DeleteKey(root, parent, child);
-  }
-  if (!value) return DeleteValue(root, path, name);
-  value_name_ = std::u16string(*name);
-  bool stored = StoreValue(db_->db, key_, *name, kRegSz, 0, *value);
-  stored = CloseKey(stored) && stored;
-  if (!stored) SetFailure(kWriteFailed, sub_key_, value_name_);
-  return stored;
+bool RegistryStore::ReadStoredNumber(std::int32_t& number) {
+  StoredValue value;
+  if (!LookupValue(db_->db, key_, value_name_, value) || value.type != kRegDword) return false;
+  number = value.number;
+  return true;
 }
 
-bool RegistryStore::WriteInt(RegistryRoot root, TextArg path, TextArg name, std::int32_t value) {
-  if (Open(root, path, kKeySetValue, true) == kNoKey) return false;
-  value_name_ = std::u16string(name.value_or(u""));
-  bool stored = StoreValue(db_->db, key_, value_name_, kRegDword, value, {});
-  stored = CloseKey(stored) && stored;
-  if (!stored) SetFailure(kWriteFailed, sub_key_, value_name_);
-  return stored;
+bool RegistryStore::StoreText(std::u16string_view text) {
+  return StoreValue(db_->db, key_, value_name_, kRegSz, 0, text);
 }
 
-bool RegistryStore::DeleteValue(RegistryRoot root, TextArg path, TextArg name) {
-  if (!path || !name) return false;
-  if (Open(root, path, kKeySetValue, false) == kNoKey) return false;
-  value_name_ = std::u16string(*name);
+bool RegistryStore::StoreNumber(std::int32_t number) {
+  return StoreValue(db_->db, key_, value_name_, kRegDword, number, {});
+}
+
+bool RegistryStore::EraseValue() {
   Statement erase(db_->db, "DELETE FROM vals WHERE key = ?1 AND folded = ?2");
-  bool deleted = erase.Bind(1, key_).Bind(2, ToLower(value_name_)).Run() && sqlite3_changes(db_->db) == 1;
-  deleted = CloseKey(deleted) && deleted;
-  if (!deleted) SetFailure(kDeleteValueFailed, sub_key_, value_name_);
-  return deleted;
+  return erase.Bind(1, key_).Bind(2, ToLower(value_name_)).Run() && sqlite3_changes(db_->db) == 1;
 }
 
-bool RegistryStore::DeleteKey(RegistryRoot root, TextArg parent, TextArg key_name) {
-  if (!parent || !key_name) return false;
-  if (Open(root, parent, kKeySetValue, false) == kNoKey) return false;
-  value_name_.clear();
+bool RegistryStore::EraseSubkey(std::u16string_view name) {
   sqlite3* db = db_->db;
-  bool deleted = false;
-  RegistryKey child = PathComponents(*key_name).empty() ? kNoKey : WalkPath(db, key_, *key_name, false);
-  if (child != kNoKey) {
-    Statement subkeys(db, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
-    bool has_subkeys = subkeys.Bind(1, child).Step() != SQLITE_DONE;  // an error counts as "has subkeys"
-    if (!has_subkeys) {
-      Statement values(db, "DELETE FROM vals WHERE key = ?1");
-      Statement key(db, "DELETE FROM keys WHERE id = ?1");
-      deleted = values.Bind(1, child).Run() && key.Bind(1, child).Run();
-    }
-  }
-  deleted = CloseKey(deleted) && deleted;
-  if (!deleted) SetFailure(kDeleteKeyFailed, sub_key_, *key_name);
-  return deleted;
+  const RegistryKey child = PathComponents(name).empty() ? kNoKey : WalkPath(db, key_, name, false);
+  if (child == kNoKey) return false;
+  Statement subkeys(db, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+  if (subkeys.Bind(1, child).Step() != SQLITE_DONE) return false;  // an error counts as "has subkeys"
+  Statement values(db, "DELETE FROM vals WHERE key = ?1");
+  Statement key(db, "DELETE FROM keys WHERE id = ?1");
+  return values.Bind(1, child).Run() && key.Bind(1, child).Run();
 }
 
-bool RegistryStore::EnumKeys(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
-  list.clear();
-  if (!path) return false;
-  if (Open(root, path, kKeyRead, false) == kNoKey) return false;
-  Statement names(db_->db, "SELECT name FROM keys WHERE parent = ?1 ORDER BY id");
-  names.Bind(1, key_);
-  std::vector<std::u16string> all;
-  while (names.Step() == SQLITE_ROW) all.push_back(names.Text(0));
-  Close();
-  // In name order without case, code unit by code unit, as a registry lists subkeys.
-  std::stable_sort(all.begin(), all.end(),
-                   [](const std::u16string& a, const std::u16string& b) { return ToLower(a) < ToLower(b); });
-  for (std::u16string& name : all) {
-    if (name.size() >= kEnumNameBuffer) break;
-    list.push_back(std::move(name));
+void RegistryStore::ListStoredNames(Names which, std::vector<std::u16string>& names) {
+  Statement rows(db_->db, which == Names::kSubkeys ? "SELECT name FROM keys WHERE parent = ?1 ORDER BY id"
+                                                   : "SELECT name FROM vals WHERE key = ?1 ORDER BY id");
+  rows.Bind(1, key_);
+  while (rows.Step() == SQLITE_ROW) names.push_back(rows.Text(0));
+  if (which == Names::kSubkeys) {
+    // In name order without case, code unit by code unit, as a registry lists subkeys.
+    std::stable_sort(names.begin(), names.end(),
+                     [](const std::u16string& a, const std::u16string& b) { return ToLower(a) < ToLower(b); });
   }
-  return true;
-}
-
-bool RegistryStore::EnumValues(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
-  list.clear();
-  if (!path) return false;
-  if (Open(root, path, kKeyRead, false) == kNoKey) return false;
-  Statement names(db_->db, "SELECT name FROM vals WHERE key = ?1 ORDER BY id");
-  names.Bind(1, key_);
-  while (names.Step() == SQLITE_ROW) {
-    std::u16string name = names.Text(0);
-    if (name.size() >= kEnumNameBuffer) break;
-    list.push_back(std::move(name));
-  }
-  Close();
-  return true;
 }
 
 }  // namespace ocelo

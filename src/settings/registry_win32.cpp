@@ -9,9 +9,6 @@
 namespace ocelo {
 namespace {
 
-// Enumeration hands names over in a buffer of 1024 characters, its terminator included.
-constexpr DWORD kEnumNameBuffer = 1024;
-
 // The registry's bound on a key name; Wine stores longer ones, which Windows would refuse. Refused here
 // on every system alike, so that what one tool stores every tool of the family can store too.
 constexpr std::size_t kMaxKeyNameLength = 255;
@@ -76,54 +73,16 @@ RegistryStore::~RegistryStore() { CloseKey(true); }
 
 bool RegistryStore::Connect() { return true; }
 
-RegistryKey RegistryStore::Open(RegistryRoot root, TextArg path, std::uint32_t access, bool create) {
-  root_ = root;
-  sub_key_ = std::u16string(path.value_or(u""));
-  last_error_.clear();
-  if (key_ != kNoKey) Close();
-  if (root == kHkeyCurrentUser) {
-    const bool writing = create || (access & (kKeySetValue | kKeyCreateSubKey | 0x10000)) != 0;
-    const REGSAM rights = writing ? KEY_READ | KEY_WRITE : KEY_READ;
-    const std::wstring wide = Wide(sub_key_);
-    const UserRoot user;
-    HKEY key = nullptr;
-    const LONG opened = !user.get() || (create && !KeyNamesFit(sub_key_)) ? ERROR_ACCESS_DENIED
-                        : create ? ::RegCreateKeyExW(user.get(), wide.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                                     rights, nullptr, &key, nullptr)
-                                 : ::RegOpenKeyExW(user.get(), wide.c_str(), 0, rights, &key);
-    if (opened == ERROR_SUCCESS) key_ = static_cast<RegistryKey>(reinterpret_cast<std::intptr_t>(key));
-  }
-  if (key_ == kNoKey) last_error_ = std::u16string(kCannotOpenKey) + sub_key_;
-  return key_;
-}
-
-std::uint32_t RegistryStore::QueryType(TextArg name, std::uint32_t expected) {
-  value_name_ = std::u16string(name.value_or(u""));
-  type_ = kRegNone;
-  size_ = 0;
-  const std::wstring wide = Wide(value_name_);
-  DWORD type = REG_NONE, size = 0;
-  if (key_ == kNoKey ||
-      ::RegQueryValueExW(AsHandle(key_), wide.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
-    SetFailure(kNoSuchValue, sub_key_, value_name_);
-    Close();
-    return type_;
-  }
-  type_ = type;
-  size_ = size;
-  if (expected == kRegDword && type_ != kRegDword) {
-    SetFailure(kNotDword, sub_key_, value_name_);
-    Close();
-  } else if (expected == kRegSz && type_ != kRegSz) {
-    SetFailure(kNotText, sub_key_, value_name_);
-    Close();
-  }
-  return type_;
-}
-
-bool RegistryStore::Close() {
-  CloseKey(true);
-  return true;
+RegistryKey RegistryStore::OpenStoredKey(bool writing, bool create) {
+  const REGSAM rights = writing ? KEY_READ | KEY_WRITE : KEY_READ;
+  const std::wstring wide = Wide(sub_key_);
+  const UserRoot user;
+  HKEY key = nullptr;
+  const LONG opened = !user.get() || (create && !KeyNamesFit(sub_key_)) ? ERROR_ACCESS_DENIED
+                      : create ? ::RegCreateKeyExW(user.get(), wide.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                                   rights, nullptr, &key, nullptr)
+                               : ::RegOpenKeyExW(user.get(), wide.c_str(), 0, rights, &key);
+  return opened == ERROR_SUCCESS ? static_cast<RegistryKey>(reinterpret_cast<std::intptr_t>(key)) : kNoKey;
 }
 
 // Every change is in the registry as soon as it is made; closing the key only lets it go.
@@ -134,131 +93,85 @@ bool RegistryStore::CloseKey(bool keep_changes) {
   return true;
 }
 
-std::u16string RegistryStore::GetString(RegistryRoot root, TextArg path, TextArg name, TextArg default_text) {
-  std::u16string fallback(default_text.value_or(u""));
-  if (Open(root, path, kKeyQueryValue, false) == kNoKey) return fallback;
-  if (QueryType(name, kRegSz) != kRegSz) return fallback;
+bool RegistryStore::StoredType(std::uint32_t& type, std::uint32_t& size) {
   const std::wstring wide = Wide(value_name_);
-  std::wstring text(size_ / sizeof(wchar_t) + 1, L'\0');
-  DWORD type = REG_NONE;
-  DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-  const bool read = ::RegQueryValueExW(AsHandle(key_), wide.c_str(), nullptr, &type,
-                                       reinterpret_cast<BYTE*>(text.data()), &size) == ERROR_SUCCESS &&
-                    type == REG_SZ;
-  Close();
-  if (!read) return fallback;
-  // A stored text ends at its first U+0000.
-  text.resize(size / sizeof(wchar_t));
-  const std::size_t end = text.find(L'\0');
-  if (end != std::wstring::npos) text.resize(end);
-  return FromWide(text.data(), text.size());
+  DWORD stored_type = REG_NONE, stored_size = 0;
+  if (::RegQueryValueExW(AsHandle(key_), wide.c_str(), nullptr, &stored_type, nullptr, &stored_size) != ERROR_SUCCESS) {
+    return false;
+  }
+  type = stored_type;
+  size = stored_size;
+  return true;
 }
 
-std::int32_t RegistryStore::GetInt(RegistryRoot root, TextArg path, TextArg name, std::int32_t default_value) {
-  if (Open(root, path, kKeyQueryValue, false) == kNoKey) return default_value;
-  if (QueryType(name, kRegDword) != kRegDword) return default_value;
+bool RegistryStore::ReadStoredText(std::u16string& text) {
+  const std::wstring wide = Wide(value_name_);
+  std::wstring stored(size_ / sizeof(wchar_t) + 1, L'\0');
+  DWORD type = REG_NONE;
+  DWORD size = static_cast<DWORD>(stored.size() * sizeof(wchar_t));
+  if (::RegQueryValueExW(AsHandle(key_), wide.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(stored.data()), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return false;
+  }
+  text = FromWide(stored.data(), size / sizeof(wchar_t));
+  return true;
+}
+
+bool RegistryStore::ReadStoredNumber(std::int32_t& number) {
   const std::wstring wide = Wide(value_name_);
   DWORD value = 0, type = REG_NONE, size = sizeof value;
-  const bool read = ::RegQueryValueExW(AsHandle(key_), wide.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                                       &size) == ERROR_SUCCESS &&
-                    type == REG_DWORD && size == sizeof value;
-  Close();
-  return read ? static_cast<std::int32_t>(value) : default_value;
-}
-
-bool RegistryStore::WriteString(RegistryRoot root, TextArg path, TextArg name, TextArg value) {
-  if (Open(root, path, kKeySetValue, true) == kNoKey) return false;
-  if (!name) {
-    // The meaning of an absent INI entry: the whole key goes.
-    std::u16string_view full = path.value_or(u"");
-    std::size_t last = full.rfind(u'\\');
-    std::u16string_view parent = last == std::u16string_view::npos ? std::u16string_view(u"") : full.substr(0, last);
-    std::u16string_view child = last == std::u16string_view::npos ? full : full.substr(last + 1);
-    return DeleteKey(root, parent, child);
+  if (::RegQueryValueExW(AsHandle(key_), wide.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD || size != sizeof value) {
+    return false;
   }
-  if (!value) return DeleteValue(root, path, name);
-  value_name_ = std::u16string(*name);
-  const std::wstring wide_name = Wide(value_name_);
-  const std::wstring text = Wide(*value);
-  const bool stored = ::RegSetValueExW(AsHandle(key_), wide_name.c_str(), 0, REG_SZ,
-                                       reinterpret_cast<const BYTE*>(text.c_str()),
-                                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-  Close();
-  if (!stored) SetFailure(kWriteFailed, sub_key_, value_name_);
-  return stored;
+  number = static_cast<std::int32_t>(value);
+  return true;
 }
 
-bool RegistryStore::WriteInt(RegistryRoot root, TextArg path, TextArg name, std::int32_t value) {
-  if (Open(root, path, kKeySetValue, true) == kNoKey) return false;
-  value_name_ = std::u16string(name.value_or(u""));
+bool RegistryStore::StoreText(std::u16string_view text) {
   const std::wstring wide_name = Wide(value_name_);
-  const DWORD number = static_cast<DWORD>(value);
-  const bool stored = ::RegSetValueExW(AsHandle(key_), wide_name.c_str(), 0, REG_DWORD,
-                                       reinterpret_cast<const BYTE*>(&number), sizeof number) == ERROR_SUCCESS;
-  Close();
-  if (!stored) SetFailure(kWriteFailed, sub_key_, value_name_);
-  return stored;
+  const std::wstring wide_text = Wide(text);
+  return ::RegSetValueExW(AsHandle(key_), wide_name.c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(wide_text.c_str()),
+                          static_cast<DWORD>((wide_text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-bool RegistryStore::DeleteValue(RegistryRoot root, TextArg path, TextArg name) {
-  if (!path || !name) return false;
-  if (Open(root, path, kKeySetValue, false) == kNoKey) return false;
-  value_name_ = std::u16string(*name);
+bool RegistryStore::StoreNumber(std::int32_t number) {
+  const std::wstring wide_name = Wide(value_name_);
+  const DWORD value = static_cast<DWORD>(number);
+  return ::RegSetValueExW(AsHandle(key_), wide_name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value) == ERROR_SUCCESS;
+}
+
+bool RegistryStore::EraseValue() {
   const std::wstring wide = Wide(value_name_);
-  const bool deleted = ::RegDeleteValueW(AsHandle(key_), wide.c_str()) == ERROR_SUCCESS;
-  Close();
-  if (!deleted) SetFailure(kDeleteValueFailed, sub_key_, value_name_);
-  return deleted;
+  return ::RegDeleteValueW(AsHandle(key_), wide.c_str()) == ERROR_SUCCESS;
 }
 
-bool RegistryStore::DeleteKey(RegistryRoot root, TextArg parent, TextArg key_name) {
-  if (!parent || !key_name) return false;
-  if (Open(root, parent, kKeySetValue, false) == kNoKey) return false;
-  value_name_.clear();
-  bool deleted = false;
-  const std::wstring wide = Wide(*key_name);
+bool RegistryStore::EraseSubkey(std::u16string_view name) {
+  const std::wstring wide = Wide(name);
   HKEY child = nullptr;
-  if (!wide.empty() && ::RegOpenKeyExW(AsHandle(key_), wide.c_str(), 0, KEY_READ, &child) == ERROR_SUCCESS) {
-    DWORD subkeys = 1;  // a failed question counts as "has subkeys"
-    ::RegQueryInfoKeyW(child, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr);
-    ::RegCloseKey(child);
-    deleted = subkeys == 0 && ::RegDeleteKeyW(AsHandle(key_), wide.c_str()) == ERROR_SUCCESS;
-  }
-  Close();
-  if (!deleted) SetFailure(kDeleteKeyFailed, sub_key_, *key_name);
-  return deleted;
+  if (wide.empty() || ::RegOpenKeyExW(AsHandle(key_), wide.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) return false;
+  DWORD subkeys = 1;  // a failed question counts as "has subkeys"
+  ::RegQueryInfoKeyW(child, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
+  ::RegCloseKey(child);
+  return subkeys == 0 && ::RegDeleteKeyW(AsHandle(key_), wide.c_str()) == ERROR_SUCCESS;
 }
 
-bool RegistryStore::EnumKeys(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
-  list.clear();
-  if (!path) return false;
-  if (Open(root, path, kKeyRead, false) == kNoKey) return false;
-  // The registry lists subkeys in name order without case.
+void RegistryStore::ListStoredNames(Names which, std::vector<std::u16string>& names) {
+  // The registry lists subkeys in name order without case; a name longer than the buffer ends the list.
   wchar_t name[kEnumNameBuffer];
   for (DWORD index = 0;; ++index) {
     DWORD length = kEnumNameBuffer;
-    if (::RegEnumKeyExW(AsHandle(key_), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    list.push_back(FromWide(name, length));
+    const LONG listed = which == Names::kSubkeys
+                            ? ::RegEnumKeyExW(AsHandle(key_), index, name, &length, nullptr, nullptr, nullptr, nullptr)
+                            : ::RegEnumValueW(AsHandle(key_), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (listed != ERROR_SUCCESS) break;
+    names.push_back(FromWide(name, length));
   }
-  Close();
-  return true;
-}
-
-bool RegistryStore::EnumValues(RegistryRoot root, TextArg path, std::vector<std::u16string>& list) {
-  list.clear();
-  if (!path) return false;
-  if (Open(root, path, kKeyRead, false) == kNoKey) return false;
-  wchar_t name[kEnumNameBuffer];
-  for (DWORD index = 0;; ++index) {
-    DWORD length = kEnumNameBuffer;
-    if (::RegEnumValueW(AsHandle(key_), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    list.push_back(FromWide(name, length));
-  }
-  Close();
-  return true;
 }
 
 }  // namespace ocelo

@@ -18,19 +18,19 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 #include "app/string_pairs.h"
+#include "app/update_check_run.h"
 #include "gui/qt/qt_drop.h"
 #include "gui/qt/qt_message_box.h"
 #include "settings/placement.h"
 #include "settings/profile_cache.h"
 #include "support/sandbox.h"
+#include "support/update_gate.h"
 #include "util/message.h"
 #include "version/version_info.h"
 
@@ -47,22 +47,6 @@ constexpr std::u16string_view kEntry = u"Position_OceloDg_CDialog";
 std::atomic<int> g_update_checks{0};
 bool CountingUpdateCheck() {
   ++g_update_checks;
-  return false;
-}
-
-// An update check that waits, as one does on a server that never answers, until the test lets it end.
-struct Gate {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool open = false;
-  bool entered = false;
-};
-Gate g_gate;
-bool StallingUpdateCheck() {
-  std::unique_lock<std::mutex> lock(g_gate.mutex);
-  g_gate.entered = true;
-  g_gate.changed.notify_all();
-  g_gate.changed.wait(lock, [] { return g_gate.open; });
   return false;
 }
 
@@ -150,49 +134,37 @@ TEST_F(OceloDgTest, ShowsJapaneseTextsAndTheFourTargetsWithNoneSelected) {
 }
 
 TEST_F(OceloDgTest, UpdateCheckRunsAfterTheDialogIsShownWithoutHoldingItUp) {
-  g_gate.open = g_gate.entered = false;
+  test::StallingGate().Reset();
   {
-    OceloDg dialog(&StallingUpdateCheck);
+    OceloDg dialog(&test::StallingUpdateCheck);
     bool finished = false;
     QObject::connect(&dialog, &OceloDg::UpdateCheckFinished, [&] { finished = true; });
     EXPECT_FALSE(dialog.UpdateCheckRunning());
     dialog.show();
-    {
-      std::unique_lock<std::mutex> lock(g_gate.mutex);
-      g_gate.changed.wait(lock, [] { return g_gate.entered; });
-    }
+    test::StallingGate().WaitUntilEntered();
     // The check has started and waits; the dialog is up and its event loop runs.
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_TRUE(dialog.UpdateCheckRunning());
-    EXPECT_TRUE(OceloDg::AnyUpdateCheckRunning());
+    EXPECT_TRUE(UpdateCheckRun::AnyRunning());
     QCoreApplication::processEvents();
     EXPECT_FALSE(finished);
-    {
-      std::lock_guard<std::mutex> lock(g_gate.mutex);
-      g_gate.open = true;
-    }
-    g_gate.changed.notify_all();
+    test::StallingGate().Open();
     EXPECT_TRUE(ProcessEventsUntil([&] { return finished; }));
     EXPECT_FALSE(dialog.UpdateCheckRunning());
   }
-  EXPECT_FALSE(OceloDg::AnyUpdateCheckRunning());
+  EXPECT_FALSE(UpdateCheckRun::AnyRunning());
 }
 
 TEST_F(OceloDgTest, DialogClosedWhileTheUpdateCheckWaitsLeavesItToEndAlone) {
-  g_gate.open = g_gate.entered = false;
+  test::StallingGate().Reset();
   {
-    OceloDg dialog(&StallingUpdateCheck);
+    OceloDg dialog(&test::StallingUpdateCheck);
     dialog.show();
-    std::unique_lock<std::mutex> lock(g_gate.mutex);
-    g_gate.changed.wait(lock, [] { return g_gate.entered; });
+    test::StallingGate().WaitUntilEntered();
   }  // gone while the check still waits
-  EXPECT_TRUE(OceloDg::AnyUpdateCheckRunning());
-  {
-    std::lock_guard<std::mutex> lock(g_gate.mutex);
-    g_gate.open = true;
-  }
-  g_gate.changed.notify_all();
-  EXPECT_TRUE(ProcessEventsUntil([] { return !OceloDg::AnyUpdateCheckRunning(); }));
+  EXPECT_TRUE(UpdateCheckRun::AnyRunning());
+  test::StallingGate().Open();
+  EXPECT_TRUE(ProcessEventsUntil([] { return !UpdateCheckRun::AnyRunning(); }));
 }
 
 TEST_F(OceloDgTest, EscapeExitAndCloseBoxSaveThePositionEnterDoesNot) {

@@ -2,8 +2,9 @@
 #include "util/dump.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <fcntl.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +15,12 @@
 #include <ctime>
 #include <filesystem>
 #include <set>
+#include <sstream>
 
 #include "base/paths.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "support/program_paths.h"
 #include "support/sandbox.h"
 #include "util/dump_capture.h"
 #include "util/folders.h"
@@ -42,7 +47,6 @@ std::int64_t LocalTime(int year, int month, int day, int hour, int minute, int s
   return static_cast<std::int64_t>(std::mktime(&tm));
 }
 
-#ifndef _WIN32
 // True when the stamp is the formatted local time of some second between t0 and t1.
 bool StampWithin(std::u16string_view stamp, std::int64_t t0, std::int64_t t1) {
   for (std::int64_t t = t0; t <= t1; ++t) {
@@ -51,23 +55,93 @@ bool StampWithin(std::u16string_view stamp, std::int64_t t0, std::int64_t t1) {
   return false;
 }
 
-int WaitChild(pid_t pid) {
+// Child processes that append to a test's dump log. POSIX forks. Windows has no fork: there a child is this
+// test program again, running only the calling test with OCELO_TEST_DUMP_CHILD set to "<time> <number>
+// <documents folder>"; the test hands its part to PlayChildPart first, which plays it at the parent's
+// time in the parent's documents folder and ends the process.
+using ChildPart = bool (*)(int number);
+#ifdef _WIN32
+using Child = HANDLE;
+constexpr std::u16string_view kChildVariable = u"OCELO_TEST_DUMP_CHILD";
+
+void PlayChildPart(ChildPart part) {
+  std::istringstream in(test::U8(sys::Environment(kChildVariable)));
+  std::int64_t time = 0;
+  int number = -1;
+  std::string documents;
+  if (!(in >> time >> number) || !std::getline(in >> std::ws, documents)) return;
+  SetClockOffset(time - static_cast<std::int64_t>(std::time(nullptr)));
+  sys::SetEnvironment(u"OCELO_TEST_DOCUMENTS", U16(documents));
+  std::exit(part(number) ? 0 : 1);  // as a process ends: its static objects are destroyed
+}
+
+// Child `number` of the running test, its sandbox in the test's folder `root`; null when it did not start.
+Child StartChild(const std::string& root, const DumpCapture& dump, int number, ChildPart, bool) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::u16string line = std::u16string(u"\"").append(ModulePath()).append(u"\" --gtest_filter=");
+  line.append(U16(info->test_suite_name())).append(u".").append(U16(info->name()));
+  const std::u16string base = sys::Environment(u"OCELO_TEST_BASE");
+  sys::SetEnvironment(kChildVariable, U16(std::to_string(Now()) + " " + std::to_string(number) + " " + dump.Data()));
+  sys::SetEnvironment(u"OCELO_TEST_BASE", U16(root));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  const bool started = ::CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, FALSE,
+                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+  sys::SetEnvironment(kChildVariable, u"");
+  sys::SetEnvironment(u"OCELO_TEST_BASE", base);
+  if (!started) return nullptr;
+  ::CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+int WaitChild(Child child) {
+  if (!child || ::WaitForSingleObject(child, INFINITE) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  const bool ended = ::GetExitCodeProcess(child, &code);
+  ::CloseHandle(child);
+  return ended ? static_cast<int>(code) : -1;
+}
+#else
+using Child = pid_t;
+
+void PlayChildPart(ChildPart) {}
+
+// A forked child plays its part; with `exit_handlers` it ends as a process does (its static objects, copies
+// of the parent's, destroyed), else at once. -1 when it did not start.
+Child StartChild(const std::string&, const DumpCapture&, int number, ChildPart part, bool exit_handlers) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const bool ok = part(number);
+  if (exit_handlers) std::exit(ok ? 0 : 1);
+  _exit(ok ? 0 : 1);
+}
+
+int WaitChild(Child child) {
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
+  if (child < 0 || waitpid(child, &status, 0) != child) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+#endif
 
-void SetModifyTime(const std::string& path, std::int64_t seconds) {
-  const timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+constexpr int kChildLines = 40;
+
+bool WriteChildLines(int number) {
+  WaitPolicy waits = Waits();
+  waits.open_attempts = 60000;  // the test is about lost lines, not about giving up
+  waits.open_wait = std::chrono::milliseconds(1);
+  SetWaits(waits);
+  bool ok = true;
+  for (int i = 0; i < kChildLines; ++i) {
+    ok = DumpText(u"child " + U16(std::to_string(number)) + u" line " + U16(std::to_string(i))) && ok;
+  }
+  return ok;
 }
-#endif
 
-// The dump log's own folder, its bytes and its processes are checked where a test can have a documents
-// folder of its own; on Windows that folder is the Wine prefix's, shared by every test process.
-#ifdef _WIN32
-constexpr const char* kSharedDocuments = "the shared documents folder is one for all test processes";
-#endif
+bool FirstDumpOfProcess(int) {
+  ResetDumpCleanup();
+  return DumpText(u"first of this process");
+}
 
 TEST(FormatTime, FormatsLocalTime) {
   const std::int64_t time = LocalTime(2026, 12, 6, 5, 44, 28);
@@ -93,9 +167,6 @@ TEST(FormatTime, FormatsLocalTime) {
 }
 
 TEST(DumpText, WritesMarkHeaderAndLines) {
-#ifdef _WIN32
-  GTEST_SKIP() << kSharedDocuments;
-#else
   const std::string root = test::TestFolder();
   DumpCapture dump(root);
   MidHourClock clock;
@@ -104,7 +175,7 @@ TEST(DumpText, WritesMarkHeaderAndLines) {
   ASSERT_TRUE(DumpText(u"second\r\nline"));
   const std::int64_t t1 = Now();
 
-  EXPECT_EQ(DumpFolder(), U16(dump.Folder()));
+  EXPECT_EQ(test::Slashed(DumpFolder()), dump.Folder());
   const test::Bytes bytes = test::ReadBytes(dump.File());
   ASSERT_GE(bytes.size(), 2u);
   EXPECT_EQ(bytes[0], 0xFF);
@@ -117,13 +188,14 @@ TEST(DumpText, WritesMarkHeaderAndLines) {
     header_tail += value;
     header_tail += u"\t\t";
   }
+  const std::u16string program = std::u16string(u"\t").append(U16(test::kProgramName)).append(u"\t");
   const struct {
     const std::u16string& line;
     std::u16string tail;
   } expected[] = {
       {lines[0], header_tail},
-      {lines[1], u"\tocelo_tests\tfirst"},
-      {lines[2], u"\tocelo_tests\tsecond\t\tline"},
+      {lines[1], program + u"first"},
+      {lines[2], program + u"second\t\tline"},
   };
   for (const auto& e : expected) {
     SCOPED_TRACE(test::U8(e.line));
@@ -135,12 +207,11 @@ TEST(DumpText, WritesMarkHeaderAndLines) {
   std::size_t length = 2;
   for (const auto& line : lines) length += 2 * (line.size() + 2);
   EXPECT_EQ(bytes.size(), length);
-#endif
 }
 
 TEST(AppendDump, DumpFoldersArePrivate) {
 #ifdef _WIN32
-  GTEST_SKIP() << kSharedDocuments;
+  GTEST_SKIP() << "no permission bits: a new folder takes the access of the folder around it";
 #else
   const std::string root = test::TestFolder();
   DumpCapture dump(root);
@@ -156,9 +227,6 @@ TEST(AppendDump, DumpFoldersArePrivate) {
 }
 
 TEST(AppendDump, UncreatableFolderFailsWithoutRecursion) {
-#ifdef _WIN32
-  GTEST_SKIP() << kSharedDocuments;
-#else
   const std::string root = test::TestFolder();
   DumpCapture dump(root);
   std::filesystem::create_directories(dump.Data());
@@ -169,58 +237,34 @@ TEST(AppendDump, UncreatableFolderFailsWithoutRecursion) {
   // Afterwards the log works again on this thread.
   std::filesystem::remove(dump.Data() + "/Temp");
   EXPECT_TRUE(DumpText(u"found"));
-#endif
 }
 
 TEST(AppendDump, ConcurrentProcessesKeepEveryLine) {
-#ifdef _WIN32
-  GTEST_SKIP() << kSharedDocuments;
-#else
+  PlayChildPart(&WriteChildLines);
   const std::string root = test::TestFolder();
   DumpCapture dump(root);
   MidHourClock clock;
-  WaitPolicy waits = Waits();
-  const WaitPolicy previous = SetWaits([&] {
-    waits.open_attempts = 60000;  // the test is about lost lines, not about giving up
-    waits.open_wait = std::chrono::milliseconds(1);
-    return waits;
-  }());
   constexpr int kChildren = 6;
-  constexpr int kLines = 40;
-  std::vector<pid_t> children;
-  for (int c = 0; c < kChildren; ++c) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      bool ok = true;
-      for (int i = 0; i < kLines; ++i) {
-        ok = DumpText(u"child " + U16(std::to_string(c)) + u" line " + U16(std::to_string(i))) && ok;
-      }
-      _exit(ok ? 0 : 1);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) EXPECT_EQ(WaitChild(pid), 0);
-  SetWaits(previous);
+  std::vector<Child> children;
+  for (int c = 0; c < kChildren; ++c) children.push_back(StartChild(root, dump, c, &WriteChildLines, false));
+  for (const Child child : children) EXPECT_EQ(WaitChild(child), 0);
 
   const std::vector<std::u16string> lines = dump.Lines();
-  ASSERT_EQ(lines.size(), 1u + kChildren * kLines);
+  ASSERT_EQ(lines.size(), 1u + kChildren * kChildLines);
   EXPECT_EQ(dump.Text().find(u'\xFEFF', 1), std::u16string::npos);
   EXPECT_NE(lines[0].find(ModulePath()), std::u16string::npos) << "the header comes first";
+  const std::u16string child_line = std::u16string(u"\t").append(U16(test::kProgramName)).append(u"\tchild ");
   std::set<std::u16string> seen;
   for (std::size_t i = 1; i < lines.size(); ++i) {
-    const std::size_t pos = lines[i].find(u"\tocelo_tests\tchild ");
+    const std::size_t pos = lines[i].find(child_line);
     ASSERT_EQ(pos, 19u) << test::U8(lines[i]);
     seen.insert(lines[i].substr(pos));
   }
-  EXPECT_EQ(seen.size(), static_cast<std::size_t>(kChildren * kLines));
-#endif
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(kChildren * kChildLines));
 }
 
 TEST(AppendDump, OldDumpFilesGoWhenTheProcessEnds) {
-#ifdef _WIN32
-  GTEST_SKIP() << kSharedDocuments;
-#else
+  PlayChildPart(&FirstDumpOfProcess);
   const std::string root = test::TestFolder();
   DumpCapture dump(root);
   MidHourClock clock;
@@ -239,23 +283,22 @@ TEST(AppendDump, OldDumpFilesGoWhenTheProcessEnds) {
   };
   for (const auto& f : files) {
     test::WriteText(f.path, "old");
-    SetModifyTime(f.path, now - f.age_days * 86400LL);
-    if (f.read_only) chmod(f.path.c_str(), 0444);
+    const std::int64_t time = now - f.age_days * 86400LL;
+    ASSERT_EQ(sys::SetFileTimes(U16(f.path), time, time), 0) << f.path;
+    if (f.read_only) {
+      ASSERT_EQ(sys::SetAttributes(U16(f.path), sys::kAttrReadOnly), 0) << f.path;
+    }
   }
   // The first append of a process schedules the old files; its end removes them.
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ResetDumpCleanup();
-    std::exit(DumpText(u"first of this process") ? 0 : 1);
-  }
-  ASSERT_EQ(WaitChild(pid), 0);
+  ASSERT_EQ(WaitChild(StartChild(root, dump, 0, &FirstDumpOfProcess, true)), 0);
   for (const auto& f : files) {
     SCOPED_TRACE(f.path);
     EXPECT_EQ(test::Exists(f.path), f.stays);
+    if (f.read_only) {
+      EXPECT_EQ(sys::SetAttributes(U16(f.path), sys::kAttrNormal), 0);  // the sandbox may remove it
+    }
   }
   EXPECT_TRUE(test::Exists(dump.File()));
-#endif
 }
 
 }  // namespace

@@ -12,10 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -23,11 +21,13 @@
 
 #include "app/drop_run.h"
 #include "app/string_pairs.h"
+#include "app/update_check_run.h"
 #include "gui/win32/OceloDg.h"
 #include "gui/win32/win32_font.h"
 #include "platform/system.h"
 #include "settings/profile.h"
 #include "support/sandbox.h"
+#include "support/update_gate.h"
 #include "util/message.h"
 #include "version/version_info.h"
 
@@ -70,27 +70,6 @@ test::Bytes ReadWide(const std::u16string& path) {
     bytes.insert(bytes.end(), buffer, buffer + read);
   ::CloseHandle(file);
   return bytes;
-}
-
-// An update check that waits, as one does on a server that never answers, until the test lets it end.
-struct Gate {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool open = false;
-  bool entered = false;
-};
-Gate g_gate;
-bool StallingUpdateCheck() {
-  std::unique_lock<std::mutex> lock(g_gate.mutex);
-  g_gate.entered = true;
-  g_gate.changed.notify_all();
-  g_gate.changed.wait(lock, [] { return g_gate.open; });
-  return false;
-}
-
-bool GateEntered() {
-  std::lock_guard<std::mutex> lock(g_gate.mutex);
-  return g_gate.entered;
 }
 
 // Handles the dialog's messages until `done` holds; false when it still does not after two minutes, a bound
@@ -162,15 +141,15 @@ class Win32DialogTest : public ::testing::Test {
 };
 
 TEST_F(Win32DialogTest, ShowsJapaneseTextsTheFourTargetsNoneSelectedOnTopWithTheVersionItem) {
-  OceloDg dialog(&StallingUpdateCheck);
+  OceloDg dialog(&test::StallingUpdateCheck);
   if (!Open(dialog)) return;
   HWND window = dialog.Window();
   // The update check starts once the dialog handles its messages, on a thread of its own: the dialog
   // goes on while the check waits for its server.
-  EXPECT_FALSE(GateEntered());
-  ASSERT_TRUE(PumpUntil(dialog, [] { return GateEntered(); }));
+  EXPECT_FALSE(test::StallingGate().Entered());
+  ASSERT_TRUE(PumpUntil(dialog, [] { return test::StallingGate().Entered(); }));
   EXPECT_TRUE(dialog.UpdateCheckRunning());
-  EXPECT_TRUE(OceloDg::AnyUpdateCheckRunning());
+  EXPECT_TRUE(UpdateCheckRun::AnyRunning());
 
   EXPECT_EQ(TextOf(window), u"文字コードを変更");
   EXPECT_EQ(TextOf(::GetDlgItem(window, OceloDg::kExitId)), u"終了(&X)");
@@ -220,11 +199,7 @@ TEST_F(Win32DialogTest, ShowsJapaneseTextsTheFourTargetsNoneSelectedOnTopWithThe
               frame.bottom <= work.bottom)
       << frame.left << "," << frame.top << " " << frame.right << "," << frame.bottom;
 
-  {
-    std::lock_guard<std::mutex> lock(g_gate.mutex);
-    g_gate.open = true;
-  }
-  g_gate.changed.notify_all();
+  test::StallingGate().Open();
   EXPECT_TRUE(PumpUntil(dialog, [&] { return !dialog.UpdateCheckRunning(); }));
 }
 

@@ -15,8 +15,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
-#include <atomic>
-#include <mutex>
 
 #include "app/drop_run.h"
 #include "app/string_pairs.h"
@@ -83,18 +81,7 @@ class TargetList : public QListWidget {
   }
 };
 
-// The update checks started and not yet ended, of every dialog.
-std::atomic<int> g_checks_running{0};
-
 }  // namespace
-
-// The update check's link back to its dialog: cut when the dialog goes, so that a check that outlives it
-// reports to nobody.
-struct OceloDg::UpdateRun {
-  std::mutex mutex;
-  OceloDg* dialog = nullptr;
-  bool running = false;
-};
 
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
@@ -109,9 +96,7 @@ OceloDg::OceloDg(UpdateCheck update_check)
       profile_(u""),
       placement_window_(this, std::u16string(kDialogClassName)),
       icon_(ProgramIcon()),
-      update_check_(update_check),
-      update_run_(std::make_shared<UpdateRun>()) {
-  update_run_->dialog = this;
+      update_run_(update_check) {
   previous_presenter_ = SetMessagePresenter(this);
   previous_flush_signal_ = profile_cache::FlushSignal();
   profile_cache::SetFlushSignal(&OceloDg::SignalFlush);
@@ -154,25 +139,10 @@ OceloDg::OceloDg(UpdateCheck update_check)
 }
 
 OceloDg::~OceloDg() {
-  {
-    std::lock_guard<std::mutex> lock(update_run_->mutex);
-    update_run_->dialog = nullptr;
-    // A check still waiting for the network is left to end on its own; it touches nothing of the dialog.
-    if (update_thread_.joinable()) {
-      if (update_run_->running) update_thread_.detach();
-    }
-  }
-  if (update_thread_.joinable()) update_thread_.join();
+  update_run_.Detach();  // a check still waiting for the network is left to end alone
   profile_cache::SetFlushSignal(previous_flush_signal_);
   SetMessagePresenter(previous_presenter_);
 }
-
-bool OceloDg::UpdateCheckRunning() const {
-  std::lock_guard<std::mutex> lock(update_run_->mutex);
-  return update_run_->running;
-}
-
-bool OceloDg::AnyUpdateCheckRunning() { return g_checks_running.load() > 0; }
 
 void OceloDg::SignalFlush() {
   // The update check's thread has no main window, and a beep belongs to the dialog's thread.
@@ -181,31 +151,17 @@ void OceloDg::SignalFlush() {
 
 void OceloDg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (!event->spontaneous() && update_check_ != nullptr && !update_thread_.joinable()) StartUpdateCheck();
-}
-
-void OceloDg::StartUpdateCheck() {
-  {
-    std::lock_guard<std::mutex> lock(update_run_->mutex);
-    update_run_->running = true;
-  }
-  ++g_checks_running;
-  update_thread_ = std::thread([run = update_run_, check = update_check_] {
-    check();
-    std::lock_guard<std::mutex> lock(run->mutex);
-    run->running = false;
-    --g_checks_running;
-    if (run->dialog != nullptr) {
-      OceloDg* dialog = run->dialog;
+  // The check's end comes back to the dialog's thread as a queued call.
+  if (!event->spontaneous()) {
+    update_run_.Start([this] {
       QMetaObject::invokeMethod(
-          dialog, [dialog] { dialog->EndUpdateCheck(); }, Qt::QueuedConnection);
-    }
-  });
-  update_check_ = nullptr;  // once per dialog
+          this, [this] { EndUpdateCheck(); }, Qt::QueuedConnection);
+    });
+  }
 }
 
 void OceloDg::EndUpdateCheck() {
-  if (update_thread_.joinable()) update_thread_.join();
+  update_run_.Join();
   emit UpdateCheckFinished();
 }
 

@@ -4,11 +4,10 @@
 
 #include <QDialog>
 #include <QIcon>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "app/update_check_run.h"
 #include "gui/qt/qt_placement.h"
 #include "settings/profile.h"
 #include "util/message.h"
@@ -29,7 +28,7 @@ class OceloDg : public QDialog, public MessagePresenter {
   Q_OBJECT
 
  public:
-  using UpdateCheck = bool (*)();
+  using UpdateCheck = UpdateCheckRun::Check;
 
   /// Builds the dialog and prepares it for showing: localised texts, the four targets with none selected
   /// (none current either), the stored position, on top of other windows. The update check starts on a
@@ -38,9 +37,7 @@ class OceloDg : public QDialog, public MessagePresenter {
   ~OceloDg() override;
 
   /// Whether this dialog's update check has started and not yet ended.
-  bool UpdateCheckRunning() const;
-  /// Whether any dialog's update check is still running (one left running by a closed dialog included).
-  static bool AnyUpdateCheckRunning();
+  bool UpdateCheckRunning() const { return update_run_.Running(); }
   /// The settings cache's flush signal while a dialog exists: a short system beep, on a thread that has
   /// a main window only.
   static void SignalFlush();
@@ -81,10 +78,7 @@ class OceloDg : public QDialog, public MessagePresenter {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  struct UpdateRun;
-
   void InitDialog();
-  void StartUpdateCheck();
   void EndUpdateCheck();
 
   Profile profile_;
@@ -97,9 +91,7 @@ class OceloDg : public QDialog, public MessagePresenter {
   MessagePresenter* previous_presenter_ = nullptr;
   void (*previous_flush_signal_)() = nullptr;
   CloseOnSignals* close_signals_ = nullptr;
-  UpdateCheck update_check_ = nullptr;
-  std::shared_ptr<UpdateRun> update_run_;
-  std::thread update_thread_;
+  UpdateCheckRun update_run_;
 };
 
 /// The version dialog: the program icon, its description and version, its copyright, and an OK button.

@@ -6,6 +6,7 @@
 
 #include "app/drop_run.h"
 #include "app/string_pairs.h"
+#include "app/update_check_run.h"
 #include "gui/qt/OceloDg.h"
 #include "platform/fs.h"
 
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
     dialog.exec();  // every way of closing ends the program the same way
   }
   ocelo::FinishDropRuns();
-  if (ocelo::OceloDg::AnyUpdateCheckRunning()) {
+  if (ocelo::UpdateCheckRun::AnyRunning()) {
     // The update check still waits for the network on its own thread; the process ends without tearing
     // down the objects that thread may use. Everything the exit does for the user is done above.
     std::fflush(nullptr);

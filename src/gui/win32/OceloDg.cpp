@@ -5,7 +5,6 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
 
 #include "app/drop_run.h"
@@ -49,9 +48,6 @@ constexpr int kAboutIconId = 1003;
 constexpr int kAboutDescriptionId = 1000;
 constexpr int kAboutCopyrightId = 1001;
 
-// The update checks started and not yet ended, of every dialog.
-std::atomic<int> g_checks_running{0};
-
 std::u16string WindowText(HWND window) {
   const int length = ::GetWindowTextLengthW(window);
   std::wstring text(static_cast<std::size_t>(std::max(length, 0)) + 1, L'\0');
@@ -88,16 +84,7 @@ INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wparam, LPARAM lpar
 
 }  // namespace
 
-// The update check's link back to its dialog: cut when the dialog goes, so that a check that outlives it
-// reports to nobody.
-struct OceloDg::UpdateRun {
-  std::mutex mutex;
-  HWND window = nullptr;
-  bool running = false;
-};
-
-OceloDg::OceloDg(UpdateCheck update_check)
-    : profile_(u""), update_check_(update_check), update_run_(std::make_shared<UpdateRun>()) {}
+OceloDg::OceloDg(UpdateCheck update_check) : profile_(u""), update_run_(update_check) {}
 
 OceloDg::~OceloDg() {
   if (presenting_) {
@@ -108,13 +95,7 @@ OceloDg::~OceloDg() {
     std::lock_guard<std::mutex> lock(tasks_mutex_);
     post_window_ = nullptr;
   }
-  {
-    std::lock_guard<std::mutex> lock(update_run_->mutex);
-    update_run_->window = nullptr;
-    // A check still waiting for the network is left to end on its own; it touches nothing of the dialog.
-    if (update_thread_.joinable() && update_run_->running) update_thread_.detach();
-  }
-  if (update_thread_.joinable()) update_thread_.join();
+  update_run_.Detach();  // a check still waiting for the network is left to end alone
   if (window_ != nullptr && ::IsWindow(window_)) ::DestroyWindow(window_);
 }
 
@@ -191,8 +172,11 @@ INT_PTR OceloDg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return TRUE;
     case kRunTasks: RunPostedTasks(); return TRUE;
-    case kStartUpdateCheck: StartUpdateCheck(); return TRUE;
-    case kUpdateCheckEnded: EndUpdateCheck(); return TRUE;
+    case kStartUpdateCheck:
+      // The check's end comes back to the dialog's thread as a message.
+      update_run_.Start([window = window_] { ::PostMessageW(window, kUpdateCheckEnded, 0, 0); });
+      return TRUE;
+    case kUpdateCheckEnded: update_run_.Join(); return TRUE;
     default: return FALSE;
   }
 }
@@ -259,8 +243,8 @@ void OceloDg::InitDialog() {
 
   PlaceWindow();
   ::SetWindowPos(window_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  // Posted, so the check starts once the dialog is up and handling its messages.
-  if (update_check_ != nullptr) ::PostMessageW(window_, kStartUpdateCheck, 0, 0);
+  // Posted, so the update check starts once the dialog is up and handling its messages.
+  ::PostMessageW(window_, kStartUpdateCheck, 0, 0);
 }
 
 void OceloDg::PlaceWindow() {
@@ -369,38 +353,9 @@ void OceloDg::ShowAboutDialog() {
   ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), about.Get(), window_, &AboutProc, 0);
 }
 
-bool OceloDg::UpdateCheckRunning() const {
-  std::lock_guard<std::mutex> lock(update_run_->mutex);
-  return update_run_->running;
-}
-
-bool OceloDg::AnyUpdateCheckRunning() { return g_checks_running.load() > 0; }
-
 void OceloDg::SignalFlush() {
   // The update check's thread has no main window, and a beep belongs to the dialog's thread.
   if (CurrentMessagePresenter() != nullptr) ::MessageBeep(MB_OK);
-}
-
-void OceloDg::StartUpdateCheck() {
-  if (update_check_ == nullptr || update_thread_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(update_run_->mutex);
-    update_run_->running = true;
-    update_run_->window = window_;
-  }
-  ++g_checks_running;
-  update_thread_ = std::thread([run = update_run_, check = update_check_] {
-    check();
-    std::lock_guard<std::mutex> lock(run->mutex);
-    run->running = false;
-    --g_checks_running;
-    if (run->window != nullptr) ::PostMessageW(run->window, kUpdateCheckEnded, 0, 0);
-  });
-  update_check_ = nullptr;  // once per dialog
-}
-
-void OceloDg::EndUpdateCheck() {
-  if (update_thread_.joinable()) update_thread_.join();
 }
 
 int OceloDg::Show(std::u16string_view text, unsigned type, int help_context) {

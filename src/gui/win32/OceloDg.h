@@ -8,13 +8,12 @@
 #include <shellapi.h>
 
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
+#include "app/update_check_run.h"
 #include "gui/win32/win32_placement.h"
 #include "settings/profile.h"
 #include "util/message.h"
@@ -28,7 +27,7 @@ namespace ocelo {
 /// box does.
 class OceloDg : public MessagePresenter {
  public:
-  using UpdateCheck = bool (*)();
+  using UpdateCheck = UpdateCheckRun::Check;
 
   /// Control ids: the hidden default button, the exit button, the target list.
   static constexpr int kOkId = IDOK;
@@ -72,9 +71,7 @@ class OceloDg : public MessagePresenter {
   void ShowAboutDialog();
 
   /// Whether this dialog's update check has started and not yet ended.
-  bool UpdateCheckRunning() const;
-  /// Whether any dialog's update check is still running (one left running by a closed dialog included).
-  static bool AnyUpdateCheckRunning();
+  bool UpdateCheckRunning() const { return update_run_.Running(); }
   /// The settings cache's flush signal while a dialog exists: a short system beep, on a thread that has a
   /// main window only.
   static void SignalFlush();
@@ -86,7 +83,6 @@ class OceloDg : public MessagePresenter {
   bool Post(std::function<void()> task) override;
 
  private:
-  struct UpdateRun;
   struct Drop {
     std::vector<std::u16string> paths;
     std::u16string selected;
@@ -100,8 +96,6 @@ class OceloDg : public MessagePresenter {
   void End(int result);
   void OnDropFiles(HDROP drop);
   void RunPostedTasks();
-  void StartUpdateCheck();
-  void EndUpdateCheck();
   bool Dispatch(MSG& msg);
 
   HWND window_ = nullptr;
@@ -120,9 +114,7 @@ class OceloDg : public MessagePresenter {
   bool presenting_ = false;
   MessagePresenter* previous_presenter_ = nullptr;
   void (*previous_flush_signal_)() = nullptr;
-  UpdateCheck update_check_ = nullptr;
-  std::shared_ptr<UpdateRun> update_run_;
-  std::thread update_thread_;
+  UpdateCheckRun update_run_;
 };
 
 }  // namespace ocelo

@@ -16,17 +16,20 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <limits>
 #include <list>
 #include <mutex>
 #include <new>
 #include <set>
 
+#include "platform/fs_detail.h"
 #include "platform/posix/native.h"
 
 namespace ocelo::sys {
 namespace {
 
+using detail::kTempMarker;
+using detail::kTempRandomLength;
+using detail::kTempSuffixChars;
 using posix::Descriptor;
 using posix::NativeArg;
 
@@ -116,24 +119,18 @@ int WriteAllAt(int fd, const std::uint8_t* data, std::size_t size, std::uint64_t
   return 0;
 }
 
-constexpr char kSuffixChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-constexpr std::string_view kTempMarker = ".ocelo-";
-constexpr std::size_t kRandomLength = 6;
-constexpr std::int64_t kStaleAge = 24 * 60 * 60;
-
 // A name part for temporary files that other processes are unlikely to pick at the same moment.
 std::string RandomSuffix() {
-  static const char* const kChars = kSuffixChars;
   // Random bytes come from the system a few dozen names at a time, not one call a file.
-  thread_local unsigned char pool[kRandomLength * 32];
+  thread_local unsigned char pool[kTempRandomLength * 32];
   thread_local std::size_t taken = sizeof pool;
-  unsigned char bytes[kRandomLength];
+  unsigned char bytes[kTempRandomLength];
   if (taken == sizeof pool && getrandom(pool, sizeof pool, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof pool)) {
     taken = 0;
   }
   if (taken < sizeof pool) {
-    std::copy_n(pool + taken, kRandomLength, bytes);
-    taken += kRandomLength;
+    std::copy_n(pool + taken, kTempRandomLength, bytes);
+    taken += kTempRandomLength;
   } else {
     static unsigned counter = 0;
     timespec now{};
@@ -147,17 +144,8 @@ std::string RandomSuffix() {
     }
   }
   std::string out;
-  for (unsigned char b : bytes) out += kChars[b % (sizeof kSuffixChars - 1)];
+  for (unsigned char b : bytes) out += kTempSuffixChars[b % kTempSuffixChars.size()];
   return out;
-}
-
-// Whether a name is one of our temporary files: ".<name>.ocelo-XXXXXX" with six letters or digits.
-bool IsTempName(std::string_view name) {
-  constexpr std::size_t kTail = kTempMarker.size() + kRandomLength;
-  if (name.size() < 2 + kTail || name[0] != '.') return false;
-  const std::string_view tail = name.substr(name.size() - kTail);
-  if (!tail.starts_with(kTempMarker)) return false;
-  return tail.substr(kTempMarker.size()).find_first_not_of(kSuffixChars) == std::string_view::npos;
 }
 
 // Removes the temporary files that killed runs left in a folder ("" is the current one): our names,
@@ -165,23 +153,16 @@ bool IsTempName(std::string_view name) {
 // temporary file locked). Each folder is looked at once per process, so writing many files into one
 // folder lists it only once.
 void RemoveStaleTemps(const std::string& folder) {
-  static std::mutex mutex;
-  static std::set<std::string> visited;
-  try {
-    const std::lock_guard<std::mutex> guard(mutex);
-    if (!visited.insert(folder).second) return;
-  } catch (const std::bad_alloc&) {
-    return;  // a sweep is a courtesy: without memory for it the write goes on
-  }
+  if (!detail::FirstSweepOf(std::string_view(folder))) return;
   Descriptor dir_fd(
       Retry([&] { return open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
   if (!dir_fd.valid()) return;
   DIR* dir = fdopendir(dir_fd.get());
   if (!dir) return;
   const int dfd = dir_fd.Release();
-  const std::int64_t cutoff = static_cast<std::int64_t>(std::time(nullptr)) - kStaleAge;
+  const std::int64_t cutoff = static_cast<std::int64_t>(std::time(nullptr)) - detail::kStaleTempAge;
   while (const dirent* entry = readdir(dir)) {
-    if (!IsTempName(entry->d_name)) continue;
+    if (!detail::IsTempName(std::string_view(entry->d_name))) continue;
     Descriptor file(openat(dfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat st;
     if (!file.valid() || fstat(file.get(), &st) != 0) continue;
@@ -205,7 +186,7 @@ int CreateTempBeside(const std::string& target, std::string& temp_path, Descript
   const mode_t mode = kind == WriteKind::kWorkingFile ? 0600 : 0666;
   std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   // Keep the temporary name within the usual 255-byte limit of one name.
-  constexpr std::size_t kSuffix = kTempMarker.size() + kRandomLength;
+  constexpr std::size_t kSuffix = kTempMarker.size() + kTempRandomLength;
   if (name.size() > 255 - 1 - kSuffix) name.resize(255 - 1 - kSuffix);
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp_path = folder + "." + name + std::string(kTempMarker) + RandomSuffix();
@@ -343,40 +324,6 @@ int CopyData(int in, int out) {
   }
 }
 
-// The C runtime's mode text: "r", "w" or "a" first, then any of "+", "b", "t", "x"; the rest of the
-// text after a comma (Windows' "ccs=") is ignored.
-struct OpenMode {
-  bool valid = false;
-  bool write = false;  ///< the file is written (w, a, +): exclusive lock, read-only files refused
-  bool create = false;
-  bool truncate = false;
-  bool append = false;
-  bool must_create = false;
-  int access = O_RDONLY;
-  const char* stdio = "rb";  ///< the mode for fdopen, which never truncates or creates
-};
-
-OpenMode ParseMode(const char* text) {
-  OpenMode mode;
-  if (!text || (*text != 'r' && *text != 'w' && *text != 'a')) return mode;
-  const char kind = *text;
-  bool plus = false;
-  for (const char* p = text + 1; *p && *p != ','; ++p) {
-    if (*p == '+') plus = true;
-    if (*p == 'x') mode.must_create = true;
-  }
-  mode.valid = true;
-  mode.write = kind != 'r' || plus;
-  mode.create = kind != 'r';
-  mode.truncate = kind == 'w';
-  mode.append = kind == 'a';
-  mode.access = plus ? O_RDWR : (kind == 'r' ? O_RDONLY : O_WRONLY);
-  if (kind == 'r') mode.stdio = plus ? "r+b" : "rb";
-  if (kind == 'w') mode.stdio = plus ? "w+b" : "wb";
-  if (kind == 'a') mode.stdio = plus ? "a+b" : "ab";
-  return mode;
-}
-
 }  // namespace
 
 namespace posix {
@@ -468,20 +415,7 @@ int GetFileId(std::u16string_view path, FileId& id) {
   if (looked == ENOENT) return ENOENT;
   // A replacement waiting in a batch is the file that the path will name: the rename keeps its id.
   if (PendingFileId(path, id)) return 0;
-  StatRecord record;
-  if (const int error = Stat(path, record); error != 0) return error;
-  id.device = record.device;
-  id.inode = record.inode;
-  return 0;
-}
-
-int SameFile(std::u16string_view a, std::u16string_view b, bool& same) {
-  same = false;
-  FileId first, second;
-  if (const int error = GetFileId(a, first); error != 0) return error;
-  if (const int error = GetFileId(b, second); error != 0) return error;
-  same = first == second;
-  return 0;
+  return detail::FileIdByStat(path, id);
 }
 
 int GetAttributes(std::u16string_view path, std::uint32_t& attributes) {
@@ -515,12 +449,13 @@ int SetAttributes(std::u16string_view path, std::uint32_t attributes) {
 }
 
 OpenResult OpenStream(std::u16string_view path, const char* mode_text) {
-  const OpenMode mode = ParseMode(mode_text);
+  const detail::OpenMode mode = detail::ParseMode(mode_text);
   std::string native;
   if (!mode.valid || !NativeArg(path, native)) return {nullptr, EINVAL};
   // O_NONBLOCK keeps the open of a pipe without writer from waiting; it is cleared again below.
   // No O_TRUNC: a file is emptied only once its lock is won.
-  const int flags = mode.access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (mode.append ? O_APPEND : 0);
+  const int access = mode.read && mode.write ? O_RDWR : mode.write ? O_WRONLY : O_RDONLY;
+  const int flags = access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (mode.append ? O_APPEND : 0);
   Descriptor fd;
   struct stat st;
   for (int attempt = 0;; ++attempt) {
@@ -879,13 +814,6 @@ int FileReplacement::Commit() {
   return error;
 }
 
-int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes, WriteKind kind) {
-  FileReplacement replacement;
-  if (const int error = replacement.Begin(path, kind)) return error;
-  if (const int error = replacement.Append(bytes)) return error;
-  return replacement.Commit();
-}
-
 int Access(std::u16string_view path, int mode) {
   std::string native;
   if (!NativeArg(path, native) || (mode & ~6)) return EINVAL;
@@ -1026,54 +954,11 @@ int ListFolder(std::u16string_view folder, std::vector<FolderEntry>& entries) {
   return error;
 }
 
-int ReadWholeFile(std::FILE* stream, std::vector<std::uint8_t>& bytes, std::uint64_t limit) {
-  bytes.clear();
-  if (!stream) return EBADF;
-  // Never more than half the address space, so that sizes and their doubling stay in range.
-  limit = std::min<std::uint64_t>(limit, std::numeric_limits<std::size_t>::max() / 2);
-  // The size the status reports is a first guess only (and a refusal before any allocation when it is
-  // already too large): the stream is read until its end, whatever that turns out to be.
-  std::uint64_t guess = 0;
+std::uint64_t detail::RemainingSizeGuess(std::FILE* stream) {
   struct stat st;
-  if (fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    const off_t here = ftello(stream);
-    guess = static_cast<std::uint64_t>(st.st_size) - std::min<std::uint64_t>(st.st_size, here > 0 ? here : 0);
-    if (guess > limit) return EFBIG;
-  }
-  constexpr std::size_t kFirstPiece = 1 << 16;
-  std::size_t used = 0;
-  int error = 0;
-  try {
-    for (;;) {
-      if (used == bytes.size()) {
-        // One byte beyond the guess, so that a file of the size its status gave ends with this read.
-        std::uint64_t size = used == 0 ? std::max<std::uint64_t>(guess + 1, kFirstPiece)
-                                       : std::max<std::uint64_t>(used * 2, used + kFirstPiece);
-        size = std::min<std::uint64_t>(size, limit + 1);
-        bytes.resize(static_cast<std::size_t>(size));
-      }
-      const std::size_t wanted = bytes.size() - used;
-      errno = 0;
-      const std::size_t got = std::fread(bytes.data() + used, 1, wanted, stream);
-      used += got;
-      if (used > limit) {
-        error = EFBIG;
-        break;
-      }
-      if (got < wanted) {
-        if (std::ferror(stream)) error = errno != 0 ? errno : EIO;
-        break;
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    error = ENOMEM;
-  }
-  if (error != 0) {
-    std::vector<std::uint8_t>().swap(bytes);
-    return error;
-  }
-  bytes.resize(used);
-  return 0;
+  if (fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return 0;
+  const off_t here = ftello(stream);
+  return static_cast<std::uint64_t>(st.st_size) - std::min<std::uint64_t>(st.st_size, here > 0 ? here : 0);
 }
 
 int ReadAt(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> bytes, std::size_t& got) {

@@ -11,7 +11,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <system_error>
 #include <thread>
@@ -19,11 +18,10 @@
 #include "base/ascii.h"
 #include "base/paths.h"
 #include "platform/fs.h"
+#include "platform/process_detail.h"
 
 namespace ocelo::sys {
 namespace {
-
-std::atomic<long long> g_opener_wait_ms{1000};
 
 // What the middle process tells the caller through the report pipe.
 struct Report {
@@ -227,7 +225,7 @@ int OpenWithDesktop(std::u16string_view target, std::u16string_view folder, Shel
       // No thread to spare: the verdict is awaited here instead.
     }
   }
-  return OpenerVerdict(StartDetached({opener, argument}, folder, std::chrono::milliseconds(g_opener_wait_ms.load())));
+  return OpenerVerdict(StartDetached({opener, argument}, folder, detail::OpenerWait()));
 }
 
 int StartProgram(std::vector<std::u16string> argv, std::u16string_view parameters, std::u16string_view folder) {
@@ -238,13 +236,9 @@ int StartProgram(std::vector<std::u16string> argv, std::u16string_view parameter
 
 }  // namespace
 
-StartResult StartDetached(const std::vector<std::u16string>& argv, std::u16string_view folder,
-                          std::chrono::milliseconds watch) {
+StartResult detail::StartProgramFile(const std::vector<std::u16string>& argv, std::u16string_view folder,
+                                     std::chrono::milliseconds watch) {
   StartResult result;
-  if (argv.empty() || argv[0].empty()) {
-    result.error = ENOENT;
-    return result;
-  }
   // Everything the children need is made here, before the fork.
   std::vector<std::string> arguments;
   arguments.reserve(argv.size());
@@ -370,10 +364,6 @@ int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string
     return 3;
   }
   return ErrorToShellCode(stat_error);
-}
-
-std::chrono::milliseconds SetOpenerWait(std::chrono::milliseconds wait) {
-  return std::chrono::milliseconds(g_opener_wait_ms.exchange(wait.count()));
 }
 
 }  // namespace ocelo::sys

@@ -11,18 +11,19 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <limits>
-#include <mutex>
 #include <new>
-#include <set>
 
 #include "base/paths.h"
 #include "base/utf.h"
+#include "platform/fs_detail.h"
 #include "platform/win32/native.h"
 
 namespace ocelo::sys {
 namespace {
 
+using detail::kTempMarker;
+using detail::kTempRandomLength;
+using detail::kTempSuffixChars;
 using win32::ErrorNumber;
 using win32::Handle;
 using win32::LastErrorNumber;
@@ -74,11 +75,6 @@ int WriteAll(HANDLE handle, const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
-constexpr char16_t kSuffixChars[] = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-constexpr std::u16string_view kTempMarker = u".ocelo-";
-constexpr std::size_t kRandomLength = 6;
-constexpr std::int64_t kStaleAge = 24 * 60 * 60;
-
 // A name part for temporary files that other processes are unlikely to pick at the same moment.
 std::u16string RandomSuffix() {
   static std::atomic<unsigned long long> counter{0};
@@ -87,20 +83,11 @@ std::u16string RandomSuffix() {
   unsigned long long mix = static_cast<unsigned long long>(now.QuadPart) * 2654435761u ^
                            (static_cast<unsigned long long>(::GetCurrentProcessId()) << 20) ^ ++counter;
   std::u16string out;
-  for (std::size_t i = 0; i < kRandomLength; ++i) {
+  for (std::size_t i = 0; i < kTempRandomLength; ++i) {
     mix *= 0x9E3779B97F4A7C15ull;
-    out += kSuffixChars[(mix >> 40) % (std::size(kSuffixChars) - 1)];
+    out += static_cast<char16_t>(kTempSuffixChars[(mix >> 40) % kTempSuffixChars.size()]);
   }
   return out;
-}
-
-// Whether a name is one of our temporary files: ".<name>.ocelo-XXXXXX" with six letters or digits.
-bool IsTempName(std::u16string_view name) {
-  constexpr std::size_t kTail = kTempMarker.size() + kRandomLength;
-  if (name.size() < 2 + kTail || name[0] != u'.') return false;
-  const std::u16string_view tail = name.substr(name.size() - kTail);
-  if (!tail.starts_with(kTempMarker)) return false;
-  return tail.substr(kTempMarker.size()).find_first_not_of(kSuffixChars) == std::u16string_view::npos;
 }
 
 // The folder part of a path with its separator ("" for a bare name).
@@ -113,23 +100,16 @@ std::u16string FolderWithSeparator(std::u16string_view path) {
 // day. A live writer keeps its temporary file open without sharing, so the system refuses to delete it.
 // Each folder is looked at once per process.
 void RemoveStaleTemps(const std::u16string& folder) {
-  static std::mutex mutex;
-  static std::set<std::u16string> visited;
-  try {
-    const std::lock_guard<std::mutex> guard(mutex);
-    if (!visited.insert(folder).second) return;
-  } catch (const std::bad_alloc&) {
-    return;  // a sweep is a courtesy: without memory for it the write goes on
-  }
+  if (!detail::FirstSweepOf(folder)) return;
   std::wstring pattern;
   if (WidePath(folder + u"*", pattern) != 0) return;
   WIN32_FIND_DATAW found;
   HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
-  const std::int64_t cutoff = static_cast<std::int64_t>(std::time(nullptr)) - kStaleAge;
+  const std::int64_t cutoff = static_cast<std::int64_t>(std::time(nullptr)) - detail::kStaleTempAge;
   do {
     const std::u16string name = win32::FromWide(found.cFileName, wcslen(found.cFileName));
-    if (!IsTempName(name)) continue;
+    if (!detail::IsTempName(std::u16string_view(name))) continue;
     if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
     if (win32::UnixTime(found.ftLastWriteTime) >= cutoff) continue;
     std::wstring wide;
@@ -146,13 +126,13 @@ int CreateTempBeside(const std::u16string& target, std::u16string& temp_path, Ha
   std::u16string name = target.substr(folder.size());
   // A name may take 255 UTF-16 units on NTFS, but only 255 bytes on a file system of POSIX's behind a share
   // or Wine: the temporary name keeps within both.
-  constexpr std::size_t kRoom = 255 - 1 - kTempMarker.size() - kRandomLength;
+  constexpr std::size_t kRoom = 255 - 1 - kTempMarker.size() - kTempRandomLength;
   while (!name.empty() && (name.size() > kRoom || ToNativePath(name).size() > kRoom)) {
     const bool pair = name.size() >= 2 && IsLowSurrogate(name.back()) && IsHighSurrogate(name[name.size() - 2]);
     name.resize(name.size() - (pair ? 2 : 1));
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_path = folder + u"." + name + std::u16string(kTempMarker) + RandomSuffix();
+    temp_path = folder + u"." + name + std::u16string(kTempMarker.begin(), kTempMarker.end()) + RandomSuffix();
     std::wstring wide;
     if (const int error = WidePath(temp_path, wide)) return error;
     file.Reset(::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
@@ -211,42 +191,8 @@ int CommitTemp(Handle& file, const std::u16string& temp_path, const std::u16stri
   return error;
 }
 
-// The C runtime's mode text: "r", "w" or "a" first, then any of "+", "b", "t", "x"; the rest of the
-// text after a comma ("ccs=") is ignored.
-struct OpenMode {
-  bool valid = false;
-  bool write = false;
-  bool read = false;
-  bool truncate = false;
-  bool append = false;
-  bool must_create = false;
-  bool create = false;
-  const char* stdio = "rb";
-};
-
-OpenMode ParseMode(const char* text) {
-  OpenMode mode;
-  if (!text || (*text != 'r' && *text != 'w' && *text != 'a')) return mode;
-  const char kind = *text;
-  bool plus = false;
-  for (const char* p = text + 1; *p && *p != ','; ++p) {
-    if (*p == '+') plus = true;
-    if (*p == 'x') mode.must_create = true;
-  }
-  mode.valid = true;
-  mode.write = kind != 'r' || plus;
-  mode.read = kind == 'r' || plus;
-  mode.create = kind != 'r';
-  mode.truncate = kind == 'w';
-  mode.append = kind == 'a';
-  if (kind == 'r') mode.stdio = plus ? "r+b" : "rb";
-  if (kind == 'w') mode.stdio = plus ? "w+b" : "wb";
-  if (kind == 'a') mode.stdio = plus ? "a+b" : "ab";
-  return mode;
-}
-
 // A handle made a C stream; the handle is the stream's from then on.
-OpenResult StreamFromHandle(Handle& file, const OpenMode& mode) {
+OpenResult StreamFromHandle(Handle& file, const detail::OpenMode& mode) {
   const int flags = _O_BINARY | (mode.append ? _O_APPEND : 0) | (!mode.write ? _O_RDONLY : mode.read ? _O_RDWR : 0);
   const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file.get()), flags);
   if (fd < 0) return {nullptr, EMFILE};
@@ -307,20 +253,7 @@ int StatStream(std::FILE* stream, StatRecord& record) {
 
 int GetFileId(std::u16string_view path, FileId& id) {
   id = FileId();
-  StatRecord record;
-  if (const int error = Stat(path, record); error != 0) return error;
-  id.device = record.device;
-  id.inode = record.inode;
-  return 0;
-}
-
-int SameFile(std::u16string_view a, std::u16string_view b, bool& same) {
-  same = false;
-  FileId first, second;
-  if (const int error = GetFileId(a, first); error != 0) return error;
-  if (const int error = GetFileId(b, second); error != 0) return error;
-  same = first == second;
-  return 0;
+  return detail::FileIdByStat(path, id);
 }
 
 int GetAttributes(std::u16string_view path, std::uint32_t& attributes) {
@@ -344,7 +277,7 @@ int SetAttributes(std::u16string_view path, std::uint32_t attributes) {
 }
 
 OpenResult OpenStream(std::u16string_view path, const char* mode_text) {
-  const OpenMode mode = ParseMode(mode_text);
+  const detail::OpenMode mode = detail::ParseMode(mode_text);
   std::wstring wide;
   if (!mode.valid) return {nullptr, EINVAL};
   if (const int error = WidePath(path, wide)) return {nullptr, error};
@@ -427,7 +360,7 @@ int FileReplacement::OpenReadBack(std::FILE*& stream) {
   Handle reader(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                               nullptr));
   if (!reader.valid()) return LastErrorNumber();
-  OpenMode mode = ParseMode("rb");
+  const detail::OpenMode mode = detail::ParseMode("rb");
   const OpenResult opened = StreamFromHandle(reader, mode);
   if (!opened.stream) return opened.error;
   stream = opened.stream;
@@ -455,13 +388,6 @@ int SettlePending(std::u16string_view path) { return 0; }
 int FileReplacement::Commit() {
   if (!state_ || !state_->file.valid()) return EBADF;
   return CommitTemp(state_->file, state_->temp_path, state_->target, false, state_->hold);
-}
-
-int ReplaceFile(std::u16string_view path, std::span<const std::uint8_t> bytes, WriteKind kind) {
-  FileReplacement replacement;
-  if (const int error = replacement.Begin(path, kind)) return error;
-  if (const int error = replacement.Append(bytes)) return error;
-  return replacement.Commit();
 }
 
 int Access(std::u16string_view path, int mode) {
@@ -618,55 +544,16 @@ int ListFolder(std::u16string_view folder, std::vector<FolderEntry>& entries) {
   return error;
 }
 
-int ReadWholeFile(std::FILE* stream, std::vector<std::uint8_t>& bytes, std::uint64_t limit) {
-  bytes.clear();
-  if (!stream) return EBADF;
-  limit = std::min<std::uint64_t>(limit, std::numeric_limits<std::size_t>::max() / 2);
-  // The size the system reports is a first guess only (and a refusal before any allocation when it is
-  // already too large): the stream is read until its end, whatever that turns out to be.
-  std::uint64_t guess = 0;
+std::uint64_t detail::RemainingSizeGuess(std::FILE* stream) {
   const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
   LARGE_INTEGER size{};
-  if (handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileSizeEx(handle, &size) &&
-      size.QuadPart > 0) {
-    const std::int64_t here = ::_ftelli64(stream);
-    const std::uint64_t total = static_cast<std::uint64_t>(size.QuadPart);
-    guess = total - std::min<std::uint64_t>(total, here > 0 ? static_cast<std::uint64_t>(here) : 0);
-    if (guess > limit) return EFBIG;
+  if (handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileSizeEx(handle, &size) ||
+      size.QuadPart <= 0) {
+    return 0;
   }
-  constexpr std::size_t kFirstPiece = 1 << 16;
-  std::size_t used = 0;
-  int error = 0;
-  try {
-    for (;;) {
-      if (used == bytes.size()) {
-        std::uint64_t want = used == 0 ? std::max<std::uint64_t>(guess + 1, kFirstPiece)
-                                       : std::max<std::uint64_t>(used * 2, used + kFirstPiece);
-        want = std::min<std::uint64_t>(want, limit + 1);
-        bytes.resize(static_cast<std::size_t>(want));
-      }
-      const std::size_t wanted = bytes.size() - used;
-      errno = 0;
-      const std::size_t got = std::fread(bytes.data() + used, 1, wanted, stream);
-      used += got;
-      if (used > limit) {
-        error = EFBIG;
-        break;
-      }
-      if (got < wanted) {
-        if (std::ferror(stream)) error = errno != 0 ? errno : EIO;
-        break;
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    error = ENOMEM;
-  }
-  if (error != 0) {
-    std::vector<std::uint8_t>().swap(bytes);
-    return error;
-  }
-  bytes.resize(used);
-  return 0;
+  const std::int64_t here = ::_ftelli64(stream);
+  const std::uint64_t total = static_cast<std::uint64_t>(size.QuadPart);
+  return total - std::min<std::uint64_t>(total, here > 0 ? static_cast<std::uint64_t>(here) : 0);
 }
 
 int ReadAt(std::FILE* stream, std::uint64_t offset, std::span<std::uint8_t> bytes, std::size_t& got) {

@@ -7,20 +7,18 @@
 
 #include <shellapi.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
 #include "base/ascii.h"
 #include "base/paths.h"
 #include "platform/fs.h"
+#include "platform/process_detail.h"
 #include "platform/system.h"
 #include "platform/win32/native.h"
 
 namespace ocelo::sys {
 namespace {
-
-std::atomic<long long> g_opener_wait_ms{1000};
 
 // One argument written so that SplitCommandLine (and every program's C runtime) reads it back unchanged.
 void AppendQuoted(std::wstring& line, std::u16string_view argument) {
@@ -100,13 +98,9 @@ StartResult StartCommandLine(const std::wstring& application, std::wstring line,
 
 }  // namespace win32
 
-StartResult StartDetached(const std::vector<std::u16string>& argv, std::u16string_view folder,
-                          std::chrono::milliseconds watch) {
+StartResult detail::StartProgramFile(const std::vector<std::u16string>& argv, std::u16string_view folder,
+                                     std::chrono::milliseconds watch) {
   StartResult result;
-  if (argv.empty() || argv[0].empty()) {
-    result.error = ENOENT;
-    return result;
-  }
   std::wstring application;
   if (const int error = win32::WidePath(argv[0], application)) {
     result.error = error;
@@ -185,10 +179,6 @@ int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string
                                          folder.empty() ? nullptr : wide_folder.c_str(), show_mode);
   const auto code = reinterpret_cast<INT_PTR>(done);
   return code > 32 ? kShellOk : static_cast<int>(code);
-}
-
-std::chrono::milliseconds SetOpenerWait(std::chrono::milliseconds wait) {
-  return std::chrono::milliseconds(g_opener_wait_ms.exchange(wait.count()));
 }
 
 }  // namespace ocelo::sys
