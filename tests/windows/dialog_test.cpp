@@ -73,7 +73,7 @@ test::Bytes ReadWide(const std::u16string& path) {
 }
 
 // Handles the dialog's messages until `done` holds; false when it still does not after two minutes, a bound
-// only a lost message reaches (the first drop waits up to half a minute for the file manager to start).
+// only a lost message reaches.
 template <typename Done>
 bool PumpUntil(OceloDg& dialog, Done done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
