@@ -43,14 +43,18 @@ class ScriptFolder {
 
   /// The content of a file a detached script writes (it writes a temporary file and renames it, so the
   /// file is whole once it exists); empty after a minute without it, a bound only a broken start reaches.
+  /// Under Wine the command processor may hold the renamed file a moment longer, and it cannot be read
+  /// meanwhile: a file that reads empty is read again.
   std::string WaitFor(const std::string& path) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!Exists(path)) {
-      if (std::chrono::steady_clock::now() > deadline) return {};
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Exists(path)) {
+        const Bytes bytes = ReadBytes(path);
+        if (!bytes.empty()) return std::string(bytes.begin(), bytes.end());
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    const Bytes bytes = ReadBytes(path);
-    return std::string(bytes.begin(), bytes.end());
+    return {};
   }
 
  private:

@@ -1,9 +1,11 @@
-// Version information: the block the build embeds, reading blocks from ELF files of either class and
-// byte order, the diagnostics of files without a usable block, the About box texts, format_number.
+// Version information: the block the build embeds (an ELF section, or the VERSIONINFO resource on
+// Windows), reading blocks from ELF files of either class and byte order, the diagnostics of files without
+// a usable block, the About box texts, format_number.
 #include "version/version_info.h"
 
 #include <gtest/gtest.h>
 
+#include "support/program_paths.h"
 #include "support/sandbox.h"
 #include "util/dump.h"
 #include "version/elf_image.h"
@@ -46,7 +48,7 @@ TEST_F(VersionInfoTest, ReadsTheBlockTheBuildEmbedded) {
   CaptureStderr();
   ASSERT_TRUE(info.open_path(ModulePath()));
   EXPECT_EQ(U8(info.prefix()), R"(\StringFileInfo\041104b0\)");
-  EXPECT_EQ(U8(info.get_original_filename()), "ocelo_tests");
+  EXPECT_EQ(U8(info.get_original_filename()), test::kProgramName);
   EXPECT_EQ(U8(info.get_product_name()), "Ocelo");
   EXPECT_EQ(U8(dotted_version(info.get_product_version())), OCELO_VERSION ".0");
   EXPECT_EQ(GetCapturedStderr(), "");
@@ -86,7 +88,13 @@ TEST_F(VersionInfoTest, FilesWithoutAUsableBlock) {
     CaptureStderr();
     EXPECT_FALSE(info.open_path(WriteFile(c.file)));
     EXPECT_EQ(U8(info.get_file_version()), "");
-    EXPECT_EQ(GetCapturedStderr(), std::string(c.diagnostic) + c.diagnostic);  // each question tries again
+#ifdef _WIN32
+    // The system reads the resources of executables only: an ELF file holds no version block at all.
+    const std::string diagnostic = "::GetFileVersionInfoSize ... 0\n";
+#else
+    const std::string diagnostic = c.diagnostic;
+#endif
+    EXPECT_EQ(GetCapturedStderr(), diagnostic + diagnostic);  // each question tries again
   }
   VersionInfo missing;
   CaptureStderr();
@@ -96,6 +104,9 @@ TEST_F(VersionInfoTest, FilesWithoutAUsableBlock) {
 }
 
 TEST_F(VersionInfoTest, StringsOfEitherElfClassAndByteOrder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the ELF reader is the POSIX build's";
+#endif
   const Bytes block = Block({{0x0411, 0x04B0}, {0x0409, 0x04B0}});
   for (bool wide : {true, false}) {
     for (bool big : {false, true}) {

@@ -67,6 +67,13 @@ StartResult StartCommandLine(const std::wstring& application, std::wstring line,
     result.error = ENOENT;
     return result;
   }
+  // The folder's own error, as chdir gives it: the system answers both a missing folder and a file with
+  // ERROR_DIRECTORY.
+  std::uint32_t attributes = 0;
+  if (!folder.empty() && (result.error = GetAttributes(folder, attributes)) == 0 && !(attributes & kAttrDirectory)) {
+    result.error = ENOTDIR;
+  }
+  if (result.error != 0) return result;
   PROCESS_INFORMATION process{};
   if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr,
                         null_device.valid(), CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT,
@@ -144,7 +151,9 @@ int ShellOpen(std::u16string_view verb, std::u16string_view file, std::u16string
     const bool program = extension == u"exe" || extension == u"com" || extension == u"bat" || extension == u"cmd";
     const std::size_t colon = file.find(u':');
     const bool url = colon != std::u16string_view::npos && colon > 1;  // not a drive letter
-    const bool explorer = !exists && (name == u"explorer.exe" || name == u"explorer");
+    // The file manager by its name, as given or as the program look-up found it on the PATH (the drop
+    // run's "explorer.exe" arrives as C:\windows\system32\explorer.exe): its parameters are the folder.
+    const bool explorer = (name == u"explorer.exe" || name == u"explorer") && (!exists || program);
     if (explorer || url || (exists && ((attributes & kAttrDirectory) != 0 || !program))) {
       std::u16string line(explorer ? parameters : file);
       if (explorer && line.size() >= 2 && line.front() == u'"' && line.back() == u'"') {
