@@ -210,10 +210,12 @@ TEST(ConversionBatch, CopiesAppearTogetherWhenTheBatchSettles) {
   const std::string a = layout.Source("a.txt", Hex("82 A0"));
   const std::string b = layout.Source("b.txt", Hex("82 A2"));
   const std::string c = layout.Source("c.txt", Hex("82 A4"));
+  const std::string d = layout.Source("d.txt", test::Bytes());
   const std::string c_out = layout.out + "/c";  // a Rescue folder of its own
   fs::create_directories(c_out);
   test::WriteText(layout.out + "/b.txt", "old");
   test::WriteText(c_out + "/c.txt", "old c");
+  test::WriteText(layout.out + "/d.txt", "old d");
   {
     ConversionBatch batch;
     EXPECT_EQ(ConvertOne(kind::Utf8, U16(a), U16(layout.out)), FileResult::kConverted);
@@ -228,6 +230,10 @@ TEST(ConversionBatch, CopiesAppearTogetherWhenTheBatchSettles) {
     // The backups of c's old copy are lost before they are in place (on Windows they were in place and c's
     // copy replaced already): c's copy must stay.
     fs::remove_all(RescueOf(c_out));
+    // An empty source is read whole, and its copy replaced at once: the backups of the old one go first.
+    EXPECT_EQ(ConvertOne(kind::Utf8, U16(d), U16(layout.out)), FileResult::kConverted);
+    EXPECT_EQ(test::ReadBytes(layout.out + "/d.txt"), test::Bytes());
+    EXPECT_EQ(test::ReadBytes(RescueOf(layout.out) + "/d.txt"), Hex("6F 6C 64 20 64"));
     sys::FileId pending;
     ASSERT_EQ(sys::GetFileId(U16(layout.out + "/a.txt"), pending), 0);
     // The same copy again: the first one is put in place, then found up to date.
@@ -246,8 +252,8 @@ TEST(ConversionBatch, CopiesAppearTogetherWhenTheBatchSettles) {
   EXPECT_EQ(test::ReadBytes(layout.out + "/b.txt"), Hex("E3 81 84"));
   EXPECT_EQ(MTime(layout.out + "/b.txt"), 1700000000);
   EXPECT_EQ(test::ReadBytes(RescueOf(layout.out) + "/b.txt"), Hex("6F 6C 64"));
-  EXPECT_EQ(CountFiles(layout.out), 3) << "a temporary file was left behind";  // a.txt, b.txt, c
-  EXPECT_EQ(CountFiles(RescueOf(layout.out)), 2);                              // b's two backups
+  EXPECT_EQ(CountFiles(layout.out), 4) << "a temporary file was left behind";  // a.txt, b.txt, c, d.txt
+  EXPECT_EQ(CountFiles(RescueOf(layout.out)), 4);                              // the backups of b and d
 }
 
 // A file is read in pieces cut where decoding starts afresh; whatever the piece size, the copy and the

@@ -1101,9 +1101,11 @@ int CopyInto(std::u16string_view source, std::u16string_view target_path, bool f
       const auto failed = batch.failed_backups.find(original);
       return failed == batch.failed_backups.end() ? 0 : failed->second;
     }
-    if (exists)
-      error = BackupsFirstLocked(batch, {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)},
-                                 true);
+    if (exists) {
+      // Put in place now: the file at the target goes only once its backups waiting in the batch are in place.
+      const FileId old_file{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+      error = BackupsFirstLocked(batch, old_file, true);
+    }
   }
   if (error != 0) {
     fd.Reset();
