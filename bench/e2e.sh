@@ -5,7 +5,8 @@
 # eight times and turned into code page 932 with `iconv -c`; without the package, the generated corpus.
 # Prints, for each command, the fastest, median and slowest wall time of several runs, user and system
 # time and peak memory (of the median run), and the ratios to iconv (iconv and the fresh and up-to-date
-# conversions run in turn, round after round); then files per second for many small files. LARGE=3 also converts a generated text of that many GiB (needs twice that much disk).
+# conversions run in turn, round after round); then files per second for many small files, written fresh and replacing existing copies (SMALL_ONLY=1 measures
+# only these). LARGE=3 also converts a generated text of that many GiB (needs twice that much disk).
 # Usage: bench/e2e.sh [runs]   (expects `make build` and the bench preset; `make bench-e2e` builds both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -59,29 +60,31 @@ summary() {
 }
 
 sync
-measure cp "rm -f '$work/cp.txt'" "cp '$corpus' '$work/cp.txt' && sync -d '$work/cp.txt'"
-rounds iconv "" "iconv -f CP932 -t UTF-8 '$corpus' > '$work/iconv.txt'" \
-  iconv+sync "" "iconv -f CP932 -t UTF-8 '$corpus' > '$work/iconv.txt' && sync -d '$work/iconv.txt'" \
-  ocelo "rm -rf '$work/out'" "'$cli' convert -q --to utf-8 --out '$work/out' '$corpus'" \
-  ocelo-up-to-date "" "'$cli' convert -q --to utf-8 --out '$work/out' '$corpus'"
-measure nkf "" "nkf -S -w '$corpus' > '$work/nkf.txt'"
-measure ocelo-utf16 "rm -rf '$work/out16'" "'$cli' convert -q --to utf-16 --out '$work/out16' '$corpus'"
-measure ocelo-detect "" "'$cli' detect -q '$corpus'"
+if [ -z "${SMALL_ONLY:-}" ]; then
+  measure cp "rm -f '$work/cp.txt'" "cp '$corpus' '$work/cp.txt' && sync -d '$work/cp.txt'"
+  rounds iconv "" "iconv -f CP932 -t UTF-8 '$corpus' > '$work/iconv.txt'" \
+    iconv+sync "" "iconv -f CP932 -t UTF-8 '$corpus' > '$work/iconv.txt' && sync -d '$work/iconv.txt'" \
+    ocelo "rm -rf '$work/out'" "'$cli' convert -q --to utf-8 --out '$work/out' '$corpus'" \
+    ocelo-up-to-date "" "'$cli' convert -q --to utf-8 --out '$work/out' '$corpus'"
+  measure nkf "" "nkf -S -w '$corpus' > '$work/nkf.txt'"
+  measure ocelo-utf16 "rm -rf '$work/out16'" "'$cli' convert -q --to utf-16 --out '$work/out16' '$corpus'"
+  measure ocelo-detect "" "'$cli' detect -q '$corpus'"
 
-cmp -s "$work/iconv.txt" "$work/out/corpus.txt" && same=yes || same=NO
-printf 'corpus: %s, %d bytes of Shift_JIS; %d runs each; ocelo-cli output identical to iconv: %s\n\n' \
-  "$origin" "$size" "$runs" "$same"
-read -r _ iconv_median _ iconv_user iconv_sys _ <<<"$(summary iconv)"
-read -r _ synced_median _ _ _ _ <<<"$(summary iconv+sync)"
-printf '%-18s %7s %7s %7s %6s %6s %9s %8s %11s %10s\n' command fastest median slowest user sys "peak MiB" "x iconv" \
-  "x iconv+sync" "CPU x iconv"
-for name in cp iconv iconv+sync nkf ocelo ocelo-up-to-date ocelo-utf16 ocelo-detect; do
-  read -r fast median slow user sys mem <<<"$(summary "$name")"
-  awk -v n="$name" -v f="$fast" -v t="$median" -v w="$slow" -v u="$user" -v s="$sys" -v m="$mem" \
-    -v i="$iconv_median" -v y="$synced_median" -v c="$iconv_user" -v d="$iconv_sys" \
-    'BEGIN { printf "%-18s %7.2f %7.2f %7.2f %6.2f %6.2f %9.1f %8.2f %11.2f %10.2f\n", n, f, t, w, u, s, m / 1024,
-             t / i, t / y, (u + s) / (c + d) }'
-done
+  cmp -s "$work/iconv.txt" "$work/out/corpus.txt" && same=yes || same=NO
+  printf 'corpus: %s, %d bytes of Shift_JIS; %d runs each; ocelo-cli output identical to iconv: %s\n\n' \
+    "$origin" "$size" "$runs" "$same"
+  read -r _ iconv_median _ iconv_user iconv_sys _ <<<"$(summary iconv)"
+  read -r _ synced_median _ _ _ _ <<<"$(summary iconv+sync)"
+  printf '%-18s %7s %7s %7s %6s %6s %9s %8s %11s %10s\n' command fastest median slowest user sys "peak MiB" "x iconv" \
+    "x iconv+sync" "CPU x iconv"
+  for name in cp iconv iconv+sync nkf ocelo ocelo-up-to-date ocelo-utf16 ocelo-detect; do
+    read -r fast median slow user sys mem <<<"$(summary "$name")"
+    awk -v n="$name" -v f="$fast" -v t="$median" -v w="$slow" -v u="$user" -v s="$sys" -v m="$mem" \
+      -v i="$iconv_median" -v y="$synced_median" -v c="$iconv_user" -v d="$iconv_sys" \
+      'BEGIN { printf "%-18s %7.2f %7.2f %7.2f %6.2f %6.2f %9.1f %8.2f %11.2f %10.2f\n", n, f, t, w, u, s, m / 1024,
+               t / i, t / y, (u + s) / (c + d) }'
+  done
+fi
 
 # Many small files in one run: 3,000 files of 4 KB, each converted, checked and made durable.
 mkdir -p "$work/small"
@@ -95,10 +98,19 @@ sync
 mkdir -p "$work/small-old"
 measure small "[ ! -d '$work/small-out' ] || mv '$work/small-out' \"\$(mktemp -d '$work/small-old/XXXXXX')\"; sync" \
   "'$cli' convert -q --to utf-8 --out '$work/small-out' '$work/small'/*.txt"
-read -r fast median slow user sys mem <<<"$(summary small)"
-awk -v f="$fast" -v t="$median" -v w="$slow" -v u="$user" -v s="$sys" -v m="$mem" \
-  'BEGIN { printf "\n3,000 files of 4 KB: %.0f files/s (median %.2f s, fastest %.2f s, slowest %.2f s; user %.2f s, sys %.2f s, peak %.1f MiB)\n",
-           3000 / t, t, f, w, u, s, m / 1024 }'
+# The same 3,000 copies replaced: the sources get a new time before each run (a second apart, so a copy
+# is never taken for up to date), and each copy is backed up twice into its Rescue folder before it is
+# replaced.
+stamp=1700000000
+measure small-replace "stamp=\$((stamp + 1)); touch -d @\$stamp '$work/small'/*.txt; sync" \
+  "'$cli' convert -q --to utf-8 --out '$work/small-out' '$work/small'/*.txt"
+echo
+for name in small small-replace; do
+  read -r fast median slow user sys mem <<<"$(summary "$name")"
+  awk -v n="$name" -v f="$fast" -v t="$median" -v w="$slow" -v u="$user" -v s="$sys" -v m="$mem" \
+    'BEGIN { printf "3,000 files of 4 KB, %s: %.0f files/s (median %.2f s, fastest %.2f s, slowest %.2f s; user %.2f s, sys %.2f s, peak %.1f MiB)\n",
+             n == "small" ? "fresh copies" : "existing copies replaced", 3000 / t, t, f, w, u, s, m / 1024 }'
+done
 
 if [ -n "${LARGE:-}" ]; then
   # A text larger than the memory one process should take: peak memory must stay flat.

@@ -391,12 +391,12 @@ std::u16string BackupToRescue(std::u16string_view path) {
   const std::u16string plain = AddSlash(folder, kPathSeparator) + FileName(path);
   const std::u16string stamped = AddSlash(folder, kPathSeparator) +
                                  BackupName(FormatTime(ModifiedTime(path), u"%Y%m%d_%H%M%S."), FileName(path));
-  // A backup counts once it holds as many bytes as the file (a full disk may leave a short one).
+  // A backup counts once it holds as many bytes as the file (a full disk may leave a short one). In a
+  // batch both wait there, and the batch puts them in place, durable, before it replaces the file.
   const std::int64_t size = FileStatus(path).Size();
   for (const std::u16string& backup : {stamped, plain}) {
-    if (!CopyFileTo(path, backup, false)) return {};
-    const FileStatus written(backup);
-    if (written.Failed() || written.Size() != size) return {};
+    std::int64_t copied = -1;
+    if (sys::BackUpFile(path, backup, copied) != 0 || copied < 0 || copied != size) return {};
   }
   return stamped;
 }

@@ -58,10 +58,13 @@ bool CopiesOntoItself(std::u16string_view source, std::u16string_view folder);
 [[nodiscard]] FileResult ConvertOne(EncodingKind target, std::u16string_view path, std::u16string_view folder);
 
 /// Groups the durability of the conversions made while it lives (one run of ocelo-cli, one drop): each
-/// copy is written and checked as ConvertOne does, then all of them are synced at once, renamed over
-/// their targets and their folders synced once, at Finish or when the object goes away (or earlier, when
-/// the batch is full or a copy of it is converted again). Until then each copy's path shows its old
-/// content; after a crash at any moment, each holds its old or its complete new content.
+/// copy is written and checked as ConvertOne does, and so are the Rescue backups of the copies it
+/// replaces; then all of them are synced at once, the backups put in place and their folders synced, and
+/// only then the copies renamed over their targets and their folders synced, at Finish or when the object
+/// goes away (or earlier, when the batch is full or a copy of it is converted again). Until then each
+/// copy's path shows its old content; after a crash at any moment, each holds its old or its complete new
+/// content, and an old copy is gone only once its backups are durable. A copy whose backup cannot be put
+/// in place then stays as it was, and Finish fails.
 class ConversionBatch {
  public:
   ConversionBatch();
@@ -87,7 +90,8 @@ class ConversionBatch {
 /// and under its own name; a time-stamped name longer than one name may be (255 bytes in the system's
 /// form) keeps its stamp and extension and shortens the rest (BackupName). Returns the time-stamped path;
 /// empty when the file is missing, it has no Rescue folder, or a copy failed or does not read back
-/// with the file's size.
+/// with the file's size. In a ConversionBatch the copies wait in the batch, which puts them in place and
+/// makes them durable before it replaces the file (sys::BackUpFile).
 std::u16string BackupToRescue(std::u16string_view path);
 
 /// The time-stamped backup name of a file named `name`: `stamp` + `name` when that fits in 255 bytes of

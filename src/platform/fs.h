@@ -145,13 +145,16 @@ class FileReplacement {
   State* state_;
 };
 
-/// Batches of replacements (FileReplacement, ReplaceFile) whose durability is settled together: between
-/// BeginBatch and EndBatch, a Commit leaves its checked temporary file for later, and the batch then syncs
-/// all of them at once (one syncfs per file system), renames each over its target and syncs each folder
-/// once. Until then a target keeps its old content (and its lock); after a crash at any moment each target
-/// holds its old or its complete new content. A full batch (256 MiB, or 256 to 4,096 files by the number of
-/// files the process may open) settles at once. Batches nest; the outermost EndBatch settles. Each returns 0
-/// or the C error number of the first failure (whose target then stays as it was).
+/// Batches of replacements (FileReplacement, ReplaceFile) and backups (BackUpFile) whose durability is
+/// settled together: between BeginBatch and EndBatch, a Commit leaves its checked temporary file for later,
+/// and the batch then syncs all of them at once (one syncfs per file system), renames the backups into
+/// place and syncs their folders, and only then renames each replacement over its target and syncs each
+/// folder once. Until then a target keeps its old content (and its lock); after a crash at any moment each
+/// target holds its old or its complete new content, and one whose old content is gone has durable backups
+/// of it wherever the batch made them. A replacement of a file whose backup failed in the batch leaves it
+/// as it was. A full batch (256 MiB, or 256 to 4,096 files by the number of files the process may open)
+/// settles at once. Batches nest; the outermost EndBatch settles. Each returns 0 or the C error number of
+/// the first failure (whose target then stays as it was); EndBatch also tells one of an earlier settling.
 [[nodiscard]] int BeginBatch();
 [[nodiscard]] int EndBatch();
 /// Settles the batch now when a replacement of `path` waits in it (an empty path: whatever waits), so that
@@ -182,6 +185,14 @@ class FileReplacement {
 /// A working file (`kind`) is made 0600 whatever the source's permission bits. Returns 0 or the C error number.
 [[nodiscard]] int CopyFile(std::u16string_view source, std::u16string_view target, bool fail_if_exists,
                            WriteKind kind = WriteKind::kUserFile);
+
+/// CopyFile of a file that is about to be replaced into a backup of it, a working file; `copied` is the size
+/// of the backup written (-1 when there is none). Outside a batch it is CopyFile itself, durable at its name
+/// on return, and `copied` is read back through that name. In a batch the checked copy waits there, and the
+/// batch puts it in place before any replacement of the file copied (the same device and inode); a
+/// replacement that does not wait in the batch settles it first. A replacement of `source` waiting in the
+/// batch is for the caller to settle first (SettlePending). Returns 0 or the C error number.
+[[nodiscard]] int BackUpFile(std::u16string_view source, std::u16string_view target, std::int64_t& copied);
 
 /// `MoveFileW`: renames a file or folder; an existing target is an error. Returns 0 or the error number.
 [[nodiscard]] int MoveFile(std::u16string_view source, std::u16string_view target);

@@ -202,32 +202,58 @@ test::Bytes Join(std::initializer_list<test::Bytes> parts, int copies = 1) {
 }
 
 // Copies made in a batch stay out of sight (the old copy or none at the path) until the batch settles
-// them all at once; converting a copy's source again settles it first, and a copy's id is known at once.
+// them all at once, and so do the Rescue backups of the copies they replace; converting a copy's source
+// again settles it first, and a copy's id is known at once. A copy whose backup cannot be put in place
+// when the batch settles stays as it was, and the others are done.
 TEST(ConversionBatch, CopiesAppearTogetherWhenTheBatchSettles) {
   Layout layout;
   const std::string a = layout.Source("a.txt", Hex("82 A0"));
   const std::string b = layout.Source("b.txt", Hex("82 A2"));
+  const std::string c = layout.Source("c.txt", Hex("82 A4"));
+  const std::string d = layout.Source("d.txt", test::Bytes());
+  const std::string c_out = layout.out + "/c";  // a Rescue folder of its own
+  fs::create_directories(c_out);
   test::WriteText(layout.out + "/b.txt", "old");
+  test::WriteText(c_out + "/c.txt", "old c");
+  test::WriteText(layout.out + "/d.txt", "old d");
   {
     ConversionBatch batch;
     EXPECT_EQ(ConvertOne(kind::Utf8, U16(a), U16(layout.out)), FileResult::kConverted);
     EXPECT_EQ(ConvertOne(kind::Utf8, U16(b), U16(layout.out)), FileResult::kConverted);
+    EXPECT_EQ(ConvertOne(kind::Utf8, U16(c), U16(c_out)), FileResult::kConverted);
 #ifndef _WIN32
     // On Windows each copy is flushed and renamed into place at once: a batch there defers nothing.
     EXPECT_FALSE(test::Exists(layout.out + "/a.txt"));
     EXPECT_EQ(test::ReadBytes(layout.out + "/b.txt"), Hex("6F 6C 64"));
+    EXPECT_FALSE(test::Exists(RescueOf(layout.out) + "/b.txt"));
 #endif
+    // The backups of c's old copy are lost before they are in place (on Windows they were in place and c's
+    // copy replaced already): c's copy must stay.
+    fs::remove_all(RescueOf(c_out));
+    // An empty source is read whole, and its copy replaced at once: the backups of the old one go first.
+    EXPECT_EQ(ConvertOne(kind::Utf8, U16(d), U16(layout.out)), FileResult::kConverted);
+    EXPECT_EQ(test::ReadBytes(layout.out + "/d.txt"), test::Bytes());
+    EXPECT_EQ(test::ReadBytes(RescueOf(layout.out) + "/d.txt"), Hex("6F 6C 64 20 64"));
     sys::FileId pending;
     ASSERT_EQ(sys::GetFileId(U16(layout.out + "/a.txt"), pending), 0);
     // The same copy again: the first one is put in place, then found up to date.
     EXPECT_EQ(ConvertOne(kind::Utf8, U16(a), U16(layout.out)), FileResult::kUpToDate);
     EXPECT_EQ(test::ReadBytes(layout.out + "/a.txt"), Hex("E3 81 82"));
     EXPECT_EQ(Inode(layout.out + "/a.txt"), pending.inode);
+#ifndef _WIN32
+    EXPECT_FALSE(batch.Finish());
+    EXPECT_EQ(test::ReadBytes(c_out + "/c.txt"), Hex("6F 6C 64 20 63")) << "replaced without a backup";
+    EXPECT_EQ(CountFiles(c_out), 1) << "a temporary file was left behind";
+#else
     EXPECT_TRUE(batch.Finish());
+    EXPECT_EQ(test::ReadBytes(c_out + "/c.txt"), Hex("E3 81 86"));
+#endif
   }
   EXPECT_EQ(test::ReadBytes(layout.out + "/b.txt"), Hex("E3 81 84"));
   EXPECT_EQ(MTime(layout.out + "/b.txt"), 1700000000);
-  EXPECT_EQ(CountFiles(layout.out), 2) << "a temporary file was left behind";
+  EXPECT_EQ(test::ReadBytes(RescueOf(layout.out) + "/b.txt"), Hex("6F 6C 64"));
+  EXPECT_EQ(CountFiles(layout.out), 4) << "a temporary file was left behind";  // a.txt, b.txt, c, d.txt
+  EXPECT_EQ(CountFiles(RescueOf(layout.out)), 4);                              // the backups of b and d
 }
 
 // A file is read in pieces cut where decoding starts afresh; whatever the piece size, the copy and the
@@ -598,6 +624,8 @@ TEST(RescueFolder, MirrorsTheAbsoluteFolderUnderTheRescueRootAndNeverLeavesIt) {
   EXPECT_TRUE(fs::is_directory(root + Mirror(folder)));
 }
 
+// Alone and in a batch with a neighbour whose copy is replaced before it: a copy whose backup fails stays
+// as it was, and the neighbour's is done with its backup.
 TEST(ConvertFile, AnExistingCopyIsReplacedOnlyOnceItsBackupIsSafe) {
   const std::string rescue_root = test::SandboxRoot() + "/tmp/Rescue";
   const auto repeat = [](std::string_view piece, int times) {
@@ -625,59 +653,83 @@ TEST(ConvertFile, AnExistingCopyIsReplacedOnlyOnceItsBackupIsSafe) {
 #endif
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    // A copy larger than the 64 KiB file system that holds the Rescue root in the full-disk case.
-    const test::Bytes previous(c.rescue_root == Rescue::kFullDisk ? 128 * 1024 : 8, 'p');
-    fs::remove_all(rescue_root);
+    for (const bool batched : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (batched ? ", in a batch" : ""));
+      // A copy larger than the 64 KiB file system that holds the Rescue root in the full-disk case.
+      const test::Bytes previous(c.rescue_root == Rescue::kFullDisk ? 128 * 1024 : 8, 'p');
+      fs::remove_all(rescue_root);
 #ifndef _WIN32
-    struct Unmount {
-      std::string path;
-      ~Unmount() {
-        if (!path.empty()) ::umount2(path.c_str(), MNT_DETACH);
+      struct Unmount {
+        std::string path;
+        ~Unmount() {
+          if (!path.empty()) ::umount2(path.c_str(), MNT_DETACH);
+        }
+      } unmount;
+      if (c.rescue_root == Rescue::kFullDisk) {
+        fs::create_directories(rescue_root);
+        if (::mount("tmpfs", rescue_root.c_str(), "tmpfs", 0, "size=64k") != 0) {
+          std::printf("skipped \"%s\": a small file system can be mounted only by root\n", c.what);
+          continue;
+        }
+        unmount.path = rescue_root;
       }
-    } unmount;
-    if (c.rescue_root == Rescue::kFullDisk) {
-      fs::create_directories(rescue_root);
-      if (::mount("tmpfs", rescue_root.c_str(), "tmpfs", 0, "size=64k") != 0) {
-        std::printf("skipped \"%s\": a small file system can be mounted only by root\n", c.what);
-        continue;
-      }
-      unmount.path = rescue_root;
-    }
 #endif
-    Layout layout;
-    const std::string source = layout.Source(c.name, Hex("82 A0"));
-    std::string out = layout.out;
-    while (out.size() + 2 < c.folder_length) {
-      // Appended piece by piece: `"/" + std::string(...)` trips GCC 12's false -Wrestrict warning (GCC bug 105651).
-      out += '/';
-      out.append(std::min<std::size_t>(200, c.folder_length - out.size() - 1), 'd');
-    }
-    fs::create_directories(out);
-    const std::string dest = out + "/" + c.name;
-    test::WriteBytes(dest, previous);
-    if (c.rescue_root == Rescue::kFile) {
-      test::WriteText(rescue_root, "not a folder");
-    }
-    EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(out)), c.expected);
-    EXPECT_EQ(test::ReadBytes(source), Hex("82 A0"));
-    if (c.expected == FileResult::kConverted) {
-      EXPECT_EQ(test::ReadBytes(dest), Hex("E3 81 82"));
-      const std::string rescue = RescueOf(out);
-      EXPECT_EQ(test::ReadBytes(rescue + "/" + c.name), previous);
-      std::vector<std::string> stamped;
-      for (const auto& entry : fs::directory_iterator(rescue)) {
-        const std::string name = test::U8(entry.path().filename().u16string());  // not the narrow code page's
-        if (name != c.name) stamped.push_back(name);
+      Layout layout;
+      const std::string source = layout.Source(c.name, Hex("82 A0"));
+      std::string out = layout.out;
+      while (out.size() + 2 < c.folder_length) {
+        // Appended piece by piece: `"/" + std::string(...)` trips GCC 12's false -Wrestrict warning (GCC bug 105651).
+        out += '/';
+        out.append(std::min<std::size_t>(200, c.folder_length - out.size() - 1), 'd');
       }
-      ASSERT_EQ(stamped.size(), 1u);
-      EXPECT_LE(stamped[0].size(), 255u);
-      EXPECT_EQ(stamped[0].substr(stamped[0].size() - 4), ".txt");
-      EXPECT_EQ(test::ReadBytes(rescue + "/" + stamped[0]), previous);
-    } else {
-      EXPECT_EQ(test::ReadBytes(dest), previous) << "replaced without a backup";
-      const std::string log = Slashed(U16(test::DumpLog()));  // the copy's path as the program joined it
-      EXPECT_NE(log.find("Can't back up the existing copy  " + dest), std::string::npos);
+      fs::create_directories(out);
+      const std::string dest = out + "/" + c.name;
+      test::WriteBytes(dest, previous);
+      if (c.rescue_root == Rescue::kFile) {
+        test::WriteText(rescue_root, "not a folder");
+      }
+      // The neighbour's copy goes to a folder of its own, with a Rescue folder of its own.
+      const std::string next = layout.out + "-next";
+      fs::create_directories(next);
+      const std::string neighbour = layout.Source("next.txt", Hex("82 A2"));
+      test::WriteText(next + "/next.txt", "old");
+      const std::size_t logged = test::DumpLog().size();  // the lines before are another run's
+      std::optional<ConversionBatch> batch;
+      if (batched) batch.emplace();
+      // Its backup fails too when the Rescue root is a file.
+      const bool neighbour_done = c.rescue_root != Rescue::kFile;
+      EXPECT_EQ(ConvertOne(kind::Utf8, U16(neighbour), U16(next)),
+                neighbour_done ? FileResult::kConverted : FileResult::kBackupFailed);
+      EXPECT_EQ(ConvertFileWithOutcome(kind::Utf8, U16(source), U16(out)), c.expected);
+      if (batch) {
+        EXPECT_TRUE(batch->Finish());
+      }
+      EXPECT_EQ(test::ReadBytes(source), Hex("82 A0"));
+      EXPECT_EQ(CountFiles(out), 1) << "a temporary file was left behind";
+      if (neighbour_done) {
+        EXPECT_EQ(test::ReadBytes(next + "/next.txt"), Hex("E3 81 84"));
+        EXPECT_EQ(test::ReadBytes(RescueOf(next) + "/next.txt"), Hex("6F 6C 64"));
+      } else {
+        EXPECT_EQ(test::ReadBytes(next + "/next.txt"), Hex("6F 6C 64"));
+      }
+      if (c.expected == FileResult::kConverted) {
+        EXPECT_EQ(test::ReadBytes(dest), Hex("E3 81 82"));
+        const std::string rescue = RescueOf(out);
+        EXPECT_EQ(test::ReadBytes(rescue + "/" + c.name), previous);
+        std::vector<std::string> stamped;
+        for (const auto& entry : fs::directory_iterator(rescue)) {
+          const std::string name = test::U8(entry.path().filename().u16string());  // not the narrow code page's
+          if (name != c.name) stamped.push_back(name);
+        }
+        ASSERT_EQ(stamped.size(), 1u);
+        EXPECT_LE(stamped[0].size(), 255u);
+        EXPECT_EQ(stamped[0].substr(stamped[0].size() - 4), ".txt");
+        EXPECT_EQ(test::ReadBytes(rescue + "/" + stamped[0]), previous);
+      } else {
+        EXPECT_EQ(test::ReadBytes(dest), previous) << "replaced without a backup";
+        const std::string log = Slashed(U16(test::DumpLog()));  // the copy's path as the program joined it
+        EXPECT_NE(log.find("Can't back up the existing copy  " + dest, logged), std::string::npos);
+      }
     }
   }
   fs::remove_all(rescue_root);

@@ -487,6 +487,15 @@ int CopyFile(std::u16string_view source, std::u16string_view target_path, bool f
   return CommitTemp(file, temp_path, target, fail_if_exists, hold);
 }
 
+// Each copy is durable at its name on return (CopyFile), so a backup needs no batch here.
+int BackUpFile(std::u16string_view source, std::u16string_view target, std::int64_t& copied) {
+  copied = -1;
+  if (const int error = CopyFile(source, target, false, WriteKind::kWorkingFile)) return error;
+  StatRecord record;
+  if (Stat(target, record) == 0) copied = record.size;
+  return 0;
+}
+
 int MoveFile(std::u16string_view source, std::u16string_view target) {
   std::wstring from, to;
   if (const int error = WidePath(source, from)) return error;
